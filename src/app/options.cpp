@@ -1,0 +1,101 @@
+#include "app/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace {
+
+// QCommandLineParser has no optional values: --simulate=FILE and --capture=FILE are taken
+// apart here, and the bare switch goes on to the parser.
+void TakeInlineValue(QString& arg, const QString& name, std::optional<std::string>& value)
+{
+    const QString prefix = "--" + name + "=";
+    if (arg.startsWith(prefix)) {
+        value = arg.mid(prefix.size()).toStdString();
+        arg = "--" + name;
+    }
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
+{
+    ParseOutcome out;
+    QStringList list;
+    std::optional<std::string> simulateFile, captureFile;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        QString a = QString::fromLocal8Bit(args[i].c_str());
+        if (i > 0) {
+            TakeInlineValue(a, "simulate", simulateFile);
+            TakeInlineValue(a, "capture", captureFile);
+        }
+        list << a;
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Vantrel: plays and archives DAT audio tapes on an audio-capable SCSI DAT drive.");
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
+    const QCommandLineOption sim("simulate",
+        "Use the built-in virtual SCSI bus instead of real drives. --simulate=FILE loads an "
+        "audio file, a raw frame dump or a .json bus description.");
+    const QCommandLineOption console("console", "Also show the diagnostic console window.");
+    const QCommandLineOption trace("scsi-trace", "Write one line per SCSI request to FILE.", "FILE");
+    const QCommandLineOption device("audio-device", "ALSA playback device (default \"default\").", "NAME");
+    const QCommandLineOption scan("scan", "List the host adapters and devices, select the drive, and exit.");
+    const QCommandLineOption cap("capture",
+        "Capture the tape's audio without a window into \"Audio48.wav\" (or --capture=FILE).");
+    parser.addOptions({help, version, sim, console, trace, device, scan, cap});
+
+    if (!parser.parse(list)) {
+        out.kind = ParseOutcome::Error;
+        out.text = parser.errorText().toStdString();
+        return out;
+    }
+    if (parser.isSet(help)) {
+        out.kind = ParseOutcome::Help;
+        // Without a QCoreApplication the parser cannot know the program name.
+        out.text = parser.helpText().replace("<executable_name>", "vantrel").trimmed().toStdString();
+        return out;
+    }
+    if (parser.isSet(version)) {
+        out.kind = ParseOutcome::Version;
+        out.text = "vantrel " + QCoreApplication::applicationVersion().toStdString();
+        return out;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        out.kind = ParseOutcome::Error;
+        out.text = "Unexpected argument '" + parser.positionalArguments().first().toStdString() + "'.";
+        return out;
+    }
+    if ((simulateFile && simulateFile->empty()) || (captureFile && captureFile->empty())) {
+        out.kind = ParseOutcome::Error;
+        out.text = "Missing file name after '='.";
+        return out;
+    }
+    Options& o = out.options;
+    o.simulate = parser.isSet(sim);
+    o.simulateFile = simulateFile.value_or("");
+    o.capture = parser.isSet(cap);
+    if (captureFile)
+        o.captureFile = *captureFile;
+    o.console = parser.isSet(console);
+    o.scan = parser.isSet(scan);
+    if (parser.isSet(trace))
+        o.traceFile = parser.value(trace).toStdString();
+    if (parser.isSet(device))
+        o.audioDevice = parser.value(device).toStdString();
+    if (parser.isSet(device) && o.audioDevice.empty()) {
+        out.kind = ParseOutcome::Error;
+        out.text = "--audio-device needs a device name.";
+        return out;
+    }
+    if (o.scan && o.capture) {
+        out.kind = ParseOutcome::Error;
+        out.text = "--scan and --capture cannot be used together.";
+    }
+    return out;
+}

@@ -1,0 +1,27 @@
+// The command line: which drives to talk to and what to run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Options {
+    bool simulate = false;
+    std::string simulateFile;      // --simulate=FILE; empty: the built-in demo bus
+    bool console = false;          // --console
+    std::string traceFile;         // --scsi-trace=FILE
+    std::string audioDevice = "default";  // --audio-device=NAME
+    bool scan = false;             // --scan
+    bool capture = false;          // --capture[=FILE]
+    std::string captureFile = "Audio48.wav";
+};
+
+struct ParseOutcome {
+    enum Kind { Run, Help, Version, Error } kind = Run;
+    Options options;
+    std::string text;  // help, version or error text
+};
+
+// Parses argv (argv[0] included). Unknown switches, stray arguments and missing values give
+// Error with a message that names them.
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args);

@@ -1,0 +1,11 @@
+// The three things the program can run, each returning the process exit status.
+#pragma once
+
+#include "app/options.h"
+
+// --scan: start-up discovery without windows; prints the adapter table and the drive chosen.
+int RunScanMode(const Options& options);
+// --capture: start-up without windows, then the tape's audio into a WAV file.
+int RunCaptureMode(const Options& options);
+// The deck window (and the console with --console) on a QApplication.
+int RunDeckMode(const Options& options);

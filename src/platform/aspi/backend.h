@@ -1,0 +1,73 @@
+// What the manager needs from whatever reaches the devices: the Linux sg driver for real
+// drives, or the virtual SCSI bus. The manager owns the request records; a backend sees only
+// plain values.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/aspi/aspi.h"
+
+namespace aspi {
+
+struct AdapterInquiry {
+    std::string identifier;  // up to 16 bytes; copied NUL-padded into HA_Identifier
+    std::string managerId = "VANTREL ASPI";
+    std::uint8_t scsiId = 7;
+    std::uint8_t targetCount = 8;  // HA_Unique byte 3
+};
+
+enum class Direction { None, In, Out };
+
+struct ExecRequest {
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    std::uint8_t lun = 0;
+    const std::uint8_t* cdb = nullptr;
+    std::uint8_t cdbLen = 0;
+    Direction direction = Direction::None;
+    std::uint8_t* data = nullptr;  // the caller's buffer, dataLen bytes
+    std::uint32_t dataLen = 0;
+};
+
+struct ExecResult {
+    std::uint8_t srbStatus = SS_COMP;  // SS_COMP, SS_ERR, SS_ABORTED or another non-zero
+    std::uint8_t haStat = 0;
+    std::uint8_t targStat = 0;
+    std::uint8_t sense[32] = {};  // fixed format (0x70), valid when srbStatus is SS_ERR
+    std::uint8_t senseLen = 0;
+    std::uint32_t transferred = 0;  // bytes actually moved
+};
+
+// Thread rules: supportInfo, inquiry and deviceType are called on the caller's thread;
+// execute only on the manager's worker thread, one at a time; cancel from any thread.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Bits 8-15 status, bits 0-7 adapter count, as GetASPI32SupportInfo returns them.
+    virtual std::uint32_t supportInfo() = 0;
+    // SS_COMP with `out` filled, or SS_INVALID_HA.
+    virtual std::uint8_t inquiry(std::uint8_t adapter, AdapterInquiry& out) = 0;
+    // SS_COMP with `type` filled, SS_NO_DEVICE, or SS_INVALID_HA.
+    virtual std::uint8_t deviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun,
+                                    std::uint8_t& type) = 0;
+    // Runs one command to its end (blocking).
+    virtual ExecResult execute(const ExecRequest& request) = 0;
+    // Asks a running execute to give up soon (program end); may do nothing.
+    virtual void cancel() {}
+};
+
+// Replaces the manager's backend (nullptr: none, every request fails). Waits for a running
+// command to finish first. Not to be called while a command is pending.
+void InstallBackend(std::unique_ptr<Backend> backend);
+
+// Opens (or with an empty path closes) the request trace: one line per request, flushed.
+// Returns false with `error` set when the file cannot be opened.
+bool OpenTrace(const std::string& path, std::string& error);
+
+// Stops the worker thread at program end. A command that cannot be cancelled (an SG_IO in
+// the kernel) is abandoned after a short grace period rather than waited for.
+void ShutdownManager();
+
+}  // namespace aspi

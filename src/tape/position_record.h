@@ -1,0 +1,14 @@
+// READ POSITION with the BT bit and the 20-byte position record.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using PositionRecord = std::array<std::uint8_t, 20>;
+
+// READ POSITION into `record`; the outcome is not examined.
+void ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& record);
+// The eight report lines ("Program # = 123", ..., "Run Frame = 0").
+std::vector<std::string> FormatPositionReport(const PositionRecord& record);
