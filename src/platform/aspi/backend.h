@@ -56,7 +56,15 @@ public:
     virtual ExecResult execute(const ExecRequest& request) = 0;
     // Asks a running execute to give up soon (program end); may do nothing.
     virtual void cancel() {}
+    // For --scan: where an adapter and a device live on this system ("sysfs host2 channel 0",
+    // "/dev/sg1 HP C1537A, readable"); empty when there is nothing to add.
+    virtual std::string adapterLocation(std::uint8_t /*adapter*/) { return {}; }
+    virtual std::string deviceLocation(std::uint8_t /*adapter*/, std::uint8_t /*target*/) { return {}; }
 };
+
+// The current backend's location texts (empty without a backend).
+std::string AdapterLocation(std::uint8_t adapter);
+std::string DeviceLocation(std::uint8_t adapter, std::uint8_t target);
 
 // Replaces the manager's backend (nullptr: none, every request fails). Waits for a running
 // command to finish first. Not to be called while a command is pending.

@@ -240,6 +240,18 @@ void InstallBackend(std::unique_ptr<Backend> backend)
     }
 }
 
+std::string AdapterLocation(std::uint8_t adapter)
+{
+    auto backend = CurrentBackend();
+    return backend ? backend->adapterLocation(adapter) : std::string();
+}
+
+std::string DeviceLocation(std::uint8_t adapter, std::uint8_t target)
+{
+    auto backend = CurrentBackend();
+    return backend ? backend->deviceLocation(adapter, target) : std::string();
+}
+
 bool OpenTrace(const std::string& path, std::string& error)
 {
     Manager& m = M();
