@@ -1,10 +1,208 @@
+// --capture: start-up discovery without a window, the wait for a ready audio tape, then the
+// tape's audio into a WAV file until the end of the recorded area or Ctrl-C, with one
+// progress line on stderr.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <string>
+#include <unistd.h>
 
 #include "app/run_modes.h"
+#include "audio/capture.h"
+#include "audio/playback.h"
+#include "platform/ui/message_box.h"
+#include "platform/wave/termination_signals.h"
+#include "tape/drive_probe.h"
+#include "tape/unit_mode.h"
+#include "transport/basic_text.h"
+#include "transport/drive_state.h"
+#include "transport/startup.h"
 
-// Placeholder until the capture lands.
-int RunCaptureMode(const Options&)
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr qint64 kReadyWaitMs = 60000;
+constexpr int kPollMs = 1000;
+constexpr double kFrameSeconds = 0.03;
+
+struct StartupEnded {
+    int status;
+};
+
+int RunDiscovery()
 {
-    std::fprintf(stderr, "vantrel: --capture is not available in this build yet.\n");
-    return 1;
+    ui::SetEndHandler([](int status) { throw StartupEnded{status}; });
+    int status = 0;
+    try {
+        Main();
+    } catch (const StartupEnded& e) {
+        status = e.status != 0 ? e.status : kExitFailure;
+    }
+    ui::SetEndHandler({});
+    return status;
+}
+
+const char* WaitReason(std::int32_t code)
+{
+    switch (code) {
+    case kTurNoTape: return "a tape to be inserted";
+    case kTurBecomingReady: return "the tape to become ready";
+    case kTurMediumChanged: return "the drive to take up the new tape";
+    case kTurReset: return "the drive to finish its reset";
+    default: return "the drive to answer";
+    }
+}
+
+// The one progress line: rewritten in place on a terminal, a line now and then otherwise.
+class ProgressLine {
+public:
+    explicit ProgressLine(std::string path) : path_(std::move(path)), tty_(::isatty(STDERR_FILENO) == 1)
+    {
+        clock_.start();
+    }
+
+    void update(std::uint64_t frames, std::uint64_t audioBytes)
+    {
+        frames_ = frames;
+        bytes_ = audioBytes + 44;
+        const qint64 now = clock_.elapsed();
+        if (now - shownAt_ < (tty_ ? 250 : 10000))
+            return;
+        shownAt_ = now;
+        std::fprintf(stderr, tty_ ? "\r%s   " : "%s\n", text().c_str());
+        shown_ = true;
+    }
+
+    void summary(CaptureResult result)
+    {
+        if (tty_ && shown_)
+            std::fputc('\n', stderr);
+        const char* how = result == CaptureResult::EndOfTape ? "end of the recorded area"
+                          : result == CaptureResult::Stopped ? "stopped"
+                                                             : "not complete";
+        std::fprintf(stderr, "Captured %s into %s (%s).\n", text().c_str(), path_.c_str(), how);
+    }
+
+private:
+    std::string text() const
+    {
+        const double audioSeconds = static_cast<double>(frames_) * kFrameSeconds;
+        const double elapsed = static_cast<double>(clock_.elapsed()) / 1000.0;
+        char line[160];
+        std::snprintf(line, sizeof line, "%llu frames, %.2f min of audio, %.1f MB, %.1fx real time",
+                      static_cast<unsigned long long>(frames_), audioSeconds / 60.0,
+                      static_cast<double>(bytes_) / 1e6, elapsed > 0 ? audioSeconds / elapsed : 0.0);
+        return line;
+    }
+
+    std::string path_;
+    bool tty_;
+    QElapsedTimer clock_;
+    qint64 shownAt_ = 0;
+    bool shown_ = false;
+    std::uint64_t frames_ = 0;
+    std::uint64_t bytes_ = 44;
+};
+
+// Waits for the drive to be ready with an audio tape, then captures. Driven by the event loop.
+class CaptureSession {
+public:
+    explicit CaptureSession(std::string path) : path_(std::move(path)) { waited_.start(); }
+
+    void poll()
+    {
+        if (interrupted_)
+            return end(kExitFailure);
+        const std::int32_t code = TestUnitReady(AspiAdapter, AspiTarget);
+        if (interrupted_)
+            return end(kExitFailure);
+        if (code == kTurReady)
+            return capture();
+        if (waited_.elapsed() >= kReadyWaitMs) {
+            std::fprintf(stderr, "vantrel: the drive did not become ready within a minute; nothing was captured.\n");
+            return end(kExitFailure);
+        }
+        if (code != lastCode_)
+            std::fprintf(stderr, "Waiting for %s (up to a minute)...\n", WaitReason(code));
+        lastCode_ = code;
+        // A unit attention is reported once: ask again at once, then at the poll interval.
+        const bool attention = code == kTurMediumChanged || code == kTurReset;
+        QTimer::singleShot(attention && quickPolls_++ < 3 ? 0 : kPollMs, [this] { poll(); });
+    }
+
+    // SIGINT, SIGTERM, SIGHUP: a running capture ends as a stop does; before it, nothing starts.
+    void interrupt()
+    {
+        if (capturing_) {
+            StopPlayback();
+            return;
+        }
+        if (!interrupted_)
+            std::fprintf(stderr, "vantrel: interrupted before the capture began; nothing was captured.\n");
+        interrupted_ = true;
+        QCoreApplication::exit(kExitFailure);  // when the wait's loop runs; else poll() ends it
+    }
+
+    bool interrupted() const { return interrupted_; }
+
+private:
+    void capture()
+    {
+        const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
+        if (density != AudioDensity) {
+            std::fprintf(stderr,
+                         "vantrel: the drive is not in audio mode with an audio tape (density code %sH, audio "
+                         "is 80H): a data tape cannot be captured. Nothing was captured.\n",
+                         HexText(density).c_str());
+            return end(kExitFailure);
+        }
+        ProgressLine progress(path_);
+        SetCaptureProgressHandler([&](std::uint64_t frames, std::uint64_t bytes) { progress.update(frames, bytes); });
+        capturing_ = true;
+        std::fprintf(stderr, "Capturing the tape's audio into %s (Ctrl-C stops)...\n", path_.c_str());
+        const CaptureResult result = RunCapture(path_);
+        capturing_ = false;
+        SetCaptureProgressHandler({});
+        progress.summary(result);
+        end(result == CaptureResult::EndOfTape || result == CaptureResult::Stopped ? 0 : kExitFailure);
+    }
+
+    void end(int status)
+    {
+        if (ended_)
+            return;
+        ended_ = true;
+        QCoreApplication::exit(status);
+    }
+
+    std::string path_;
+    QElapsedTimer waited_;
+    std::int32_t lastCode_ = kTurReady;
+    int quickPolls_ = 0;
+    bool capturing_ = false;
+    bool interrupted_ = false;
+    bool ended_ = false;
+};
+
+}  // namespace
+
+int RunCaptureMode(const Options& options)
+{
+    ui::SetMessageSink(ui::StderrSink());
+    SetDeckPresenter({});
+    SetProbeCommands(AudioDriveProbe());
+
+    CaptureSession session(options.captureFile);
+    wave::CatchTerminationSignals([&](int) { session.interrupt(); });
+    const int discovery = RunDiscovery();
+    if (discovery != 0 || session.interrupted()) {
+        wave::ReleaseTerminationSignals();
+        return discovery != 0 ? discovery : kExitFailure;
+    }
+    QTimer::singleShot(0, [&] { session.poll(); });
+    const int status = QCoreApplication::exec();
+    wave::ReleaseTerminationSignals();
+    return status;
 }

@@ -1,10 +1,41 @@
-#include <cstdio>
+#include <QApplication>
 
 #include "app/run_modes.h"
+#include "audio/close_request.h"
+#include "audio/playback.h"
+#include "console/console_window.h"
+#include "deck/deck_window.h"
+#include "deck/frm_deck.h"
+#include "platform/wave/wave_out.h"
+#include "tape/drive_probe.h"
+#include "transport/startup.h"
 
-// Placeholder until the deck window lands.
-int RunDeckMode(const Options&)
+// The deck window on the running QApplication: start-up finds the drive and presents the
+// deck; the console comes with --console or from the deck's File menu.
+int RunDeckMode(const Options& options)
 {
-    std::fprintf(stderr, "vantrel: the deck window is not available in this build yet.\n");
-    return 1;
+    SetWaveOutDevice(options.audioDevice);
+    SetDeckPresenter(PresentDeck);
+    SetProbeCommands(AudioDriveProbe());
+    SetOpenConsoleHandler(ShowConsoleWindow);
+    // SIGINT, SIGTERM and SIGHUP close the deck as its close button does, so that a running
+    // capture gets its sizes before the program ends.
+    SetCloseRequestHandler([] {
+        if (DeckPresented())
+            DeckWindow().close();
+        else
+            StopPlayback();
+    });
+    CatchCloseSignals();
+
+    if (options.console)
+        ShowConsoleWindow();
+    Main();
+    if (!DeckPresented())
+        return 1;
+    // Closed during the start-up presentation (File, Exit or a signal): the event loop that
+    // was told to end has not run yet.
+    if (DeckExitRequested() || DeckWindow().Unloaded())
+        return 0;
+    return QApplication::exec();
 }

@@ -2,6 +2,8 @@
 // frame, sizes fixed up by the stop.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 inline constexpr const char* kCaptureFileName = "Audio48.wav";
@@ -22,3 +24,8 @@ CaptureResult RunCapture(const std::string& path = kCaptureFileName);
 // Deck "Play and Save": playback whose refills also append their frames to `path`.
 // Same start conditions as BeginPlayback.
 void BeginPlaybackAndCapture(const std::string& path = kCaptureFileName);
+
+// Called after each frame a capture appends (frames and audio bytes in the file so far).
+// Empty: none.
+using CaptureProgressHandler = std::function<void(std::uint64_t frames, std::uint64_t audioBytes)>;
+void SetCaptureProgressHandler(CaptureProgressHandler handler);

@@ -1,11 +1,273 @@
+// --simulate[=FILE]: the built-in bus, a one-drive bus around a tape file, or a bus
+// described in JSON.
 #include "sim/simulator.h"
 
-namespace sim {
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
-std::unique_ptr<aspi::Backend> CreateSimulatedBus(const std::string&, std::string& error)
+#include "sim/virtual_bus.h"
+
+namespace sim {
+namespace {
+
+using nlohmann::json;
+
+// Reads one description object; every failure names the key.
+class DescriptionReader {
+public:
+    DescriptionReader(std::string base, std::string& error) : base_(std::move(base)), error_(error) {}
+
+    bool bus(const json& j, BusConfig& config)
+    {
+        if (!expectObject(j, "", {"manager_status", "read_speed", "adapters"}))
+            return false;
+        config.adapters.clear();
+        int status = 1;
+        if (!integer(j, "manager_status", "manager_status", 0, 255, status))
+            return false;
+        config.managerStatus = static_cast<std::uint8_t>(status);
+        if (!number(j, "read_speed", "read_speed", config.readSpeed))
+            return false;
+        if (j.contains("adapters")) {
+            const json& list = j["adapters"];
+            if (!list.is_array())
+                return fail("adapters", "must be a list of adapters");
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                config.adapters.emplace_back();
+                if (!adapter(list[i], "adapters[" + std::to_string(i) + "]", config.adapters.back()))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    bool adapter(const json& j, const std::string& at, AdapterConfig& a)
+    {
+        if (!expectObject(j, at, {"identifier", "scsi_id", "targets", "devices"}))
+            return false;
+        if (j.contains("identifier")) {
+            if (!j["identifier"].is_string() || j["identifier"].get<std::string>().size() > 16)
+                return fail(at + ".identifier", "must be a text of at most 16 characters");
+            a.identifier = j["identifier"].get<std::string>();
+        }
+        int id = a.scsiId, targets = a.targets;
+        if (!integer(j, "scsi_id", at + ".scsi_id", 0, 255, id) ||
+            !integer(j, "targets", at + ".targets", 0, 255, targets))
+            return false;
+        a.scsiId = static_cast<std::uint8_t>(id);
+        a.targets = static_cast<std::uint8_t>(targets);
+        if (j.contains("devices")) {
+            const json& list = j["devices"];
+            if (!list.is_array())
+                return fail(at + ".devices", "must be a list of devices");
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                a.devices.emplace_back();
+                if (!device(list[i], at + ".devices[" + std::to_string(i) + "]", a.devices.back()))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    bool device(const json& j, const std::string& at, DriveConfig& d)
+    {
+        if (!expectObject(j, at,
+                          {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
+                           "ready_at_power_on", "medium_errors", "concealed"}))
+            return false;
+        if (!j.contains("target"))
+            return fail(at + ".target", "is missing");
+        int target = 0, type = 1;
+        if (!integer(j, "target", at + ".target", 0, 255, target) || !integer(j, "type", at + ".type", 0, 31, type))
+            return false;
+        d.target = static_cast<std::uint8_t>(target);
+        d.type = static_cast<std::uint8_t>(type);
+        if (!boolean(j, "audio", at + ".audio", d.audio) ||
+            !boolean(j, "ready_at_power_on", at + ".ready_at_power_on", d.readyAtPowerOn) ||
+            !number(j, "becoming_ready_s", at + ".becoming_ready_s", d.becomingReadySeconds))
+            return false;
+        if (j.contains("reinsert_after_eject_s") && !j["reinsert_after_eject_s"].is_null()) {
+            double s = 0;
+            if (!number(j, "reinsert_after_eject_s", at + ".reinsert_after_eject_s", s))
+                return false;
+            d.reinsertAfterEjectSeconds = s;
+        }
+        if (!frameList(j, "medium_errors", at + ".medium_errors", d.mediumErrors) ||
+            !frameList(j, "concealed", at + ".concealed", d.concealed))
+            return false;
+        if (j.contains("tape"))
+            return tape(j["tape"], at + ".tape", d);
+        return true;
+    }
+
+    bool tape(const json& j, const std::string& at, DriveConfig& d)
+    {
+        std::string why;
+        if (j.is_null())
+            return true;
+        if (j.is_string()) {
+            const std::string name = j.get<std::string>();
+            if (name == "demo")
+                d.tape = MakeDemoTape();
+            else if (name == "data")
+                d.tape = MakeDataTape();
+            else if (!(d.tape = LoadTapeFile(path(name), why)))
+                return fail(at, "cannot be loaded: " + why);
+            return true;
+        }
+        if (j.is_array() && !j.empty()) {
+            std::vector<std::string> files;
+            for (const json& f : j) {
+                if (!f.is_string())
+                    return fail(at, "a list of tapes must hold file names only");
+                files.push_back(path(f.get<std::string>()));
+            }
+            if (!(d.tape = LoadAudioFiles(files, why)))
+                return fail(at, "cannot be loaded: " + why);
+            return true;
+        }
+        return fail(at, "must be \"demo\", \"data\", a file name, a list of audio file names or null");
+    }
+
+    std::string path(const std::string& name) const
+    {
+        const std::filesystem::path p(name);
+        return p.is_absolute() || base_.empty() ? name : (std::filesystem::path(base_) / p).string();
+    }
+
+    bool expectObject(const json& j, const std::string& at, std::initializer_list<const char*> keys)
+    {
+        if (!j.is_object())
+            return fail(at.empty() ? "the description" : at, "must be an object");
+        for (const auto& item : j.items()) {
+            bool known = false;
+            for (const char* k : keys)
+                known = known || item.key() == k;
+            if (!known)
+                return fail(at.empty() ? item.key() : at + "." + item.key(), "is not a known key");
+        }
+        return true;
+    }
+
+    bool integer(const json& j, const char* key, const std::string& at, int low, int high, int& out)
+    {
+        if (!j.contains(key))
+            return true;
+        const json& v = j[key];
+        if (!v.is_number_integer() || v.get<long long>() < low || v.get<long long>() > high)
+            return fail(at, "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+        out = static_cast<int>(v.get<long long>());
+        return true;
+    }
+
+    bool number(const json& j, const char* key, const std::string& at, double& out)
+    {
+        if (!j.contains(key))
+            return true;
+        const json& v = j[key];
+        if (!v.is_number() || v.get<double>() < 0 || v.get<double>() > 1e6)
+            return fail(at, "must be a number, 0 or more");
+        out = v.get<double>();
+        return true;
+    }
+
+    bool boolean(const json& j, const char* key, const std::string& at, bool& out)
+    {
+        if (!j.contains(key))
+            return true;
+        if (!j[key].is_boolean())
+            return fail(at, "must be true or false");
+        out = j[key].get<bool>();
+        return true;
+    }
+
+    bool frameList(const json& j, const char* key, const std::string& at, std::vector<std::uint64_t>& out)
+    {
+        if (!j.contains(key))
+            return true;
+        const json& v = j[key];
+        if (!v.is_array())
+            return fail(at, "must be a list of frame numbers");
+        for (const json& n : v) {
+            if (!n.is_number_unsigned())
+                return fail(at, "must be a list of frame numbers (whole numbers, 0 or more)");
+            out.push_back(n.get<std::uint64_t>());
+        }
+        return true;
+    }
+
+    bool fail(const std::string& key, const std::string& why)
+    {
+        error_ = key == "the description" ? key + " " + why : "\"" + key + "\" " + why;
+        return false;
+    }
+
+    std::string base_;
+    std::string& error_;
+};
+
+bool EndsWithJson(const std::string& path)
 {
-    error = "the virtual SCSI bus is not available in this build yet";
-    return nullptr;
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".json";
+}
+
+std::unique_ptr<aspi::Backend> BusFromDescription(const std::string& path, std::string& error)
+{
+    std::ifstream in(path);
+    if (!in) {
+        error = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    BusConfig config;
+    const std::string base = std::filesystem::path(path).parent_path().string();
+    if (!ParseBusDescription(text.str(), base, config, error)) {
+        error = path + ": " + error;
+        return nullptr;
+    }
+    auto bus = CreateBus(config, error);
+    if (!bus)
+        error = path + ": " + error;
+    return bus;
+}
+
+}  // namespace
+
+bool ParseBusDescription(const std::string& jsonText, const std::string& baseDirectory, BusConfig& config,
+                         std::string& error)
+{
+    json j;
+    try {
+        j = json::parse(jsonText);
+    } catch (const json::parse_error& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return false;
+    }
+    DescriptionReader reader(baseDirectory, error);
+    return reader.bus(j, config);
+}
+
+std::unique_ptr<aspi::Backend> CreateSimulatedBus(const std::string& argument, std::string& error)
+{
+    if (argument.empty())
+        return CreateBus(DefaultBusConfig(), error);
+    if (EndsWithJson(argument))
+        return BusFromDescription(argument, error);
+    BusConfig config = DefaultBusConfig();
+    auto tape = LoadTapeFile(argument, error);
+    if (!tape)
+        return nullptr;
+    config.adapters[0].devices[0].tape = tape;
+    return CreateBus(config, error);
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 std::uint8_t HiByte(std::uint32_t v);
 std::uint8_t LoByte(std::uint32_t v);
@@ -20,3 +21,19 @@ void Main();
 // What Main hands over to after a successful start-up (the deck window's presentation);
 // nothing by default.
 void SetDeckPresenter(std::function<void()> presenter);
+
+// The four drive commands the probe of a tape device uses. They live in tape/, above this
+// layer, so whoever runs Main hands them in: SetProbeCommands(AudioDriveProbe()) from
+// "tape/drive_probe.h". Without them no tape device passes the probe.
+struct ProbeCommands {
+    std::int32_t (*testUnitReady)(std::uint8_t adapter, std::uint8_t target) = nullptr;
+    std::uint8_t (*getDensityCode)(std::uint8_t adapter, std::uint8_t target) = nullptr;
+    bool (*selectAudioMode)(std::uint8_t adapter, std::uint8_t target) = nullptr;
+    bool (*selectDensity)(std::uint8_t adapter, std::uint8_t target, std::uint8_t density) = nullptr;
+};
+void SetProbeCommands(const ProbeCommands& commands);
+
+// How many adapters the last Main inquired successfully, from adapter 0 on (0 to 8).
+std::int32_t InquiredAdapterCount();
+// True for an identifier that names an ATAPI adapter (any case); Main does not scan those.
+bool IsAtapiIdentifier(const std::string& identifier);

@@ -44,4 +44,25 @@ TEST(ExecRecord, TransferKeepsOnlyTheLowAddressBitsInTheRecord)
     EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(&srb)[12], 12);
 }
 
+TEST(ExecRecord, TenByteDataOutCommandLeavesEveryReservedByteZero)
+{
+    SRB_ExecSCSICmd srb;
+    std::memset(&srb, 0xAA, sizeof srb);
+    std::array<std::uint8_t, 12> list{};
+    const std::array<std::uint8_t, 10> locate{0x2B, 0x04, 0x00, 0x20, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00};
+    FillExecRecord(srb, 1, 5, SRB_DIR_OUT, locate, list.data(), 12);
+
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(&srb);
+    EXPECT_EQ(raw[3], 0x10);
+    for (int i : {4, 5, 6, 7, 9, 10, 11, 22, 23, 28, 29, 30, 31})
+        EXPECT_EQ(raw[i], 0) << "byte " << i;
+    EXPECT_EQ(raw[20], 14);
+    EXPECT_EQ(raw[21], 10);
+    EXPECT_EQ(raw[24], 1);  // SRB_PostProc, little-endian
+    EXPECT_EQ(raw[25] | raw[26] | raw[27], 0);
+    EXPECT_EQ(std::memcmp(raw + 48, locate.data(), 10), 0);
+    for (int i = 48 + 10; i < 80; ++i)
+        EXPECT_EQ(raw[i], 0) << "byte " << i;
+}
+
 }  // namespace

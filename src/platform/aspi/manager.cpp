@@ -174,6 +174,9 @@ void WorkerLoop()
         else
             r = Run(job, backend.get());
         Complete(job.srb, job.data, r);
+        // Let go of the backend before reporting idle: InstallBackend must be able to
+        // destroy the old one on its own thread once the worker is idle.
+        backend.reset();
         {
             std::lock_guard lock(m.mutex);
             m.busy = false;
@@ -338,8 +341,13 @@ extern "C" std::uint32_t SendASPI32Command(void* srb)
 extern "C" std::uint32_t SendASPI32CommandWithBuffer(void* p, void* buffer)
 {
     auto* srb = static_cast<SRB_ExecSCSICmd*>(p);
-    if (!srb || srb->SRB_Cmd != SC_EXEC_SCSI_CMD)
+    if (!srb)
         return SS_INVALID_SRB;
+    if (srb->SRB_Cmd != SC_EXEC_SCSI_CMD) {
+        // A final status, so that a waiting loop on this record cannot hang.
+        srb->SRB_Status = SS_INVALID_SRB;
+        return SS_INVALID_SRB;
+    }
     auto* data = static_cast<std::uint8_t*>(buffer);
     if ((srb->SRB_BufLen > 0 && !data) || srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > 16)
         return Refuse(srb, data);

@@ -1,24 +1,305 @@
 #include "platform/aspi/sg_backend.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "platform/aspi/sense_format.h"
+#include "platform/aspi/sg_command_names.h"
+#include "platform/aspi/sg_sysfs.h"
+
 namespace aspi {
 namespace {
 
-// Placeholder until the sysfs scan lands: no adapters.
+// glibc's headers define neither the host (DID_*) nor the driver codes.
+constexpr unsigned kDidNoConnect = 0x01;
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDriverTimeout = 0x06;  // old kernels, low nibble of driver_status
+constexpr std::uint8_t kStatusGood = 0x00;
+constexpr std::uint8_t kStatusCheckCondition = 0x02;
+
+constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+constexpr std::size_t kSenseBufferLen = 96;  // the most sg ever copies
+
+std::string TrimRight(std::string text)
+{
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.pop_back();
+    return text;
+}
+
+// The reason an open or ioctl failed, with what to do about the common cases.
+std::string Reason(int err)
+{
+    std::string text = std::strerror(err);
+    if (err == EACCES || err == EPERM)
+        text += " (tape drives' sg nodes belong to the group 'tape': add yourself to it, "
+                "e.g. 'sudo adduser $USER tape', and log in again)";
+    return text;
+}
+
+const char* kNoSgNode = "no sg device node (load the sg module with 'modprobe sg')";
+
 class SgBackend final : public Backend {
 public:
-    std::uint32_t supportInfo() override { return std::uint32_t{SS_COMP} << 8; }
-    std::uint8_t inquiry(std::uint8_t, AdapterInquiry&) override { return SS_INVALID_HA; }
-    std::uint8_t deviceType(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t&) override { return SS_INVALID_HA; }
-    ExecResult execute(const ExecRequest&) override
+    explicit SgBackend(SgEnvironment env) : env_(std::move(env))
+    {
+        if (!env_.open)
+            env_.open = [](const char* path, int flags) { return ::open(path, flags); };
+        if (!env_.ioctl)
+            env_.ioctl = [](int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); };
+        if (!env_.close)
+            env_.close = [](int fd) { return ::close(fd); };
+        if (!env_.report)
+            env_.report = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        buses_ = ScanSgBuses(env_.sysfsRoot);
+    }
+
+    ~SgBackend() override
+    {
+        for (auto& [name, node] : open_)
+            env_.close(node.fd);
+    }
+
+    std::uint32_t supportInfo() override
+    {
+        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(buses_.size(), 255));
+        return (std::uint32_t{SS_COMP} << 8) | count;
+    }
+
+    std::uint8_t inquiry(std::uint8_t adapter, AdapterInquiry& out) override
+    {
+        if (adapter >= buses_.size())
+            return SS_INVALID_HA;
+        const SgBus& bus = buses_[adapter];
+        // Drivers without a name show "(null)" (older lsscsi also knows "<NULL>").
+        out.identifier = bus.procName;
+        if (out.identifier.empty() || out.identifier == "(null)" || out.identifier == "<NULL>")
+            out.identifier = "host" + std::to_string(bus.host);
+        out.scsiId = AdapterScsiId(bus);
+        out.targetCount = TargetCount(bus);
+        return SS_COMP;
+    }
+
+    std::uint8_t deviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun, std::uint8_t& type) override
+    {
+        if (adapter >= buses_.size())
+            return SS_INVALID_HA;
+        const auto text = ReadAttribute(DeviceDir(env_.sysfsRoot, Address(adapter, target, lun)) + "/type");
+        int value = -1;
+        if (!text || std::sscanf(text->c_str(), "%d", &value) != 1 || value < 0 || value > 0x1F)
+            return SS_NO_DEVICE;
+        type = static_cast<std::uint8_t>(value);
+        return SS_COMP;
+    }
+
+    ExecResult execute(const ExecRequest& req) override
     {
         ExecResult r;
-        r.srbStatus = SS_INVALID_HA;
-        return r;
+        if (req.adapter >= buses_.size()) {
+            r.srbStatus = SS_INVALID_HA;
+            return r;
+        }
+        const SgAddress a = Address(req.adapter, req.target, req.lun);
+        const std::string name = DeviceName(a);
+        const std::string command = CommandName(req.cdbLen ? req.cdb[0] : 0);
+        for (int attempt = 0;; ++attempt) {
+            std::string where;
+            const int fd = Open(a, command, where, r);
+            if (fd < 0)
+                return r;
+            sg_io_hdr_t hdr;
+            std::uint8_t sense[kSenseBufferLen] = {};
+            Prepare(hdr, req, sense);
+            if (env_.ioctl(fd, SG_IO, &hdr) < 0) {
+                const int err = errno;
+                if (err == ENODEV || err == ENXIO)
+                    Forget(name);
+                // A device that was unplugged and came back has a new node: look again once.
+                if (err == ENODEV && attempt == 0)
+                    continue;
+                r.srbStatus = (err == ENODEV || err == ENXIO) ? SS_NO_DEVICE : SS_ERR;
+                Report(name, command + " on " + where + ": " + Reason(err));
+                return r;
+            }
+            Classify(hdr, sense, command, where, name, r);
+            return r;
+        }
     }
+
+    std::string adapterLocation(std::uint8_t adapter) override
+    {
+        if (adapter >= buses_.size())
+            return {};
+        const SgBus& bus = buses_[adapter];
+        return "sysfs host" + std::to_string(bus.host) + " channel " + std::to_string(bus.channel);
+    }
+
+    std::string deviceLocation(std::uint8_t adapter, std::uint8_t target) override
+    {
+        if (adapter >= buses_.size())
+            return {};
+        const SgAddress a = Address(adapter, target, 0);
+        const std::string dir = DeviceDir(env_.sysfsRoot, a);
+        if (!ReadAttribute(dir + "/type"))
+            return {};
+        const std::string product = TrimRight(ReadAttribute(dir + "/vendor").value_or("")) + " " +
+                                    TrimRight(ReadAttribute(dir + "/model").value_or(""));
+        const std::string node = SgNodeName(dir);
+        if (node.empty())
+            return DeviceName(a) + " " + product + ", " + kNoSgNode;
+        const std::string path = env_.devRoot + "/" + node;
+        errno = 0;
+        const int fd = env_.open(path.c_str(), kOpenFlags);
+        if (fd < 0)
+            return path + " " + product + ", " + Reason(errno);
+        env_.close(fd);
+        return path + " " + product + ", read-write OK";
+    }
+
+private:
+    struct OpenNode {
+        int fd = -1;
+        std::string path;
+    };
+
+    SgAddress Address(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) const
+    {
+        const SgBus& bus = buses_[adapter];
+        return SgAddress{bus.host, bus.channel, target, lun};
+    }
+
+    // The device's open descriptor (opened now if need be); -1 with `r` filled on failure.
+    // `where` names the device for messages: its node, or its address without one.
+    int Open(const SgAddress& a, const std::string& command, std::string& where, ExecResult& r)
+    {
+        const std::string name = DeviceName(a);
+        where = name;
+        if (auto it = open_.find(name); it != open_.end()) {
+            where = it->second.path;
+            return it->second.fd;
+        }
+        r.srbStatus = SS_NO_DEVICE;
+        const std::string dir = DeviceDir(env_.sysfsRoot, a);
+        if (!ReadAttribute(dir + "/type")) {
+            Report(name, command + " on " + name + ": no such device");
+            return -1;
+        }
+        const std::string node = SgNodeName(dir);
+        if (node.empty()) {
+            Report(name, command + " on " + name + ": " + kNoSgNode);
+            return -1;
+        }
+        where = env_.devRoot + "/" + node;
+        errno = 0;
+        const int fd = env_.open(where.c_str(), kOpenFlags);
+        if (fd < 0) {
+            const int err = errno;
+            Report(name, command + " on " + where + " (" + name + "): " + Reason(err));
+            return -1;
+        }
+        open_[name] = OpenNode{fd, where};
+        r.srbStatus = SS_COMP;
+        return fd;
+    }
+
+    void Forget(const std::string& name)
+    {
+        if (auto it = open_.find(name); it != open_.end()) {
+            env_.close(it->second.fd);
+            open_.erase(it);
+        }
+    }
+
+    static void Prepare(sg_io_hdr_t& hdr, const ExecRequest& req, std::uint8_t* sense)
+    {
+        std::memset(&hdr, 0, sizeof hdr);
+        hdr.interface_id = 'S';
+        hdr.cmd_len = req.cdbLen;
+        hdr.cmdp = const_cast<unsigned char*>(req.cdb);
+        hdr.mx_sb_len = kSenseBufferLen;
+        hdr.sbp = sense;
+        const bool moves = req.data && req.dataLen > 0 && req.direction != Direction::None;
+        hdr.dxfer_direction = !moves ? SG_DXFER_NONE : req.direction == Direction::In ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+        hdr.dxfer_len = moves ? req.dataLen : 0;
+        hdr.dxferp = moves ? req.data : nullptr;
+        hdr.timeout = req.cdbLen && IsLongTapeCommand(req.cdb[0]) ? kSgLongTimeoutMs : kSgShortTimeoutMs;
+    }
+
+    void Classify(const sg_io_hdr_t& hdr, const std::uint8_t* sense, const std::string& command,
+                  const std::string& where, const std::string& name, ExecResult& r)
+    {
+        r.haStat = static_cast<std::uint8_t>(hdr.host_status);
+        r.targStat = hdr.status;
+        // Some adapters report no residue (0) or a wrong one: keep it within the transfer.
+        const long long resid = std::clamp<long long>(hdr.resid, 0, hdr.dxfer_len);
+        r.transferred = static_cast<std::uint32_t>(hdr.dxfer_len - resid);
+        if (hdr.host_status == kDidTimeOut || (hdr.driver_status & 0x0F) == kDriverTimeout) {
+            r.srbStatus = SS_ABORTED;
+            r.transferred = 0;
+            Report(name, command + " on " + where + ": timed out after " + std::to_string(hdr.timeout / 1000) +
+                             " s; the kernel aborted it");
+            return;
+        }
+        if (hdr.host_status == kDidNoConnect) {
+            r.srbStatus = SS_NO_DEVICE;
+            r.transferred = 0;
+            Forget(name);
+            Report(name, command + " on " + where + ": the device is gone or offline");
+            return;
+        }
+        if (hdr.host_status != 0) {
+            r.srbStatus = SS_ERR;
+            r.transferred = 0;
+            char text[64];
+            std::snprintf(text, sizeof text, "transport error (host status 0x%02X)", hdr.host_status);
+            Report(name, command + " on " + where + ": " + text);
+            return;
+        }
+        if (hdr.status == kStatusCheckCondition || hdr.masked_status == (kStatusCheckCondition >> 1)) {
+            r.srbStatus = SS_ERR;
+            const std::size_t got = std::min<std::size_t>(hdr.sb_len_wr, kSenseBufferLen);
+            r.senseLen = static_cast<std::uint8_t>(ToFixedSense(sense, got, r.sense, sizeof r.sense));
+            lastReport_.erase(name);
+            return;
+        }
+        if (hdr.status != kStatusGood) {
+            r.srbStatus = SS_ERR;
+            char text[64];
+            std::snprintf(text, sizeof text, "target status 0x%02X", hdr.status);
+            Report(name, command + " on " + where + ": " + text);
+            return;
+        }
+        r.srbStatus = SS_COMP;
+        lastReport_.erase(name);
+    }
+
+    // One line per failure; the same line again for the same device only after a success.
+    void Report(const std::string& device, const std::string& line)
+    {
+        auto& last = lastReport_[device];
+        if (last == line)
+            return;
+        last = line;
+        env_.report(line);
+    }
+
+    SgEnvironment env_;
+    std::vector<SgBus> buses_;  // immutable after construction
+
+    // Used by execute only (the manager's worker thread).
+    std::map<std::string, OpenNode> open_;  // by "H:C:T:L"
+    std::map<std::string, std::string> lastReport_;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> CreateSgBackend(SgEnvironment) { return std::make_unique<SgBackend>(); }
+std::unique_ptr<Backend> CreateSgBackend(SgEnvironment env) { return std::make_unique<SgBackend>(std::move(env)); }
 
 }  // namespace aspi

@@ -1,7 +1,21 @@
 // The manager's backend for real drives: the Linux sg driver (SG_IO on /dev/sgN) with the
 // adapters and devices that sysfs lists.
+//
+// Adapters are the (host, channel) pairs of sysfs, numbered as ScanSgBuses orders them; the
+// list is read once, when the backend is created. Device types come from sysfs without
+// opening anything. Execute requests open the device's sg node O_RDWR on first use (sg
+// refuses several tape commands on a read-only descriptor) and keep it open; a device that
+// went away (ENODEV) is opened afresh on its next command.
+//
+// Outcomes: GOOD gives SS_COMP; CHECK CONDITION gives SS_ERR with fixed-format sense; a
+// timeout gives SS_ABORTED; a device that cannot be opened, has no sg node or has gone gives
+// SS_NO_DEVICE; other target statuses (BUSY...), transport errors and failed ioctls give
+// SS_ERR with SRB_HaStat/SRB_TargStat set and no sense. Every failure that is not a SCSI
+// answer is reported as one line naming the command, the device and the reason (repeats of
+// the same line for the same device are dropped until a command succeeds there).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,6 +26,8 @@
 namespace aspi {
 
 // What the backend touches on the system; tests point it at a fake tree and a fake ioctl.
+// Empty functions mean the real system calls. They may be called from two threads (execute
+// on the manager's worker, deviceLocation on the caller's).
 struct SgEnvironment {
     std::string sysfsRoot = "/sys";  // the sysfs mount point
     std::string devRoot = "/dev";    // where the sgN nodes are
@@ -19,7 +35,14 @@ struct SgEnvironment {
     std::function<int(const char* path, int flags)> open;
     std::function<int(int fd, unsigned long request, void* arg)> ioctl;
     std::function<int(int fd)> close;
+    // Where failure lines go; empty: stderr.
+    std::function<void(const std::string& line)> report;
 };
+
+// Kernel timeouts given to SG_IO: long enough for a locate, rewind or unload over a whole
+// tape, and a minute for everything else.
+inline constexpr unsigned kSgLongTimeoutMs = 60u * 60u * 1000u;
+inline constexpr unsigned kSgShortTimeoutMs = 60u * 1000u;
 
 std::unique_ptr<Backend> CreateSgBackend(SgEnvironment env = {});
 

@@ -1,0 +1,137 @@
+// One playback refill (30 frame reads and the copy into the play buffer) on the virtual drive,
+// at read speed 0 and 2, against the 2.7 s that the three other queued buffers last; and the
+// capture's throughput at read speed 0 in frames per second.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/capture.h"
+#include "audio/playback.h"
+#include "platform/aspi/backend.h"
+#include "platform/ui/message_box.h"
+#include "platform/wave/wave_out.h"
+#include "sim/virtual_bus.h"
+#include "tape/unit_mode.h"
+#include "transport/drive_state.h"
+
+namespace {
+
+constexpr double kRingBudgetSeconds = 2.7;
+constexpr int kRefills = 12;
+
+// A wave device that hands every buffer back at once and notes when each was queued.
+class InstantWaveOut final : public wave::WaveOutDriver {
+public:
+    QElapsedTimer clock;
+    std::vector<double> writeTimes;
+
+    MMRESULT open(HWAVEOUT* h, UINT, const WAVEFORMATEX*, DWORD_PTR callback, DWORD_PTR, DWORD) override
+    {
+        target = reinterpret_cast<QObject*>(callback);
+        *h = 1;
+        clock.start();
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT prepareHeader(HWAVEOUT, WAVEHDR* hdr, UINT) override
+    {
+        hdr->dwFlags |= WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT unprepareHeader(HWAVEOUT, WAVEHDR*, UINT) override { return MMSYSERR_NOERROR; }
+    MMRESULT write(HWAVEOUT h, WAVEHDR* hdr, UINT) override
+    {
+        writeTimes.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9);
+        hdr->dwFlags |= WHDR_DONE;
+        PostMessageA(target, MM_WOM_DONE, h, reinterpret_cast<LPARAM>(hdr));
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT reset(HWAVEOUT) override { return MMSYSERR_NOERROR; }
+    MMRESULT close(HWAVEOUT) override { return MMSYSERR_NOERROR; }
+    std::string errorText(MMRESULT) override { return {}; }
+
+private:
+    QObject* target = nullptr;
+};
+
+void InstallDrive(double readSpeed, std::uint64_t pairs)
+{
+    sim::BusConfig config;
+    config.readSpeed = readSpeed;
+    sim::DriveConfig drive;
+    std::vector<std::int16_t> pcm(2 * 4800);
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<std::int16_t>(i * 37);
+    drive.tape = sim::MakeLoopedPcmTape(pcm, 1, pairs);
+    config.adapters[0].devices.push_back(drive);
+    std::string error;
+    auto bus = sim::CreateBus(config, error);
+    if (!bus) {
+        std::fprintf(stderr, "refill_time: %s\n", error.c_str());
+        std::exit(1);
+    }
+    aspi::InstallBackend(std::move(bus));
+    AspiAdapter = 0;
+    AspiTarget = 4;
+    TestUnitReady(AspiAdapter, AspiTarget);  // takes the power-on unit attention
+}
+
+void MeasureRefills(double readSpeed)
+{
+    InstallDrive(readSpeed, 48000ull * 600);
+    InstantWaveOut device;
+    wave::SetWaveOutDriver(&device);
+    QWidget deck;
+    HookDeckWindow(&deck);
+    BeginPlayback();
+    while (device.writeTimes.size() < kRefills)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    StopPlayback();
+    QCoreApplication::processEvents();
+    double longest = 0, sum = 0, previous = 0;
+    for (double t : device.writeTimes) {
+        longest = std::max(longest, t - previous);
+        sum += t - previous;
+        previous = t;
+    }
+    const double mean = sum / static_cast<double>(device.writeTimes.size());
+    std::printf("refill at read speed %g: mean %.4f s, longest %.4f s over %d refills = %.3f of the %.1f s budget\n",
+                readSpeed, mean, longest, kRefills, longest / kRingBudgetSeconds, kRingBudgetSeconds);
+    ResetAudioState();
+    wave::SetWaveOutDriver(nullptr);
+    aspi::InstallBackend(nullptr);
+}
+
+void MeasureCapture()
+{
+    constexpr std::uint64_t kFrames = 20000;
+    InstallDrive(0, kFrames * 1440);
+    QElapsedTimer clock;
+    clock.start();
+    const std::string path = "refill_time_capture.wav";
+    const CaptureResult r = RunCapture(path);
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    std::remove(path.c_str());
+    std::printf("capture at read speed 0: %llu frames in %.3f s = %.0f frames/s (%.0fx real time)%s\n",
+                static_cast<unsigned long long>(kFrames), seconds, kFrames / seconds, kFrames * 0.03 / seconds,
+                r == CaptureResult::EndOfTape ? "" : " [did not reach the end]");
+    aspi::InstallBackend(nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ui::SetMessageSink(ui::StderrSink());
+    if (!std::getenv("SKIP0")) MeasureRefills(0);
+    MeasureRefills(2);
+    MeasureCapture();
+    return 0;
+}

@@ -1,0 +1,360 @@
+// frmDeck: construction, layout and the ten window operations.
+#include "deck/frm_deck.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "deck/led_artwork.h"
+#include "deck/led_box.h"
+#include "deck/picture_button.h"
+
+bool RestartEntry = false;
+
+namespace {
+
+using deck::LedBox;
+using deck::PictureButton;
+using deck::TransportPicture;
+
+// The client area below the menu bar. The deck imitates a hardware panel: fixed geometry.
+constexpr int kClientWidth = 417;
+constexpr int kClientHeight = 254;
+
+// Digit and colon boxes of one row, as x offsets inside the row.
+constexpr std::array<int, 5> kDigitX{0, 24, 40, 64, 80};
+constexpr std::array<int, 2> kColonX{16, 56};
+constexpr int kRowWidth = 97;
+
+constexpr QPoint kPanelOrigin(16, 0);
+
+QString Indexed(const char* name, int index) { return QString("%1(%2)").arg(name).arg(index); }
+
+QPushButton* TextButton(QWidget* parent, const char* name, const QString& caption, const char* tip, QRect where)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setToolTip(tip);
+    b->setGeometry(where);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QPushButton* TransportButton(QWidget* parent, const char* name, TransportPicture picture, const char* tip, QPoint at)
+{
+    auto* b = new PictureButton(picture, parent);
+    b->setObjectName(name);
+    b->setToolTip(tip);
+    b->setGeometry(QRect(at, QSize(deck::kButtonPictureWidth, deck::kButtonPictureHeight)));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* PanelLabel(QWidget* panel, const char* name, const QString& text, QPoint clientPos)
+{
+    auto* l = new QLabel(text, panel);
+    l->setObjectName(name);
+    l->move(clientPos - kPanelOrigin);
+    return l;
+}
+
+}  // namespace
+
+frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName("frmDeck");
+    setWindowTitle("Vantrel");
+    const qreal ratio = qApp->devicePixelRatio();
+    clpDigits = std::make_unique<deck::clpDigits>(deck::MakeGlyphStrip(ratio), deck::kCellCount);
+    litColon_ = deck::MakeLitColon(ratio);
+
+    CreateMenus();
+    auto* client = new QWidget(this);
+    client->setObjectName("client");
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    CreatePanel(client);
+    CreateKeypad(client);
+    CreateTransport(client);
+    SetFocusOrder();
+
+    // Idle until start-up gives it its interval and starts it.
+    tmrWait4Tape = new QTimer(this);
+    tmrWait4Tape->setObjectName("tmrWait4Tape");
+    connect(tmrWait4Tape, &QTimer::timeout, this, &frmDeck::tmrWait4Tape_Timer);
+}
+
+frmDeck::~frmDeck() = default;
+
+void frmDeck::CreateMenus()
+{
+    mnuFile = menuBar()->addMenu("&File");
+    mnuFile->setObjectName("mnuFile");
+    mnuFileConsole = mnuFile->addAction("&Console...", this, &frmDeck::mnuFileConsole_Click);
+    mnuFileConsole->setObjectName("mnuFileConsole");
+    mnuFileConsole->setShortcut(QKeySequence("Ctrl+D"));
+    mnuFile->addSeparator();
+    mnuFileExit = mnuFile->addAction("E&xit", this, &frmDeck::mnuFileExit_Click);
+    mnuFileExit->setObjectName("mnuFileExit");
+
+    mnuOptions = menuBar()->addMenu("&Options");
+    mnuOptions->setObjectName("mnuOptions");
+    mnuOptionsSave = mnuOptions->addAction("Play and &Save", this, &frmDeck::mnuOptionsSave_Click);
+    mnuOptionsSave->setObjectName("mnuOptionsSave");
+    mnuOptionsSave->setCheckable(true);
+    mnuOptionsOnly = mnuOptions->addAction("Save &Only", this, &frmDeck::mnuOptionsOnly_Click);
+    mnuOptionsOnly->setObjectName("mnuOptionsOnly");
+    mnuOptionsOnly->setCheckable(true);
+
+    mnuHelp = menuBar()->addMenu("&Help");
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelpContents = mnuHelp->addAction("&Contents", this, &frmDeck::mnuHelpContents_Click);
+    mnuHelpContents->setObjectName("mnuHelpContents");
+    mnuHelpAbout = mnuHelp->addAction("&About", this, &frmDeck::mnuHelpAbout_Click);
+    mnuHelpAbout->setObjectName("mnuHelpAbout");
+}
+
+void frmDeck::CreatePanel(QWidget* client)
+{
+    // The display window of the deck: a dark panel holding two rows of LED boxes.
+    Frame5 = new QFrame(client);
+    Frame5->setObjectName("Frame5");
+    Frame5->setGeometry(QRect(kPanelOrigin, QSize(265, 112)));
+    Frame5->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Frame5->setLineWidth(2);
+    Frame5->setAutoFillBackground(true);
+    QPalette panel = Frame5->palette();
+    panel.setColor(QPalette::Window, QColor(38, 40, 44));
+    panel.setColor(QPalette::WindowText, QColor(214, 218, 224));
+    Frame5->setPalette(panel);
+
+    QFont rowFont(QStringLiteral("Sans Serif"), 12);
+    rowFont.setStyleHint(QFont::SansSerif);
+    lblAtime = PanelLabel(Frame5, "lblAtime", "A-Time:", {32, 37});
+    lblPtime = PanelLabel(Frame5, "lblPtime", "P-Time:", {32, 81});
+    for (QLabel* l : {lblAtime, lblPtime}) {
+        l->setFont(rowFont);
+        l->adjustSize();
+        // Level the text with the middle of its row of digits.
+        l->move(l->x(), l->y() + 7 - l->height() / 2);
+    }
+
+    QFont small = font();
+    small.setPixelSize(11);
+    small.setBold(true);
+    QPalette green = panel;
+    green.setColor(QPalette::WindowText, deck::LedGreen());
+    lblPno = PanelLabel(Frame5, "lblPno", "PNo 00", {224, 64});
+    lblPno->setToolTip("Program Number");
+    lblKhz = PanelLabel(Frame5, "lblKhz", "48 KHz", {224, 88});
+    lblKhz->setToolTip("Sample Rate");
+    for (QLabel* l : {lblPno, lblKhz}) {
+        l->resize(49, 17);
+        l->setFont(small);
+        l->setPalette(green);
+    }
+
+    const auto makeRow = [&](const char* outer, const char* inner, const char* boxName, int y, const char* tip,
+                             std::array<LedBox*, 5>& digits, int firstColon, QFrame*& rowFrame, QFrame*& black) {
+        rowFrame = new QFrame(Frame5);
+        rowFrame->setObjectName(outer);
+        rowFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        rowFrame->setLineWidth(2);
+        rowFrame->setGeometry(QRect(QPoint(98, y - 2) - kPanelOrigin, QSize(kRowWidth + 4, 33)));
+        black = new QFrame(rowFrame);
+        black->setObjectName(inner);
+        black->setGeometry(2, 2, kRowWidth, deck::kCellHeight);
+        black->setAutoFillBackground(true);
+        QPalette p = black->palette();
+        p.setColor(QPalette::Window, Qt::black);
+        black->setPalette(p);
+        for (int i = 0; i < 5; ++i) {
+            digits[i] = new LedBox(black);
+            digits[i]->setObjectName(Indexed(boxName, i));
+            digits[i]->setGeometry(kDigitX[i], 0, deck::kCellWidth, deck::kCellHeight);
+            digits[i]->setToolTip(tip);
+            digits[i]->SetPicture(clpDigits->GraphicCell(8), 8);
+        }
+        for (int c = 0; c < 2; ++c) {
+            LedBox* colon = new LedBox(black);
+            colon->setObjectName(Indexed("picColon", firstColon + c));
+            colon->setGeometry(kColonX[c], 0, deck::kColonWidth, deck::kCellHeight);
+            colon->setToolTip(tip);
+            colon->SetPicture(litColon_, LedBox::kColon);
+            colon->setFocusPolicy(Qt::NoFocus);
+            picColon[firstColon + c] = colon;
+        }
+    };
+    makeRow("Frame3", "Frame1", "picAtime", 22, "Absolute Time", picAtime, 0, Frame3, Frame1);
+    makeRow("Frame4", "Frame2", "picPtime", 66, "Program Time", picPtime, 2, Frame4, Frame2);
+
+    // The template of the lit colon, below the visible area, never changed.
+    picColon[4] = new LedBox(client);
+    picColon[4]->setObjectName(Indexed("picColon", 4));
+    picColon[4]->setGeometry(272, 248, deck::kColonWidth, deck::kCellHeight);
+    picColon[4]->setToolTip("Program Time");
+    picColon[4]->SetPicture(litColon_, LedBox::kColon);
+    picColon[4]->setFocusPolicy(Qt::NoFocus);
+    picColon[4]->hide();
+}
+
+void frmDeck::CreateKeypad(QWidget* client)
+{
+    QFont seekFont = font();
+    seekFont.setPixelSize(10);
+    cmdAtime = TextButton(client, "cmdAtime", "ATime", "Seek to an Absolute Time", {328, 8, 41, 17});
+    cmdPno = TextButton(client, "cmdPno", "PNo", "Seek to a Program Number", {328, 24, 41, 17});
+    cmdPtime = TextButton(client, "cmdPtime", "PTime", "Seek to a Program Time", {328, 40, 41, 17});
+    for (QPushButton* b : {cmdAtime, cmdPno, cmdPtime})
+        b->setFont(seekFont);
+    connect(cmdAtime, &QPushButton::clicked, this, &frmDeck::cmdAtime_Click);
+    connect(cmdPno, &QPushButton::clicked, this, &frmDeck::cmdPno_Click);
+    connect(cmdPtime, &QPushButton::clicked, this, &frmDeck::cmdPtime_Click);
+
+    constexpr std::array<int, 3> kColumns{304, 336, 368};
+    constexpr std::array<int, 3> kRows{72, 104, 136};
+    for (int i = 0; i < 10; ++i) {
+        const QPoint at = i == 0 ? QPoint(304, 168) : QPoint(kColumns[(i - 1) % 3], kRows[(i - 1) / 3]);
+        cmdPad[i] = TextButton(client, "", QString::number(i), "Time or Program Number Entry", QRect(at, QSize(25, 25)));
+        cmdPad[i]->setObjectName(Indexed("cmdPad", i));
+        connect(cmdPad[i], &QPushButton::clicked, this, [this, i] { cmdPad_Click(i); });
+    }
+    cmdExecute = TextButton(client, "cmdExecute", "Execute", "Execute Seek Command", {336, 168, 57, 25});
+    connect(cmdExecute, &QPushButton::clicked, this, &frmDeck::cmdExecute_Click);
+}
+
+void frmDeck::CreateTransport(QWidget* client)
+{
+    constexpr int kUpper = 128, kLower = 168;
+    cmdBOT = TransportButton(client, "cmdBOT", TransportPicture::Bot, "Beginning of Tape", {16, kUpper});
+    cmdNext = TransportButton(client, "cmdNext", TransportPicture::SkipBack, "Previous Program", {72, kUpper});
+    cmdPrev = TransportButton(client, "cmdPrev", TransportPicture::SkipForward, "Next Program", {128, kUpper});
+    cmdEOT = TransportButton(client, "cmdEOT", TransportPicture::Eot, "End of Tape", {184, kUpper});
+    cmdEject = TransportButton(client, "cmdEject", TransportPicture::Eject, "Eject Tape", {240, kUpper});
+    cmdPlay = TransportButton(client, "cmdPlay", TransportPicture::Play, "Play Tape", {16, kLower});
+    cmdCue = TransportButton(client, "cmdCue", TransportPicture::Cue, "Cue Tape", {72, kLower});
+    cmdStop = TransportButton(client, "cmdStop", TransportPicture::Stop, "Stop Tape", {128, kLower});
+    cmdRecord = TransportButton(client, "cmdRecord", TransportPicture::Record, "Record to Tape", {184, kLower});
+
+    connect(cmdPlay, &QPushButton::clicked, this, &frmDeck::cmdPlay_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmDeck::cmdStop_Click);
+    connect(cmdCue, &QPushButton::clicked, this, &frmDeck::cmdCue_Click);
+    connect(cmdRecord, &QPushButton::clicked, this, &frmDeck::cmdRecord_Click);
+    connect(cmdNext, &QPushButton::clicked, this, &frmDeck::cmdNext_Click);
+    connect(cmdPrev, &QPushButton::clicked, this, &frmDeck::cmdPrev_Click);
+    connect(cmdBOT, &QPushButton::clicked, this, &frmDeck::cmdBOT_Click);
+    connect(cmdEOT, &QPushButton::clicked, this, &frmDeck::cmdEOT_Click);
+    connect(cmdEject, &QPushButton::clicked, this, &frmDeck::cmdEject_Click);
+}
+
+void frmDeck::SetFocusOrder()
+{
+    std::vector<QWidget*> order{cmdPlay, cmdStop, cmdPrev, cmdNext, cmdCue, cmdRecord, cmdBOT, cmdEOT, cmdEject};
+    for (int i = 4; i >= 0; --i)
+        order.push_back(picAtime[i]);
+    for (QPushButton* b : cmdPad)
+        order.push_back(b);
+    for (QWidget* w : {static_cast<QWidget*>(cmdAtime), static_cast<QWidget*>(cmdPno),
+                       static_cast<QWidget*>(cmdExecute), static_cast<QWidget*>(cmdPtime)})
+        order.push_back(w);
+    for (LedBox* box : picPtime)
+        order.push_back(box);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+// --- Button groups ---------------------------------------------------------------------
+
+void frmDeck::EnableTapeButtons()
+{
+    for (QPushButton* b : {cmdCue, cmdNext, cmdPrev, cmdRecord, cmdPlay, cmdEject, cmdEOT, cmdBOT, cmdStop})
+        b->setEnabled(true);
+}
+
+void frmDeck::DisableTapeButtons()
+{
+    for (QPushButton* b : {cmdCue, cmdNext, cmdPrev, cmdRecord, cmdPlay, cmdEject, cmdEOT, cmdBOT, cmdStop})
+        b->setEnabled(false);
+}
+
+void frmDeck::EnableSearchButtons()
+{
+    for (QPushButton* b : {cmdAtime, cmdPno, cmdPtime})
+        b->setEnabled(true);
+}
+
+void frmDeck::DisableSearchButtons()
+{
+    for (QPushButton* b : {cmdAtime, cmdPno, cmdPtime})
+        b->setEnabled(false);
+}
+
+void frmDeck::EnablePadButtons()
+{
+    for (QPushButton* b : cmdPad)
+        b->setEnabled(true);
+}
+
+void frmDeck::DisablePadButtons()
+{
+    for (QPushButton* b : cmdPad)
+        b->setEnabled(false);
+}
+
+void frmDeck::DisableAllButtons()
+{
+    DisableTapeButtons();
+    DisableSearchButtons();
+    DisablePadButtons();
+    cmdExecute->setEnabled(false);
+}
+
+// --- Display ---------------------------------------------------------------------------
+
+void frmDeck::SetRow(const std::array<LedBox*, 5>& row, const std::array<int, 5>& cells)
+{
+    for (std::size_t i = 0; i < row.size(); ++i)
+        row[i]->SetPicture(cells[i] == LedBox::kEmpty ? QPixmap() : clpDigits->GraphicCell(cells[i]), cells[i]);
+}
+
+void frmDeck::SetColons(bool lit)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (lit)
+            picColon[i]->SetPicture(picColon[4]->Picture(), LedBox::kColon);
+        else
+            picColon[i]->SetPicture(QPixmap(), LedBox::kEmpty);
+    }
+}
+
+void frmDeck::SetDisplayTo8s()
+{
+    SetRow(picAtime, {8, 8, 8, 8, 8});
+    SetRow(picPtime, {8, 8, 8, 8, 8});
+    SetColons(false);
+    lblPno->setText("PNo - -");
+}
+
+void frmDeck::SetDisplayToBlank()
+{
+    using deck::kCellDash;
+    SetRow(picAtime, {kCellDash, kCellDash, kCellDash, kCellDash, kCellDash});
+    SetRow(picPtime, {kCellDash, kCellDash, kCellDash, kCellDash, kCellDash});
+    SetColons(true);
+    lblPno->setText("PNo - -");
+}
+
+void frmDeck::SetDisplayToData()
+{
+    using namespace deck;
+    SetRow(picAtime, {LedBox::kEmpty, kCellD, kCellA, kCellT, kCellA});
+    SetRow(picPtime, {LedBox::kEmpty, kCellD, kCellA, kCellT, kCellA});
+    SetColons(false);
+    lblPno->setText("PNo - -");
+}

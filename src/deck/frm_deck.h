@@ -1,0 +1,114 @@
+// frmDeck: the deck window. The front panel of a tape deck: the LED panel, the keypad, the
+// transport buttons, the wait-for-tape poll and the menus. Its controls carry their names
+// as objectName; control arrays are named with their index, as "cmdPad(3)".
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <memory>
+
+#include "deck/clp_digits.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace deck {
+class LedBox;
+}
+
+// Set by ATime; while true, the next keypad press restarts the entry at the first box.
+extern bool RestartEntry;
+
+class frmDeck : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmDeck(QWidget* parent = nullptr);
+    ~frmDeck() override;
+
+    // The load handler: makes this window the target of the wave device's notifications.
+    void Form_Load();
+
+    // The window operations. Button groups, each member in the listed order:
+    void EnableTapeButtons();
+    void DisableTapeButtons();
+    void EnableSearchButtons();
+    void DisableSearchButtons();
+    void EnablePadButtons();
+    void DisablePadButtons();
+    void DisableAllButtons();
+    // The panel's three fixed patterns: 8 88 88 (lamp test), -:--:--, and dAtA.
+    void SetDisplayTo8s();
+    void SetDisplayToBlank();
+    void SetDisplayToData();
+
+    // True once the close request has run (the window is gone for the rest of the run).
+    bool Unloaded() const { return unloaded_; }
+    // True while a transport handler waits for its drive command.
+    bool CommandRunning() const { return commandRunning_ > 0; }
+
+    // Index of the A-time box the next accepted keypad digit fills.
+    int DigitPosition = 0;
+
+    // Controls, reachable like a form's controls by start-up and tests.
+    QPushButton *cmdPlay, *cmdStop, *cmdCue, *cmdRecord, *cmdNext, *cmdPrev, *cmdBOT, *cmdEOT, *cmdEject;
+    QPushButton *cmdAtime, *cmdPno, *cmdPtime, *cmdExecute;
+    std::array<QPushButton*, 10> cmdPad{};
+    std::array<deck::LedBox*, 5> picAtime{}, picPtime{}, picColon{};
+    QLabel *lblAtime, *lblPtime, *lblPno, *lblKhz;
+    QFrame *Frame5, *Frame3, *Frame4, *Frame1, *Frame2;
+    std::unique_ptr<deck::clpDigits> clpDigits;
+    QTimer* tmrWait4Tape;
+    QMenu *mnuFile, *mnuOptions, *mnuHelp;
+    QAction *mnuFileConsole, *mnuFileExit, *mnuOptionsSave, *mnuOptionsOnly, *mnuHelpContents, *mnuHelpAbout;
+
+    // Event handlers.
+    void cmdPlay_Click();
+    void cmdStop_Click();
+    void cmdCue_Click();
+    void cmdRecord_Click();
+    void cmdNext_Click();
+    void cmdPrev_Click();
+    void cmdBOT_Click();
+    void cmdEOT_Click();
+    void cmdEject_Click();
+    void cmdAtime_Click();
+    void cmdPno_Click();
+    void cmdPtime_Click();
+    void cmdPad_Click(int index);
+    void cmdExecute_Click();
+    void tmrWait4Tape_Timer();
+    void mnuFileConsole_Click();
+    void mnuFileExit_Click();
+    void mnuOptionsSave_Click();
+    void mnuOptionsOnly_Click();
+    void mnuHelpAbout_Click();
+    void mnuHelpContents_Click();
+    // Playback or a capture from the deck reached the end of the recorded area.
+    void EndOfTapeReached();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenus();
+    void CreatePanel(QWidget* client);
+    void CreateKeypad(QWidget* client);
+    void CreateTransport(QWidget* client);
+    void SetFocusOrder();
+    void SetRow(const std::array<deck::LedBox*, 5>& row, const std::array<int, 5>& cells);
+    void SetColons(bool lit);
+    void BeginTransportCommand();
+    void ReturnToReady();
+    void SeekTypeClicked(bool restart);
+    void Form_Unload();
+
+    QPixmap litColon_;
+    bool unloaded_ = false;
+    bool pollRunning_ = false;
+    int commandRunning_ = 0;
+    unsigned commandSerial_ = 0;  // counts transport commands, so a poll can tell one ran
+};

@@ -1,0 +1,285 @@
+// frmDeck: the handlers of the transport buttons, the keypad, the wait-for-tape poll, the
+// menus, and the window's load and close.
+#include <QCloseEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include "audio/capture.h"
+#include "audio/playback.h"
+#include "deck/deck_hooks.h"
+#include "deck/frm_deck.h"
+#include "deck/led_box.h"
+#include "platform/ui/message_box.h"
+#include "tape/eject_read.h"
+#include "tape/positioning.h"
+#include "tape/unit_mode.h"
+#include "transport/drive_state.h"
+
+#ifndef VANTREL_VERSION
+#define VANTREL_VERSION "0"
+#endif
+
+namespace {
+
+constexpr int kPollIntervalMs = 1000;
+
+// Marks a transport handler's drive command as running, for the poll and for File, Exit.
+class CommandScope {
+public:
+    explicit CommandScope(int& depth) : depth_(depth) { ++depth_; }
+    ~CommandScope() { --depth_; }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    int& depth_;
+};
+
+// Accepted keypad digits by entry position: h:mm:ss.
+constexpr int kHighestDigit[5] = {2, 5, 9, 5, 9};
+
+}  // namespace
+
+void frmDeck::Form_Load()
+{
+    HookDeckWindow(this);
+    // Playback or a capture from the deck that reaches the end of the recorded area.
+    SetEndOfTapeHandler([this] { EndOfTapeReached(); });
+}
+
+// --- Transport buttons -------------------------------------------------------------------
+
+// Every transport handler starts this way; the count lets a poll that was waiting notice.
+void frmDeck::BeginTransportCommand()
+{
+    ++commandSerial_;
+    SetDisplayToBlank();
+    DisableAllButtons();
+}
+
+// The end of Stop, Next, Prev, BOT and EOT: the deck is Ready.
+void frmDeck::ReturnToReady()
+{
+    EnableSearchButtons();
+    EnableTapeButtons();
+    cmdStop->setEnabled(false);
+}
+
+void frmDeck::cmdPlay_Click()
+{
+    BeginTransportCommand();
+    cmdStop->setEnabled(true);
+    if (mnuOptionsOnly->isChecked()) {
+        // Archive without the sound device, as fast as the drive delivers; returns when a
+        // stop, the end of the tape (which brings the deck back to Ready through the
+        // end-of-tape notification) or a file error has finished the file.
+        RunCapture(kCaptureFileName);
+    } else if (mnuOptionsSave->isChecked()) {
+        BeginPlaybackAndCapture(kCaptureFileName);
+    } else {
+        BeginPlayback();
+    }
+}
+
+void frmDeck::cmdStop_Click()
+{
+    BeginTransportCommand();
+    StopPlayback();
+    ReturnToReady();
+}
+
+void frmDeck::cmdCue_Click()
+{
+    BeginTransportCommand();
+    cmdStop->setEnabled(true);
+}
+
+void frmDeck::cmdRecord_Click()
+{
+    BeginTransportCommand();
+    cmdStop->setEnabled(true);
+}
+
+void frmDeck::cmdNext_Click()
+{
+    BeginTransportCommand();
+    ReturnToReady();
+}
+
+void frmDeck::cmdPrev_Click()
+{
+    BeginTransportCommand();
+    ReturnToReady();
+}
+
+void frmDeck::cmdBOT_Click()
+{
+    BeginTransportCommand();
+    {
+        CommandScope running(commandRunning_);
+        LocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, 0, 0, 0);
+    }
+    // File, Exit may have closed the window while the locate waited.
+    if (unloaded_)
+        return;
+    ReturnToReady();
+}
+
+void frmDeck::cmdEOT_Click()
+{
+    BeginTransportCommand();
+    {
+        CommandScope running(commandRunning_);
+        // Program number 0EE, the lead-out after the last recording; the digits go out as
+        // they are.
+        LocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14);
+    }
+    if (unloaded_)
+        return;
+    ReturnToReady();
+}
+
+void frmDeck::cmdEject_Click()
+{
+    BeginTransportCommand();
+    bool ejected;
+    {
+        CommandScope running(commandRunning_);
+        ejected = EjectTape(AspiAdapter, AspiTarget);
+    }
+    if (unloaded_)
+        return;
+    if (ejected) {
+        tmrWait4Tape->start(kPollIntervalMs);
+        return;
+    }
+    ui::ShowMessage("Error. Tape did not eject for some reason.");
+    if (!unloaded_)
+        cmdEject->setEnabled(true);
+}
+
+void frmDeck::EndOfTapeReached()
+{
+    // Only from Stop only: the deck may have been stopped or closed in the meantime.
+    if (unloaded_ || !cmdStop->isEnabled() || cmdPlay->isEnabled())
+        return;
+    cmdStop_Click();
+}
+
+// --- Wait-for-tape poll ------------------------------------------------------------------
+
+void frmDeck::tmrWait4Tape_Timer()
+{
+    // A tick that arrives inside a waiting command (this poll's own, or a transport
+    // command's) is skipped: the drive is busy, and the next tick comes a second later.
+    if (pollRunning_ || commandRunning_ > 0 || unloaded_)
+        return;
+    pollRunning_ = true;
+    const unsigned serial = commandSerial_;
+    // A transport command that ran inside one of this poll's waits (Eject pressed in the
+    // Data tape state) has changed the deck: what the poll learnt is stale then.
+    const auto stale = [&] { return unloaded_ || serial != commandSerial_ || !tmrWait4Tape->isActive(); };
+
+    if (TestUnitReady(AspiAdapter, AspiTarget) == kTurReady && !stale()) {
+        const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
+        if (!stale()) {
+            if (density == AudioDensity) {
+                tmrWait4Tape->stop();
+                SetDisplayToBlank();
+                EnableTapeButtons();
+                cmdStop->setEnabled(false);
+                EnableSearchButtons();
+            } else {
+                SetDisplayToData();
+                cmdEject->setEnabled(true);
+            }
+        }
+    }
+    pollRunning_ = false;
+}
+
+// --- Keypad ------------------------------------------------------------------------------
+
+void frmDeck::SeekTypeClicked(bool restart)
+{
+    picAtime[0]->setFocus();
+    RestartEntry = restart;
+    SetDisplayToBlank();
+    EnablePadButtons();
+    cmdExecute->setEnabled(false);
+}
+
+void frmDeck::cmdAtime_Click() { SeekTypeClicked(true); }
+void frmDeck::cmdPno_Click() { SeekTypeClicked(false); }
+void frmDeck::cmdPtime_Click() { SeekTypeClicked(false); }
+
+void frmDeck::cmdPad_Click(int index)
+{
+    if (RestartEntry) {
+        RestartEntry = false;
+        DigitPosition = 0;
+    }
+    const int p = DigitPosition;
+    if (p < 0 || p > 4 || index < 0 || index > kHighestDigit[p])
+        return;
+    picAtime[p]->SetPicture(clpDigits->GraphicCell(index), index);
+    ++DigitPosition;
+    if (p == 4) {
+        cmdExecute->setEnabled(true);
+        cmdExecute->setFocus();
+    }
+    if (DigitPosition > 4) {
+        DigitPosition = 0;
+        DisablePadButtons();
+    }
+}
+
+void frmDeck::cmdExecute_Click()
+{
+    picAtime[0]->setFocus();
+    RestartEntry = false;
+    cmdExecute->setEnabled(false);
+}
+
+// --- Menus -------------------------------------------------------------------------------
+
+void frmDeck::mnuFileConsole_Click() { deck::OpenConsole(); }
+
+void frmDeck::mnuFileExit_Click()
+{
+    close();
+    deck::RequestProgramEnd();
+}
+
+// Qt has already inverted the item's own check mark; at most one of the two is marked.
+void frmDeck::mnuOptionsSave_Click() { mnuOptionsOnly->setChecked(false); }
+void frmDeck::mnuOptionsOnly_Click() { mnuOptionsSave->setChecked(false); }
+
+void frmDeck::mnuHelpAbout_Click()
+{
+    ui::ShowMessage(std::string("Vantrel ") + VANTREL_VERSION +
+                    " plays the audio tapes of an audio-capable SCSI DAT drive like a tape deck, "
+                    "and can archive them bit-exact to Audio48.wav.");
+}
+
+void frmDeck::mnuHelpContents_Click() {}
+
+// --- Close -------------------------------------------------------------------------------
+
+void frmDeck::Form_Unload()
+{
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    // The window is gone: its timer goes with it.
+    tmrWait4Tape->stop();
+    SetDisplayToBlank();
+    DisableAllButtons();
+    StopPlayback();
+}
+
+void frmDeck::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}

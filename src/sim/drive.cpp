@@ -1,0 +1,503 @@
+#include "sim/drive.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Opcodes.
+constexpr std::uint8_t kTestUnitReady = 0x00;
+constexpr std::uint8_t kRewind = 0x01;
+constexpr std::uint8_t kReadBlockLimits = 0x05;
+constexpr std::uint8_t kRead6 = 0x08;
+constexpr std::uint8_t kModeSelect6 = 0x15;
+constexpr std::uint8_t kModeSense6 = 0x1A;
+constexpr std::uint8_t kLoadUnload = 0x1B;
+constexpr std::uint8_t kPreventAllow = 0x1E;
+constexpr std::uint8_t kLocate10 = 0x2B;
+constexpr std::uint8_t kReadPosition = 0x34;
+
+// Sense keys.
+constexpr std::uint8_t kNotReady = 0x02;
+constexpr std::uint8_t kMediumError = 0x03;
+constexpr std::uint8_t kIllegalRequest = 0x05;
+constexpr std::uint8_t kUnitAttention = 0x06;
+constexpr std::uint8_t kBlankCheck = 0x08;
+
+constexpr double kFrameSeconds = 0.03;
+constexpr double kSearchSpeed = 150;    // locate and rewind, times real time
+constexpr double kSettleSeconds = 0.3;  // stopping and reading the subcode after a search
+constexpr double kEjectSeconds = 3;
+constexpr double kLoadSeconds = 2;
+
+aspi::ExecResult Good(std::uint32_t transferred = 0)
+{
+    aspi::ExecResult r;
+    r.transferred = transferred;
+    return r;
+}
+
+// CHECK CONDITION with fixed-format sense; `residue` (bytes not transferred) goes into the
+// information field when given.
+aspi::ExecResult Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, std::uint32_t transferred = 0,
+                       std::optional<std::uint32_t> residue = std::nullopt)
+{
+    aspi::ExecResult r;
+    r.srbStatus = SS_ERR;
+    r.targStat = 0x02;
+    r.sense[0] = 0x70;
+    r.sense[2] = key;
+    if (residue) {
+        r.sense[0] |= 0x80;
+        r.sense[3] = static_cast<std::uint8_t>(*residue >> 24);
+        r.sense[4] = static_cast<std::uint8_t>(*residue >> 16);
+        r.sense[5] = static_cast<std::uint8_t>(*residue >> 8);
+        r.sense[6] = static_cast<std::uint8_t>(*residue);
+    }
+    r.sense[7] = 10;
+    r.sense[12] = asc;
+    r.sense[13] = ascq;
+    r.senseLen = 18;
+    r.transferred = transferred;
+    return r;
+}
+
+aspi::ExecResult InvalidField() { return Check(kIllegalRequest, 0x24, 0x00); }
+aspi::ExecResult InvalidParameter() { return Check(kIllegalRequest, 0x26, 0x00); }
+aspi::ExecResult IncompatibleMedium() { return Check(kMediumError, 0x30, 0x02); }
+
+bool KnownDataDensity(std::uint8_t d)
+{
+    // 0 is the drive's default; the rest are the DDS generations.
+    return d == 0x00 || d == 0x13 || d == 0x24 || d == 0x25 || d == 0x26 || d == 0x30 || d == 0x40;
+}
+
+bool SameProgram(const FramePosition& pos, const std::uint8_t* digits)
+{
+    return pos.program[0] == digits[0] && pos.program[1] == digits[1] && pos.program[2] == digits[2];
+}
+
+// The fault lists sorted, for binary search on every frame.
+DriveConfig WithSortedFaults(DriveConfig config)
+{
+    std::sort(config.mediumErrors.begin(), config.mediumErrors.end());
+    std::sort(config.concealed.begin(), config.concealed.end());
+    return config;
+}
+
+}  // namespace
+
+Drive::Drive(const DriveConfig& config, std::shared_ptr<Clock> clock, double readSpeed)
+    : config_(WithSortedFaults(config)), clock_(std::move(clock)), readSpeed_(readSpeed)
+{
+    const double now = clock_->now();
+    if (config_.tape) {
+        load(config_.tape, now);
+        mediumChanged_ = false;  // the power-on attention stands for it
+        readyAt_ = config_.readyAtPowerOn ? now : now + config_.becomingReadySeconds;
+    }
+}
+
+void Drive::load(std::shared_ptr<const Tape> tape, double at)
+{
+    tape_ = std::move(tape);
+    frame_ = 0;
+    mediumChanged_ = true;
+    readyAt_ = at + config_.becomingReadySeconds;
+    ejected_.reset();
+    reinsertAt_.reset();
+    // The drive recognises the format of a tape it loads and takes up its density.
+    if (tape_->isAudio() ? config_.audio : KnownDataDensity(tape_->density()))
+        modeDensity_ = tape_->density();
+}
+
+void Drive::refresh(double now)
+{
+    if (!tape_ && ejected_ && reinsertAt_ && now >= *reinsertAt_) {
+        const double at = *reinsertAt_;
+        load(ejected_, at);
+    }
+}
+
+std::optional<Drive::Sense> Drive::notReady(double now) const
+{
+    if (!tape_)
+        return Sense{kNotReady, 0x3A, 0x00};
+    if (now < readyAt_)
+        return Sense{kNotReady, 0x04, 0x01};
+    return std::nullopt;
+}
+
+aspi::ExecResult Drive::execute(const aspi::ExecRequest& request)
+{
+    Outcome outcome;
+    {
+        std::lock_guard lock(mutex_);
+        const double now = clock_->now();
+        refresh(now);
+        outcome = run(request, now);
+    }
+    if (outcome.seconds > 0 && !clock_->wait(outcome.seconds)) {
+        aspi::ExecResult aborted;
+        aborted.srbStatus = SS_ABORTED;
+        return aborted;
+    }
+    return outcome.result;
+}
+
+Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
+{
+    const std::uint8_t* cdb = request.cdb;
+    const std::uint8_t op = request.cdbLen > 0 ? cdb[0] : 0xFF;
+    const std::uint8_t needed = op >= 0x20 && op < 0x60 ? 10 : 6;
+    if (request.cdbLen < needed)
+        return {InvalidField()};
+    // Any command first hears of a power-on or a tape change (there is no REQUEST SENSE here).
+    if (powerOnAttention_) {
+        powerOnAttention_ = false;
+        return {Check(kUnitAttention, 0x29, 0x00)};
+    }
+    if (mediumChanged_) {
+        mediumChanged_ = false;
+        return {Check(kUnitAttention, 0x28, 0x00)};
+    }
+    const bool needsTape = op == kTestUnitReady || op == kRewind || op == kRead6 || op == kLocate10 ||
+                           op == kReadPosition;
+    if (needsTape) {
+        if (auto sense = notReady(now))
+            return {Check(sense->key, sense->asc, sense->ascq)};
+    }
+    switch (op) {
+    case kTestUnitReady:
+        return {Good()};
+    case kRewind: {
+        Outcome o{Good()};
+        moveTo(0, o);
+        return o;
+    }
+    case kReadBlockLimits:
+        return readBlockLimits(request);
+    case kRead6:
+        return read(request);
+    case kModeSelect6:
+        return modeSelect(request);
+    case kModeSense6:
+        return modeSense(request);
+    case kLoadUnload:
+        return loadUnload(request, now);
+    case kPreventAllow:
+        prevented_ = (cdb[4] & 0x01) != 0;
+        return {Good()};
+    case kLocate10:
+        return locate(request);
+    case kReadPosition:
+        return readPosition(request);
+    default:
+        return {Check(kIllegalRequest, 0x20, 0x00)};
+    }
+}
+
+Drive::Outcome Drive::modeSelect(const aspi::ExecRequest& request)
+{
+    const std::uint32_t length = request.cdb[4];
+    if (length == 0)
+        return {Good()};
+    if (request.direction != aspi::Direction::Out || request.dataLen < length || !request.data)
+        return {InvalidField()};
+    const std::uint8_t* list = request.data;
+    if (length < 4)
+        return {Check(kIllegalRequest, 0x1A, 0x00)};  // parameter list length error
+    const std::uint8_t descriptorLength = list[3];
+    if (descriptorLength != 0 && descriptorLength != 8)
+        return {InvalidParameter()};
+    if (length < 4u + descriptorLength)
+        return {Check(kIllegalRequest, 0x1A, 0x00)};
+    if (descriptorLength == 8) {
+        const std::uint8_t density = list[4];
+        if (density == kAudioDensity ? !config_.audio : !KnownDataDensity(density))
+            return {InvalidParameter()};
+        modeDensity_ = density;
+        blockLength_ = std::uint32_t{list[9]} << 16 | std::uint32_t{list[10]} << 8 | list[11];
+    }
+    bufferedMode_ = (list[2] & 0x70) != 0;
+    return {Good(length)};
+}
+
+Drive::Outcome Drive::modeSense(const aspi::ExecRequest& request)
+{
+    const std::uint8_t* cdb = request.cdb;
+    if ((cdb[2] & 0x3F) != 0)
+        return {InvalidField()};  // no mode pages here, only the header and block descriptor
+    const bool withDescriptor = (cdb[1] & 0x08) == 0;
+    std::uint8_t list[12] = {};
+    const std::uint8_t size = withDescriptor ? 12 : 4;
+    list[0] = static_cast<std::uint8_t>(size - 1);
+    list[2] = static_cast<std::uint8_t>(0x80 | (bufferedMode_ ? 0x10 : 0x00));  // tapes here are read-only
+    if (withDescriptor) {
+        list[3] = 8;
+        // A loaded tape reports its own density; an empty drive, its mode's.
+        list[4] = tape_ && (tape_->isAudio() ? config_.audio : true) ? tape_->density() : modeDensity_;
+        list[9] = static_cast<std::uint8_t>(blockLength_ >> 16);
+        list[10] = static_cast<std::uint8_t>(blockLength_ >> 8);
+        list[11] = static_cast<std::uint8_t>(blockLength_);
+    }
+    if (request.direction != aspi::Direction::In || !request.data)
+        return {InvalidField()};
+    const std::uint32_t n = std::min<std::uint32_t>({cdb[4], size, request.dataLen});
+    std::memcpy(request.data, list, n);
+    return {Good(n)};
+}
+
+double Drive::travelSeconds(std::uint64_t from, std::uint64_t to) const
+{
+    if (readSpeed_ <= 0)
+        return 0;
+    const std::uint64_t distance = from > to ? from - to : to - from;
+    return kSettleSeconds + double(distance) * kFrameSeconds / kSearchSpeed;
+}
+
+void Drive::moveTo(std::uint64_t frame, Outcome& outcome)
+{
+    outcome.seconds += travelSeconds(frame_, frame);
+    frame_ = frame;
+}
+
+Drive::Outcome Drive::read(const aspi::ExecRequest& request)
+{
+    const std::uint8_t* cdb = request.cdb;
+    if (cdb[1] & 0x01)
+        return {InvalidField()};  // fixed-length blocks: audio frames are read variable-length
+    const std::uint32_t length = std::uint32_t{cdb[2]} << 16 | std::uint32_t{cdb[3]} << 8 | cdb[4];
+    if (length == 0)
+        return {Good()};
+    if (length % kFrameBytes != 0 || request.direction != aspi::Direction::In || request.dataLen < length ||
+        !request.data)
+        return {InvalidField()};
+    if (!tape_->isAudio())
+        return {modeDensity_ == kAudioDensity ? IncompatibleMedium()
+                                               : Check(kBlankCheck, 0x00, 0x05, 0, length)};  // blank data tape
+    if (modeDensity_ != kAudioDensity || !config_.audio)
+        return {IncompatibleMedium()};
+
+    Outcome o;
+    const std::uint32_t frames = length / kFrameBytes;
+    const std::uint64_t count = tape_->frameCount();
+    std::uint32_t done = 0;
+    for (; done < frames; ++done) {
+        if (frame_ >= count) {
+            o.result = Check(kBlankCheck, 0x00, 0x05, done * kFrameBytes, length - done * kFrameBytes);
+            break;
+        }
+        if (std::binary_search(config_.mediumErrors.begin(), config_.mediumErrors.end(), frame_)) {
+            // The drive gives up on the frame and leaves the tape after it.
+            ++frame_;
+            o.seconds += readSpeed_ > 0 ? kFrameSeconds / readSpeed_ : 0;
+            o.result = Check(kMediumError, 0x11, 0x00, done * kFrameBytes, length - done * kFrameBytes);
+            break;
+        }
+        std::uint8_t* out = request.data + std::size_t{done} * kFrameBytes;
+        tape_->readFrame(frame_, out);
+        if (std::binary_search(config_.concealed.begin(), config_.concealed.end(), frame_))
+            conceal(frame_, out);
+        ++frame_;
+        ++framesRead_;
+    }
+    if (done == frames)
+        o.result = Good(length);
+    if (readSpeed_ > 0)
+        o.seconds += done * kFrameSeconds / readSpeed_;
+    return o;
+}
+
+// Replaces the audio with a straight line from the previous frame's last pair to the next
+// frame's first, and sets both interpolation flags, as the drive's error correction would.
+void Drive::conceal(std::uint64_t n, std::uint8_t* frame) const
+{
+    auto sampleAt = [](const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); };
+    std::int16_t from[2] = {0, 0}, to[2] = {0, 0};
+    std::vector<std::uint8_t> other(kFrameBytes);
+    if (n > 0) {
+        tape_->readFrame(n - 1, other.data());
+        from[0] = sampleAt(&other[kAudioBytes - 4]);
+        from[1] = sampleAt(&other[kAudioBytes - 2]);
+    }
+    if (n + 1 < tape_->frameCount()) {
+        tape_->readFrame(n + 1, other.data());
+        to[0] = sampleAt(&other[0]);
+        to[1] = sampleAt(&other[2]);
+    }
+    for (std::uint32_t i = 0; i < kPairsPerFrame; ++i) {
+        for (int c = 0; c < 2; ++c) {
+            const double t = double(i + 1) / (kPairsPerFrame + 1);
+            const auto v = static_cast<std::int16_t>(from[c] + (to[c] - from[c]) * t);
+            frame[4 * i + 2 * c] = static_cast<std::uint8_t>(v & 0xFF);
+            frame[4 * i + 2 * c + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+        }
+    }
+    frame[kAudioBytes + 56 + 3] = 0x60;  // left and right concealed
+}
+
+Drive::Outcome Drive::locate(const aspi::ExecRequest& request)
+{
+    const std::uint8_t* cdb = request.cdb;
+    if (cdb[1] & 0x02)
+        return {InvalidField()};  // one partition only
+    const std::uint64_t count = tape_->frameCount();
+    Outcome o{Good()};
+    if (!(cdb[1] & 0x04)) {
+        // Logical block address: frames are the blocks.
+        const std::uint64_t block = std::uint64_t{cdb[3]} << 24 | std::uint64_t{cdb[4]} << 16 |
+                                    std::uint64_t{cdb[5]} << 8 | cdb[6];
+        if (block > count) {
+            moveTo(count, o);
+            o.result = Check(kBlankCheck, 0x00, 0x05);
+            return o;
+        }
+        moveTo(block, o);
+        return o;
+    }
+    const std::uint8_t type = cdb[3] >> 5;
+    const std::uint8_t* address = cdb + 4;
+    std::uint64_t target = count;
+    bool found = false;
+    if (type == 0) {
+        const bool endOfData = address[0] == 0 && address[1] == 0x0E && address[2] == 0x0E;
+        if (!endOfData && (address[0] > 7 || address[1] > 9 || address[2] > 9))
+            return {InvalidField()};
+        for (std::uint64_t n = 0; n < count && !found; ++n) {
+            if (SameProgram(tape_->position(n), address)) {
+                target = n;
+                found = true;
+            }
+        }
+        found = found || endOfData;  // without a lead-out, the end of the recorded frames
+    } else if (type == 1) {
+        const std::uint8_t hmsf[4] = {address[0], address[1], address[2], 0};
+        const std::int64_t wanted = FrameOfBcd(hmsf);
+        if (wanted < 0)
+            return {InvalidField()};
+        for (std::uint64_t n = 0; n < count && !found; ++n) {
+            const std::int64_t at = FrameOfBcd(tape_->position(n).absoluteTime);
+            if (at >= wanted) {
+                target = n;
+                found = true;
+            }
+        }
+    } else {
+        return {InvalidField()};
+    }
+    // A search that finds nothing runs on to the end of the recorded area and stops there.
+    moveTo(target, o);
+    if (!found)
+        o.result = Check(kBlankCheck, 0x00, 0x05);
+    return o;
+}
+
+Drive::Outcome Drive::readPosition(const aspi::ExecRequest& request)
+{
+    const std::uint8_t form = request.cdb[1] & 0x1F;
+    if (form != 0x00 && form != 0x01)
+        return {InvalidField()};
+    if (request.direction != aspi::Direction::In || !request.data)
+        return {InvalidField()};
+    std::uint8_t record[20] = {};
+    if (frame_ == 0)
+        record[0] |= 0x80;  // beginning of partition
+    if (form == 0x01) {
+        FramePosition pos;  // past the recorded area: the lead-out's values
+        pos.program[1] = pos.program[2] = 0x0E;
+        if (!tape_->isAudio())
+            pos = FramePosition{};
+        else if (frame_ < tape_->frameCount())
+            pos = tape_->position(frame_);
+        std::memcpy(record + 4, pos.program, 3);
+        record[7] = pos.index;
+        std::memcpy(record + 8, pos.programTime, 4);
+        std::memcpy(record + 12, pos.absoluteTime, 4);
+        std::memcpy(record + 16, pos.runTime, 4);
+        if (!tape_->isAudio())
+            std::memset(record + 8, 0, 12);
+    } else {
+        for (int i = 0; i < 4; ++i) {
+            record[4 + i] = static_cast<std::uint8_t>(frame_ >> (24 - 8 * i));
+            record[8 + i] = record[4 + i];
+        }
+    }
+    const std::uint32_t n = std::min<std::uint32_t>(20, request.dataLen);
+    std::memcpy(request.data, record, n);
+    return {Good(n)};
+}
+
+Drive::Outcome Drive::loadUnload(const aspi::ExecRequest& request, double now)
+{
+    const bool loadBit = request.cdb[4] & 0x01;
+    Outcome o{Good()};
+    if (!tape_ && loadBit && ejected_) {
+        // The ejected cassette still sits in the door: pull it back in.
+        o.seconds = readSpeed_ > 0 ? kLoadSeconds : 0;
+        load(ejected_, now + o.seconds);
+        return o;
+    }
+    if (!tape_)
+        return {Check(kNotReady, 0x3A, 0x00)};
+    if (loadBit) {
+        moveTo(0, o);
+        return o;
+    }
+    if (prevented_)
+        return {Check(kIllegalRequest, 0x53, 0x02)};
+    // Rewinds, then unthreads and pushes the cassette out.
+    moveTo(0, o);
+    if (readSpeed_ > 0)
+        o.seconds += kEjectSeconds;
+    ejected_ = std::move(tape_);
+    tape_.reset();
+    if (config_.reinsertAfterEjectSeconds)
+        reinsertAt_ = now + o.seconds + *config_.reinsertAfterEjectSeconds;
+    return o;
+}
+
+Drive::Outcome Drive::readBlockLimits(const aspi::ExecRequest& request)
+{
+    if (request.direction != aspi::Direction::In || !request.data)
+        return {InvalidField()};
+    const std::uint8_t limits[6] = {0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x01};
+    const std::uint32_t n = std::min<std::uint32_t>(6, request.dataLen);
+    std::memcpy(request.data, limits, n);
+    return {Good(n)};
+}
+
+void Drive::insert(std::shared_ptr<const Tape> tape)
+{
+    std::lock_guard lock(mutex_);
+    if (!tape)
+        return;
+    load(std::move(tape), clock_->now());
+}
+
+void Drive::remove()
+{
+    std::lock_guard lock(mutex_);
+    tape_.reset();
+    ejected_.reset();
+    reinsertAt_.reset();
+    frame_ = 0;
+}
+
+DriveState Drive::state()
+{
+    std::lock_guard lock(mutex_);
+    const double now = clock_->now();
+    refresh(now);
+    DriveState s;
+    s.tapeLoaded = tape_ != nullptr;
+    s.ready = s.tapeLoaded && now >= readyAt_;
+    s.frame = frame_;
+    s.modeDensity = modeDensity_;
+    s.removalPrevented = prevented_;
+    s.framesRead = framesRead_;
+    return s;
+}
+
+}  // namespace sim

@@ -1,0 +1,71 @@
+// The virtual DAT drive: one tape device on the virtual bus, answering the commands of an
+// audio-capable drive with the sense data, tape states and timing of a real one.
+#pragma once
+
+#include <mutex>
+#include <optional>
+
+#include "sim/virtual_bus.h"
+
+namespace sim {
+
+class Drive {
+public:
+    Drive(const DriveConfig& config, std::shared_ptr<Clock> clock, double readSpeed);
+
+    // Runs one command to its end; blocks for the time it takes. Worker thread only.
+    aspi::ExecResult execute(const aspi::ExecRequest& request);
+
+    // Test controls and inspection; any thread.
+    void insert(std::shared_ptr<const Tape> tape);
+    void remove();
+    DriveState state();
+
+private:
+    struct Outcome {
+        aspi::ExecResult result;
+        double seconds = 0;  // how long the command takes, waited for outside the lock
+    };
+    struct Sense {
+        std::uint8_t key, asc, ascq;
+    };
+
+    Outcome run(const aspi::ExecRequest& request, double now);
+    std::optional<Sense> notReady(double now) const;
+    void refresh(double now);
+    void load(std::shared_ptr<const Tape> tape, double at);
+
+    Outcome modeSelect(const aspi::ExecRequest& request);
+    Outcome modeSense(const aspi::ExecRequest& request);
+    Outcome read(const aspi::ExecRequest& request);
+    Outcome locate(const aspi::ExecRequest& request);
+    Outcome readPosition(const aspi::ExecRequest& request);
+    Outcome loadUnload(const aspi::ExecRequest& request, double now);
+    Outcome readBlockLimits(const aspi::ExecRequest& request);
+
+    void conceal(std::uint64_t n, std::uint8_t* frame) const;
+    double travelSeconds(std::uint64_t from, std::uint64_t to) const;
+    void moveTo(std::uint64_t frame, Outcome& outcome);
+
+    // Immutable.
+    const DriveConfig config_;
+    const std::shared_ptr<Clock> clock_;
+    const double readSpeed_;
+
+    // Guarded by mutex_ (commands on the worker thread, controls from tests).
+    std::mutex mutex_;
+    bool powerOnAttention_ = true;
+    bool mediumChanged_ = false;
+    std::shared_ptr<const Tape> tape_;
+    double readyAt_ = 0;
+    std::shared_ptr<const Tape> ejected_;  // waiting to be inserted again
+    std::optional<double> reinsertAt_;
+    std::uint64_t frame_ = 0;
+    std::uint8_t modeDensity_ = 0;
+    bool bufferedMode_ = true;
+    std::uint32_t blockLength_ = 512;
+    bool prevented_ = false;
+    std::uint64_t framesRead_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,44 @@
+// Inside the virtual drive's tapes: the tape made of PCM programs, shared by the tape makers
+// and the demo music.
+#pragma once
+
+#include <functional>
+#include <mutex>
+
+#include "sim/tape.h"
+
+namespace sim {
+
+using Pcm = std::shared_ptr<const std::vector<std::int16_t>>;
+
+class PcmTape final : public Tape {
+public:
+    // One entry of `pairs` per program (its length in stereo pairs). `load` gives the PCM of
+    // one program; it runs once per program, on the first read of one of its frames. A
+    // program longer than its PCM repeats the PCM.
+    PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t program)> load);
+
+    std::uint8_t density() const override { return kAudioDensity; }
+    std::uint64_t frameCount() const override { return leadOutStart() + kLeadOutFrames; }
+    void readFrame(std::uint64_t n, std::uint8_t* out) const override;
+    FramePosition position(std::uint64_t n) const override;
+
+private:
+    std::uint64_t leadOutStart() const { return firstFrame_.back(); }
+    const std::vector<std::int16_t>& pcm(std::size_t program) const;
+
+    std::vector<std::uint64_t> pairs_;
+    std::vector<std::uint64_t> firstFrame_;  // per program, then the lead-out's first frame
+    std::function<Pcm(std::size_t)> load_;
+    std::unique_ptr<std::once_flag[]> loaded_;
+    mutable std::vector<Pcm> pcm_;  // entry p written once, under loaded_[p]
+};
+
+// Writes the 62 bytes of subcode (7 packs, sub ID, main ID) that describe `pos`.
+void WriteSubcode(std::uint8_t* subcode, const FramePosition& pos, bool startId);
+
+// The demo music: lengths first (cheap), the PCM when asked.
+std::vector<std::uint64_t> DemoProgramPairs();
+Pcm SynthesizeDemoProgram(std::size_t program);
+
+}  // namespace sim

@@ -1,0 +1,92 @@
+// Tapes for the virtual drive: what a cassette holds, frame by frame.
+//
+//   auto tape = sim::MakePcmTape({programOne, programTwo});  // interleaved L/R, 48 kHz
+//   std::vector<std::uint8_t> audio = sim::FrameAudio(*tape, 0);  // 5760 bytes of frame 0
+//
+// A tape made from PCM (or audio files, or the demo) starts at absolute time 00:00:00 with
+// program 1; each program fills whole frames (its last frame padded with silence) and carries
+// a start ID on its first 300 frames; after the last program come 300 frames of lead-out
+// (program 0EE, time codes invalid), then blank tape. A frame dump is played as it stands.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+inline constexpr std::uint32_t kFrameBytes = 5822;
+inline constexpr std::uint32_t kAudioBytes = 5760;
+inline constexpr std::uint32_t kPairsPerFrame = 1440;  // stereo sample pairs, 30 ms at 48 kHz
+inline constexpr std::uint32_t kStartIdFrames = 300;
+inline constexpr std::uint32_t kLeadOutFrames = 300;
+inline constexpr std::uint8_t kAudioDensity = 0x80;
+inline constexpr std::uint8_t kDdsDensity = 0x13;  // DDS, 4 mm data tape
+
+// Where a frame stands, as its subcode says. Digits and BCD bytes as the drive reports them
+// in READ POSITION; 0xAA time bytes (digits 0xA) are "not valid".
+struct FramePosition {
+    std::uint8_t program[3] = {0, 0, 0};  // hundreds, tens, units digit; 0,0xE,0xE lead-out
+    std::uint8_t index = 0;               // BCD
+    std::uint8_t programTime[4] = {0xAA, 0xAA, 0xAA, 0xAA};  // h m s frame, BCD
+    std::uint8_t absoluteTime[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    std::uint8_t runTime[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+};
+
+class Tape {
+public:
+    virtual ~Tape() = default;
+    // 0x80 for an audio tape, a DDS code for a data tape.
+    virtual std::uint8_t density() const = 0;
+    bool isAudio() const { return density() == kAudioDensity; }
+    // Frames recorded (lead-out included); beyond them the tape is blank.
+    virtual std::uint64_t frameCount() const = 0;
+    // Writes the 5822 bytes of frame n < frameCount(). Thread-safe (tapes are immutable).
+    virtual void readFrame(std::uint64_t n, std::uint8_t* out) const = 0;
+    // The position frame n < frameCount() carries.
+    virtual FramePosition position(std::uint64_t n) const = 0;
+};
+
+// An audio tape from in-memory PCM: one vector per program, interleaved stereo (left, right)
+// 16-bit samples at 48 kHz. Programs must not be empty.
+std::shared_ptr<const Tape> MakePcmTape(std::vector<std::vector<std::int16_t>> programs);
+// `programs` programs of `pairsPerProgram` stereo pairs each, repeating `pcm` (for long tapes
+// that would not fit in memory, e.g. a 60-minute benchmark tape).
+std::shared_ptr<const Tape> MakeLoopedPcmTape(std::vector<std::int16_t> pcm, unsigned programs,
+                                              std::uint64_t pairsPerProgram);
+// The built-in demo: four programs of synthesized music, about half a minute each. The music
+// is made on the first frame read, not here.
+std::shared_ptr<const Tape> MakeDemoTape();
+// A DDS data tape (no audio, nothing readable in audio mode).
+std::shared_ptr<const Tape> MakeDataTape();
+// A raw dump of 5822-byte frames, as `dd bs=5822` copies them off a drive in audio mode.
+// Empty or not a multiple of 5822 bytes: nullptr with `error` set.
+std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, std::string& error);
+
+// Files. On failure nullptr and `error` names the file and the reason.
+// Audio files through libsndfile, one program each: 48000 Hz, 16-bit, 1 or 2 channels.
+std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths, std::string& error);
+std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& error);
+// An audio file if libsndfile reads it, else a frame dump if its size fits, else an error.
+std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error);
+
+// Frame n as the tape holds it: the 5822 bytes, or only the 5760 bytes of audio.
+std::vector<std::uint8_t> FrameBytes(const Tape& tape, std::uint64_t n);
+std::vector<std::uint8_t> FrameAudio(const Tape& tape, std::uint64_t n);
+// The first frame of program `number` (1-based) on a tape made from PCM or files.
+std::uint64_t FirstFrameOfProgram(const Tape& tape, unsigned number);
+
+// Time codes: 33 1/3 frames per second (frame counts 0-32, or 0-33 in seconds s % 3 == 2).
+struct TimeCode {
+    unsigned hours = 0, minutes = 0, seconds = 0, frame = 0;
+};
+TimeCode TimeCodeOfFrame(std::uint64_t index);
+std::uint64_t FrameOfTimeCode(const TimeCode& t);
+inline std::uint8_t ToBcd(unsigned v) { return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
+// A BCD byte's value, or -1 when a digit is above 9.
+int FromBcd(std::uint8_t b);
+// The frame index a BCD h m s f position means, or -1 when invalid.
+std::int64_t FrameOfBcd(const std::uint8_t (&hmsf)[4]);
+
+}  // namespace sim

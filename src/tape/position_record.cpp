@@ -1,0 +1,40 @@
+#include "tape/position_record.h"
+
+#include "transport/basic_text.h"
+#include "transport/send_and_wait.h"
+#include "transport/srb.h"
+
+namespace {
+
+// BT set: the drive's own DAT position report instead of logical block numbers.
+constexpr std::array<std::uint8_t, 10> kReadPositionCdb{0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
+
+std::string H(const PositionRecord& r, std::size_t i) { return HexText(r[i]); }
+
+std::string Time(const PositionRecord& r, std::size_t first)
+{
+    return H(r, first) + ":" + H(r, first + 1) + ":" + H(r, first + 2);
+}
+
+}  // namespace
+
+void ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& record)
+{
+    SRB_ExecSCSICmd srb;
+    FillExecRecord(srb, adapter, target, SRB_DIR_IN, kReadPositionCdb, record.data(), record.size());
+    SendAndWait(srb, record.data());
+}
+
+std::vector<std::string> FormatPositionReport(const PositionRecord& r)
+{
+    return {
+        "Program # = " + H(r, 4) + H(r, 5) + H(r, 6),
+        "Index # = " + H(r, 7),
+        "Program Time = " + Time(r, 8),
+        "Program Frame = " + H(r, 11),
+        "Absolute Time = " + Time(r, 12),
+        "Absolute Frame = " + H(r, 15),
+        "Run Time = " + Time(r, 16),
+        "Run Frame = " + H(r, 19),
+    };
+}

@@ -1,0 +1,82 @@
+#include "tape/positioning.h"
+
+#include <array>
+
+#include "platform/ui/message_box.h"
+#include "transport/send_and_wait.h"
+#include "transport/srb.h"
+
+namespace {
+
+constexpr std::uint8_t kLocateOpcode = 0x2B;
+constexpr std::uint8_t kLocateBlockAddressType = 0x04;  // BT: the drive's own audio addresses
+constexpr std::uint8_t kHighestLocateType = 3;
+constexpr std::uint8_t kLocateTypeShift = 5;            // the type sits in the top three bits
+constexpr std::int32_t kHighestAddressByte = 255;
+constexpr std::int32_t kHighestBcd = 99;
+constexpr std::array<std::uint8_t, 6> kRewindCdb{0x01, 0, 0, 0, 0, 0};
+
+bool AnyNegative(std::int32_t a1, std::int32_t a2, std::int32_t a3) { return a1 < 0 || a2 < 0 || a3 < 0; }
+
+bool AnyAboveByte(std::int32_t a1, std::int32_t a2, std::int32_t a3)
+{
+    return a1 > kHighestAddressByte || a2 > kHighestAddressByte || a3 > kHighestAddressByte;
+}
+
+// Program digits go out as they are; times, packed BCD.
+std::uint8_t AddressByte(std::uint8_t locateType, std::int32_t value)
+{
+    return locateType == kLocateProgram ? static_cast<std::uint8_t>(value) : ConvertToBCD(value);
+}
+
+}  // namespace
+
+std::uint8_t ConvertToBCD(std::int32_t n)
+{
+    if (n < 0) {
+        ui::ShowMessage("Negative number cannot be converted to BCD. Must be 0 or more.");
+        return 0;
+    }
+    if (n > kHighestBcd) {
+        ui::ShowMessage("Number too long to convert to BCD. Must be 99 or less.");
+        return 0;
+    }
+    return static_cast<std::uint8_t>((n / 10) * 16 + n % 10);
+}
+
+void LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
+                std::int32_t a2, std::int32_t a3)
+{
+    if (locateType > kHighestLocateType) {
+        ui::ShowMessage("Wrong Locate Type specified.");
+        return;
+    }
+    // Times and program digits are never negative, and a digit above a byte would wrap into
+    // another address: refuse both before anything moves the tape.
+    if (AnyNegative(a1, a2, a3) || (locateType == kLocateProgram && AnyAboveByte(a1, a2, a3))) {
+        ui::ShowMessage("Locate address out of range. Nothing was sent.");
+        return;
+    }
+    const std::array<std::uint8_t, 10> cdb{kLocateOpcode,
+                                           kLocateBlockAddressType,
+                                           0,
+                                           static_cast<std::uint8_t>(locateType << kLocateTypeShift),
+                                           AddressByte(locateType, a1),
+                                           AddressByte(locateType, a2),
+                                           AddressByte(locateType, a3),
+                                           0,
+                                           0,
+                                           0};
+    SRB_ExecSCSICmd srb;
+    FillExecRecord(srb, adapter, target, 0, cdb, nullptr, 0);
+    SendAndWait(srb, nullptr);
+    if (LoadStatus(srb) == SS_ABORTED)
+        ui::ShowMessage("Locate aborted ok.");
+}
+
+void RewindTape(std::uint8_t adapter, std::uint8_t target)
+{
+    SRB_ExecSCSICmd srb;
+    FillExecRecord(srb, adapter, target, 0, kRewindCdb, nullptr, 0);
+    SendAndWait(srb, nullptr);
+}

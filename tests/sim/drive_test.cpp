@@ -1,0 +1,374 @@
+// The virtual drive through the manager: each command's outcome and sense data, the medium
+// states, the end of the recorded area, locates with READ POSITION, eject and the faults.
+#include <gtest/gtest.h>
+
+#include "sim/virtual_bus.h"
+#include "sim_commands.h"
+
+using namespace simtest;
+using aspi::Direction;
+
+namespace {
+
+std::vector<std::int16_t> Ramp(std::size_t pairs, std::int16_t base)
+{
+    std::vector<std::int16_t> pcm(2 * pairs);
+    for (std::size_t i = 0; i < pairs; ++i) {
+        pcm[2 * i] = static_cast<std::int16_t>(base + i % 1000);
+        pcm[2 * i + 1] = static_cast<std::int16_t>(-base - static_cast<int>(i % 777));
+    }
+    return pcm;
+}
+
+class VirtualDrive : public ::testing::Test {
+protected:
+    void TearDown() override { aspi::InstallBackend(nullptr); }
+
+    // A bus with one drive at target 4; the power-on attention already taken.
+    void start(sim::DriveConfig drive, double readSpeed = 0, bool takeAttention = true)
+    {
+        sim::BusConfig config;
+        config.readSpeed = readSpeed;
+        config.clock = clock;
+        config.adapters[0].devices.push_back(drive);
+        sim::DriveConfig cdrom;
+        cdrom.target = 2;
+        cdrom.type = 5;
+        config.adapters[0].devices.push_back(cdrom);
+        std::string error;
+        auto made = sim::CreateBus(config, error);
+        ASSERT_TRUE(made) << error;
+        bus = made.get();
+        aspi::InstallBackend(std::move(made));
+        if (takeAttention) {
+            Reply r = TestUnitReady();
+            ASSERT_EQ(r.senseKey, 6);
+            ASSERT_EQ(r.asc, 0x29);
+        }
+    }
+
+    // Two programs: 10 frames and a half, and 400 frames.
+    std::shared_ptr<const sim::Tape> twoPrograms()
+    {
+        return sim::MakePcmTape({Ramp(1440 * 10 + 720, 100), Ramp(1440 * 400, 5000)});
+    }
+
+    std::shared_ptr<sim::VirtualClock> clock = std::make_shared<sim::VirtualClock>();
+    sim::Bus* bus = nullptr;
+};
+
+void ExpectSense(const Reply& r, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq)
+{
+    EXPECT_EQ(r.status, SS_ERR);
+    EXPECT_EQ(r.sense[0] & 0x7F, 0x70);
+    EXPECT_EQ(r.senseKey, key);
+    EXPECT_EQ(r.asc, asc);
+    EXPECT_EQ(r.ascq, ascq);
+}
+
+TEST_F(VirtualDrive, PowerOnAttentionComesOnceThenTheLoadedTapeIsReady)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d, 0, false);
+    // Whatever the first command is, it hears of the power-on.
+    ExpectSense(ModeSense(), 6, 0x29, 0x00);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+}
+
+TEST_F(VirtualDrive, EmptyDriveInsertedTapeBecomingReadyThenReady)
+{
+    sim::DriveConfig d;
+    d.becomingReadySeconds = 2;
+    start(d);
+    ExpectSense(TestUnitReady(), 2, 0x3A, 0x00);
+    ExpectSense(ReadFrames(1), 2, 0x3A, 0x00);
+
+    ASSERT_TRUE(bus->insertTape(0, 4, twoPrograms()));
+    ExpectSense(TestUnitReady(), 6, 0x28, 0x00);
+    ExpectSense(TestUnitReady(), 2, 0x04, 0x01);
+    clock->advance(1.0);
+    ExpectSense(TestUnitReady(), 2, 0x04, 0x01);
+    clock->advance(1.0);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+}
+
+TEST_F(VirtualDrive, TapeAtPowerOnCanBeMadeToGoThroughBecomingReady)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    d.readyAtPowerOn = false;
+    d.becomingReadySeconds = 5;
+    start(d);
+    // The start-up probe's four attempts: the attention, then three times becoming ready.
+    for (int i = 0; i < 3; ++i)
+        ExpectSense(TestUnitReady(), 2, 0x04, 0x01);
+    clock->advance(5);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+}
+
+TEST_F(VirtualDrive, ModeSenseGivesTheTapesDensityAndModeSelectSetsTheMode)
+{
+    sim::DriveConfig d;
+    start(d);
+    Reply sense = ModeSense();
+    ASSERT_EQ(sense.status, SS_COMP);
+    ASSERT_EQ(sense.data.size(), 12u);
+    EXPECT_EQ(sense.data[3], 8);
+    EXPECT_EQ(sense.data[4], 0x00);  // empty drive: the mode's density
+    EXPECT_EQ(ModeSelect(0x80).status, SS_COMP);
+    EXPECT_EQ(ModeSense().data[4], 0x80);
+    EXPECT_EQ(ModeSelect(0x00).status, SS_COMP);
+    EXPECT_EQ(ModeSense().data[4], 0x00);
+    EXPECT_EQ(sense.data[9] << 16 | sense.data[10] << 8 | sense.data[11], 512);
+
+    bus->insertTape(0, 4, sim::MakeDataTape());
+    TestUnitReady();
+    EXPECT_EQ(ModeSense().data[4], 0x13);
+    bus->insertTape(0, 4, twoPrograms());
+    TestUnitReady();
+    EXPECT_EQ(ModeSense().data[4], 0x80);
+    ExpectSense(ModeSelect(0x55), 5, 0x26, 0x00);
+}
+
+TEST_F(VirtualDrive, DriveWithoutAudioRefusesTheAudioDensity)
+{
+    sim::DriveConfig d;
+    d.audio = false;
+    d.tape = sim::MakeDataTape();
+    start(d);
+    Reply r = ModeSelect(0x80);
+    EXPECT_EQ(r.status, SS_ERR);
+    EXPECT_EQ(r.senseKey, 5);
+    EXPECT_EQ(ModeSelect(0x13).status, SS_COMP);
+}
+
+TEST_F(VirtualDrive, ReadDeliversWholeFramesAndAdvances)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    start(d);
+    Reply one = ReadFrames(1);
+    ASSERT_EQ(one.status, SS_COMP);
+    EXPECT_EQ(one.data, sim::FrameBytes(*tape, 0));
+    Reply three = ReadFrames(3);
+    ASSERT_EQ(three.status, SS_COMP);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(std::equal(three.data.begin() + k * 5822, three.data.begin() + (k + 1) * 5822,
+                               sim::FrameBytes(*tape, 1 + k).begin()));
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 4u);
+}
+
+TEST_F(VirtualDrive, ReadOfAnyOtherLengthIsAnIllegalRequest)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d);
+    ExpectSense(Send({0x08, 0, 0, 0x16, 0xBD, 0}, Direction::In, 5821), 5, 0x24, 0x00);
+    ExpectSense(Send({0x08, 0, 0, 0x16, 0xBF, 0}, Direction::In, 5823), 5, 0x24, 0x00);
+    ExpectSense(Send({0x08, 0x01, 0, 0, 1, 0}, Direction::In, 5822), 5, 0x24, 0x00);  // fixed bit
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 0u);
+}
+
+TEST_F(VirtualDrive, AudioReadFailsInDataModeAndOnDataTapes)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d);
+    ASSERT_EQ(ModeSelect(0x00).status, SS_COMP);
+    EXPECT_EQ(ReadFrames(1).status, SS_ERR);
+    ASSERT_EQ(ModeSelect(0x80).status, SS_COMP);
+    EXPECT_EQ(ReadFrames(1).status, SS_COMP);
+
+    bus->insertTape(0, 4, sim::MakeDataTape());
+    TestUnitReady();
+    clock->advance(10);
+    ModeSelect(0x80);
+    Reply r = ReadFrames(1);
+    EXPECT_EQ(r.status, SS_ERR);
+    EXPECT_NE(r.senseKey, 0);
+}
+
+TEST_F(VirtualDrive, EndOfRecordedAreaIsLeadOutThenBlankCheck)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    start(d);
+    const std::uint64_t leadOut = 11 + 400;
+    ASSERT_EQ(tape->frameCount(), leadOut + 300);
+    ASSERT_EQ(LocateProgram(0, 0x0E, 0x0E).status, SS_COMP);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, leadOut);
+    Reply pos = ReadPosition();
+    EXPECT_EQ(pos.data[4], 0);
+    EXPECT_EQ(pos.data[5], 0x0E);
+    EXPECT_EQ(pos.data[6], 0x0E);
+    EXPECT_EQ(pos.data[12], 0xAA);  // time codes invalid in the lead-out
+
+    Reply leadOutFrames = ReadFrames(299);
+    ASSERT_EQ(leadOutFrames.status, SS_COMP);
+    EXPECT_TRUE(std::all_of(leadOutFrames.data.begin(), leadOutFrames.data.begin() + 5760,
+                            [](std::uint8_t b) { return b == 0; }));
+    // Two frames asked, one left: the one is delivered, then end-of-data with the residue.
+    Reply last = ReadFrames(2);
+    ExpectSense(last, 8, 0x00, 0x05);
+    EXPECT_EQ(last.sense[0] & 0x80, 0x80);
+    EXPECT_EQ(last.sense[3] << 24 | last.sense[4] << 16 | last.sense[5] << 8 | last.sense[6], 5822);
+    ExpectSense(ReadFrames(1), 8, 0x00, 0x05);
+}
+
+TEST_F(VirtualDrive, LocateByProgramAndTimeWithReadPosition)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d);
+    ASSERT_EQ(LocateProgram(0, 0, 2).status, SS_COMP);
+    Reply pos = ReadPosition();
+    ASSERT_EQ(pos.status, SS_COMP);
+    EXPECT_EQ(std::vector<std::uint8_t>(pos.data.begin() + 4, pos.data.begin() + 8),
+              (std::vector<std::uint8_t>{0, 0, 2, 1}));
+    EXPECT_EQ(std::vector<std::uint8_t>(pos.data.begin() + 8, pos.data.begin() + 12),
+              (std::vector<std::uint8_t>{0, 0, 0, 0}));
+    // Program 2 starts at frame 11: 0 s and frame 11 of absolute time.
+    EXPECT_EQ(std::vector<std::uint8_t>(pos.data.begin() + 12, pos.data.begin() + 20),
+              (std::vector<std::uint8_t>{0, 0, 0, 0x11, 0, 0, 0, 0x11}));
+
+    ASSERT_EQ(LocateTime(0, 0, 0x10).status, SS_COMP);  // 10 s = frame 333
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 333u);
+    pos = ReadPosition();
+    EXPECT_EQ(pos.data[6], 2);
+    EXPECT_EQ(std::vector<std::uint8_t>(pos.data.begin() + 8, pos.data.begin() + 16),
+              (std::vector<std::uint8_t>{0, 0, 0x09, 0x22, 0, 0, 0x10, 0}));  // 322 frames in
+
+    ASSERT_EQ(Rewind().status, SS_COMP);
+    pos = ReadPosition();
+    EXPECT_EQ(pos.data[0] & 0x80, 0x80);  // beginning of partition
+    EXPECT_EQ(pos.data[6], 1);
+}
+
+TEST_F(VirtualDrive, LocateToWhatIsNotThereFailsAndStopsAtTheEnd)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d);
+    ExpectSense(LocateProgram(0, 0, 9), 8, 0x00, 0x05);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 711u);
+    ExpectSense(LocateTime(0, 0x59, 0), 8, 0x00, 0x05);
+    ExpectSense(LocateTime(0, 0x61, 0), 5, 0x24, 0x00);  // not a time
+    ExpectSense(LocateProgram(0, 0x0A, 0), 5, 0x24, 0x00);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 711u);
+}
+
+TEST_F(VirtualDrive, EjectIsRefusedWhilePreventedAndTheTapeComesBack)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    d.reinsertAfterEjectSeconds = 3;
+    d.becomingReadySeconds = 2;
+    start(d, 2);
+    ASSERT_EQ(PreventRemoval(true).status, SS_COMP);
+    ExpectSense(Eject(), 5, 0x53, 0x02);
+    EXPECT_TRUE(bus->driveState(0, 4)->tapeLoaded);
+    ASSERT_EQ(PreventRemoval(false).status, SS_COMP);
+    EXPECT_EQ(Eject().status, SS_COMP);
+    ExpectSense(TestUnitReady(), 2, 0x3A, 0x00);
+    ExpectSense(Eject(), 2, 0x3A, 0x00);
+    clock->advance(3);
+    ExpectSense(TestUnitReady(), 6, 0x28, 0x00);
+    ExpectSense(TestUnitReady(), 2, 0x04, 0x01);
+    clock->advance(2);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+    EXPECT_EQ(ReadPosition().data[6], 1);
+}
+
+TEST_F(VirtualDrive, WithoutReinsertionAnEjectedTapeStaysOutUntilLoaded)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    d.becomingReadySeconds = 1;
+    start(d);
+    ASSERT_EQ(Eject().status, SS_COMP);
+    clock->advance(3600);
+    ExpectSense(TestUnitReady(), 2, 0x3A, 0x00);
+    ASSERT_EQ(Send({0x1B, 0, 0, 0, 0x01, 0}).status, SS_COMP);  // LOAD
+    ExpectSense(TestUnitReady(), 6, 0x28, 0x00);
+    clock->advance(1);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+}
+
+TEST_F(VirtualDrive, BlockLimitsAndUnknownOpcodes)
+{
+    sim::DriveConfig d;
+    start(d);
+    Reply limits = Send({0x05, 0, 0, 0, 0, 0}, Direction::In, 6);
+    ASSERT_EQ(limits.status, SS_COMP);
+    EXPECT_EQ(limits.data, (std::vector<std::uint8_t>{0, 0xFF, 0xFF, 0xFF, 0, 1}));
+    ExpectSense(Send({0x0A, 0, 0, 0, 1, 0}), 5, 0x20, 0x00);  // WRITE
+    ExpectSense(Send({0x12, 0, 0, 0, 36, 0}, Direction::In, 36), 5, 0x20, 0x00);
+}
+
+TEST_F(VirtualDrive, OtherDevicesAndAddresses)
+{
+    sim::DriveConfig d;
+    start(d);
+    std::uint8_t type = 0;
+    EXPECT_EQ(bus->deviceType(0, 2, 0, type), SS_COMP);
+    EXPECT_EQ(type, 5);
+    EXPECT_EQ(bus->deviceType(0, 3, 0, type), SS_NO_DEVICE);
+    EXPECT_EQ(bus->deviceType(1, 4, 0, type), SS_INVALID_HA);
+    ExpectSense(TestUnitReady(2), 5, 0x20, 0x00);
+    EXPECT_EQ(TestUnitReady(3).status, SS_ERR);
+    EXPECT_EQ(Send({0, 0, 0, 0, 0, 0}, Direction::None, 0, {}, 1, 4).status, SS_INVALID_HA);
+    aspi::AdapterInquiry inquiry;
+    ASSERT_EQ(bus->inquiry(0, inquiry), SS_COMP);
+    EXPECT_EQ(inquiry.identifier, "VIRTUAL SCSI");
+    EXPECT_EQ(inquiry.scsiId, 7);
+    EXPECT_EQ(inquiry.targetCount, 8);
+    EXPECT_EQ(GetASPI32SupportInfo(), 0x0101u);
+}
+
+TEST_F(VirtualDrive, MediumErrorsFailAndMovePastConcealedFramesAreFlagged)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    d.mediumErrors = {2};
+    d.concealed = {5};
+    start(d);
+    Reply r = ReadFrames(3);
+    ExpectSense(r, 3, 0x11, 0x00);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 3u);
+    EXPECT_TRUE(std::equal(r.data.begin(), r.data.begin() + 5822, sim::FrameBytes(*tape, 0).begin()));
+    ASSERT_EQ(ReadFrames(2).status, SS_COMP);
+    Reply concealed = ReadFrames(1);
+    ASSERT_EQ(concealed.status, SS_COMP);
+    EXPECT_EQ(concealed.data[5819], 0x60);
+    const auto original = sim::FrameBytes(*tape, 5);
+    EXPECT_NE(std::vector<std::uint8_t>(concealed.data.begin(), concealed.data.begin() + 5760),
+              std::vector<std::uint8_t>(original.begin(), original.begin() + 5760));
+    // Subcodes other than the flags stay as recorded.
+    EXPECT_TRUE(std::equal(concealed.data.begin() + 5760, concealed.data.begin() + 5819, original.begin() + 5760));
+}
+
+TEST_F(VirtualDrive, ReadSpeedSetsHowLongFramesTakeOnTheClock)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d, 2);
+    const double before = clock->now();
+    ASSERT_EQ(ReadFrames(100).status, SS_COMP);
+    EXPECT_NEAR(clock->now() - before, 1.5, 1e-9);  // 100 frames of 30 ms at twice real time
+}
+
+TEST(RealClock, CancelEndsAWaitAndEveryLaterOne)
+{
+    sim::RealClock clock;
+    std::thread waiter([&] { EXPECT_FALSE(clock.wait(3600)); });
+    clock.cancel();
+    waiter.join();
+    EXPECT_FALSE(clock.wait(3600));
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// Tapes from files and bus descriptions: what loads, and clear errors for what does not.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include "sim/simulator.h"
+#include "sim/virtual_bus.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TapeFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("vantrel-sim-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string writeAudio(const std::string& name, int rate, int channels, const std::vector<std::int16_t>& samples,
+                           int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16)
+    {
+        const std::string path = (dir / name).string();
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = channels;
+        info.format = format;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_TRUE(f) << sf_strerror(nullptr);
+        if (f) {
+            sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
+            sf_close(f);
+        }
+        return path;
+    }
+    std::string writeText(const std::string& name, const std::string& text)
+    {
+        const std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    fs::path dir;
+};
+
+std::vector<std::int16_t> Samples(std::size_t count, int step)
+{
+    std::vector<std::int16_t> s(count);
+    for (std::size_t i = 0; i < count; ++i)
+        s[i] = static_cast<std::int16_t>((i * step) % 30000);
+    return s;
+}
+
+TEST_F(TapeFiles, StereoAndMonoFilesBecomePrograms)
+{
+    const auto stereo = Samples(2 * 1440 * 3, 3);
+    const auto mono = Samples(1440 * 2, 5);
+    const std::string a = writeAudio("a.wav", 48000, 2, stereo);
+    const std::string b = writeAudio("b.flac", 48000, 1, mono, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    std::string error;
+    auto tape = sim::LoadAudioFiles({a, b}, error);
+    ASSERT_TRUE(tape) << error;
+    EXPECT_EQ(tape->frameCount(), 3u + 2 + 300);
+    auto frame = sim::FrameAudio(*tape, 1);
+    EXPECT_EQ(0, std::memcmp(frame.data(), stereo.data() + 2 * 1440, 5760));
+    auto monoFrame = sim::FrameAudio(*tape, 3);
+    for (int i = 0; i < 1440; ++i) {
+        std::int16_t left, right;
+        std::memcpy(&left, &monoFrame[4 * i], 2);
+        std::memcpy(&right, &monoFrame[4 * i + 2], 2);
+        ASSERT_EQ(left, mono[i]);
+        ASSERT_EQ(right, mono[i]);
+    }
+    EXPECT_EQ(sim::FirstFrameOfProgram(*tape, 2), 3u);
+}
+
+TEST_F(TapeFiles, BadAudioFilesGetErrorsNamingFileAndReason)
+{
+    std::string error;
+    const std::string slow = writeAudio("slow.wav", 44100, 2, Samples(2000, 1));
+    EXPECT_FALSE(sim::LoadTapeFile(slow, error));
+    EXPECT_NE(error.find("slow.wav"), std::string::npos) << error;
+    EXPECT_NE(error.find("44100"), std::string::npos) << error;
+
+    const std::string deep = writeAudio("deep.wav", 48000, 2, Samples(2000, 1), SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_FALSE(sim::LoadTapeFile(deep, error));
+    EXPECT_NE(error.find("16-bit"), std::string::npos) << error;
+
+    const std::string quad = writeAudio("quad.wav", 48000, 4, Samples(4000, 1));
+    EXPECT_FALSE(sim::LoadTapeFile(quad, error));
+    EXPECT_NE(error.find("channels"), std::string::npos) << error;
+
+    // A WAV cut off inside its header is neither audio nor a dump.
+    std::ifstream in(slow, std::ios::binary);
+    std::string head(30, '\0');
+    in.read(head.data(), 30);
+    const std::string cut = writeText("cut.wav", head);
+    EXPECT_FALSE(sim::LoadTapeFile(cut, error));
+    EXPECT_NE(error.find("cut.wav"), std::string::npos) << error;
+
+    EXPECT_FALSE(sim::LoadTapeFile((dir / "missing.wav").string(), error));
+    EXPECT_NE(error.find("missing.wav"), std::string::npos) << error;
+    EXPECT_FALSE(sim::LoadTapeFile(dir.string(), error));
+}
+
+TEST_F(TapeFiles, FrameDumpsBySizeAndTruncatedOnesRefused)
+{
+    auto source = sim::MakePcmTape({Samples(2 * 1440 * 4, 11)});
+    std::string bytes;
+    for (int n = 0; n < 4; ++n) {
+        auto f = sim::FrameBytes(*source, static_cast<std::uint64_t>(n));
+        bytes.append(f.begin(), f.end());
+    }
+    std::string error;
+    auto tape = sim::LoadTapeFile(writeText("dump.raw", bytes), error);
+    ASSERT_TRUE(tape) << error;
+    EXPECT_EQ(tape->frameCount(), 4u);
+    EXPECT_EQ(sim::FrameBytes(*tape, 3), sim::FrameBytes(*source, 3));
+
+    EXPECT_FALSE(sim::LoadTapeFile(writeText("short.raw", bytes.substr(0, 5822 * 3 + 100)), error));
+    EXPECT_NE(error.find("short.raw"), std::string::npos) << error;
+    EXPECT_NE(error.find("5822"), std::string::npos) << error;
+    EXPECT_FALSE(sim::LoadTapeFile(writeText("empty.raw", ""), error));
+    EXPECT_FALSE(sim::LoadTapeFile(writeText("notes.txt", "just some text\n"), error));
+}
+
+TEST_F(TapeFiles, SimulateArgumentChoosesTheKindOfFile)
+{
+    std::string error;
+    auto builtIn = sim::CreateSimulatedBus("", error);
+    ASSERT_TRUE(builtIn) << error;
+    aspi::AdapterInquiry inquiry;
+    ASSERT_EQ(builtIn->inquiry(0, inquiry), SS_COMP);
+    EXPECT_EQ(inquiry.identifier, "VIRTUAL SCSI");
+    std::uint8_t type = 0;
+    EXPECT_EQ(builtIn->deviceType(0, 4, 0, type), SS_COMP);
+    EXPECT_EQ(type, 1);
+
+    EXPECT_TRUE(sim::CreateSimulatedBus(writeAudio("one.wav", 48000, 2, Samples(2880, 1)), error)) << error;
+    EXPECT_FALSE(sim::CreateSimulatedBus(writeText("x.bin", std::string(100, 'x')), error));
+    EXPECT_NE(error.find("x.bin"), std::string::npos);
+}
+
+TEST_F(TapeFiles, BusDescriptionWithRelativePaths)
+{
+    writeAudio("p1.wav", 48000, 2, Samples(2880 * 2, 1));
+    writeAudio("p2.wav", 48000, 1, Samples(2880, 1));
+    const std::string path = writeText("bus.json", R"({
+      "manager_status": 1, "read_speed": 0,
+      "adapters": [
+        { "identifier": "VIRTUAL SCSI", "scsi_id": 7, "targets": 8,
+          "devices": [
+            { "target": 4, "type": 1, "audio": true, "tape": ["p1.wav", "p2.wav"],
+              "becoming_ready_s": 2, "reinsert_after_eject_s": 3, "ready_at_power_on": true,
+              "medium_errors": [5], "concealed": [] },
+            { "target": 2, "type": 5 } ] },
+        { "identifier": "SECOND", "scsi_id": 0, "targets": 16,
+          "devices": [ { "target": 3, "tape": "data", "audio": false }, { "target": 5, "tape": null } ] }
+      ]
+    })");
+    std::string error;
+    auto bus = sim::CreateSimulatedBus(path, error);
+    ASSERT_TRUE(bus) << error;
+    EXPECT_EQ(bus->supportInfo(), 0x0102u);
+    aspi::AdapterInquiry inquiry;
+    ASSERT_EQ(bus->inquiry(1, inquiry), SS_COMP);
+    EXPECT_EQ(inquiry.identifier, "SECOND");
+    EXPECT_EQ(inquiry.targetCount, 16);
+    std::uint8_t type = 0;
+    ASSERT_EQ(bus->deviceType(0, 2, 0, type), SS_COMP);
+    EXPECT_EQ(type, 5);
+}
+
+TEST_F(TapeFiles, DescriptionValuesAndDefaults)
+{
+    sim::BusConfig config;
+    std::string error;
+    ASSERT_TRUE(sim::ParseBusDescription(R"({"manager_status": 228, "adapters": [{"devices": [
+        {"target": 4, "becoming_ready_s": 7.5, "ready_at_power_on": false, "reinsert_after_eject_s": null,
+         "medium_errors": [9, 3], "concealed": [4]},
+        {"target": 5}]}]})", dir.string(), config, error)) << error;
+    EXPECT_EQ(config.managerStatus, 228);
+    EXPECT_EQ(config.readSpeed, 2);
+    ASSERT_EQ(config.adapters.size(), 1u);
+    EXPECT_EQ(config.adapters[0].identifier, "VIRTUAL SCSI");
+    EXPECT_EQ(config.adapters[0].scsiId, 7);
+    EXPECT_EQ(config.adapters[0].targets, 8);
+    const sim::DriveConfig& d = config.adapters[0].devices[0];
+    EXPECT_EQ(d.becomingReadySeconds, 7.5);
+    EXPECT_FALSE(d.readyAtPowerOn);
+    EXPECT_FALSE(d.reinsertAfterEjectSeconds);
+    EXPECT_EQ(d.mediumErrors, (std::vector<std::uint64_t>{9, 3}));
+    EXPECT_EQ(d.concealed, (std::vector<std::uint64_t>{4}));
+    EXPECT_FALSE(d.tape);  // no tape unless one is named
+    EXPECT_EQ(config.adapters[0].devices[1].type, 1);
+    auto bus = sim::CreateBus(config, error);
+    ASSERT_TRUE(bus) << error;
+    EXPECT_EQ(bus->supportInfo(), 0xE401u);
+
+    ASSERT_TRUE(sim::ParseBusDescription(R"({"adapters": []})", "", config, error));
+    EXPECT_TRUE(config.adapters.empty());
+}
+
+TEST_F(TapeFiles, BadDescriptionsNameTheKey)
+{
+    struct Case {
+        const char* json;
+        const char* mentions;
+    };
+    const Case cases[] = {
+        {R"({"adapters": [{"devices": [{"target": 4, "colour": "red"}]}]})", "adapters[0].devices[0].colour"},
+        {R"({"manager_status": "one"})", "manager_status"},
+        {R"({"manager_status": 300})", "manager_status"},
+        {R"({"read_speed": -1})", "read_speed"},
+        {R"({"adapters": [{"scsi_id": 7, "targets": 8, "devices": [{"target": 9}]}]})", "target"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": 12}]}]})", "adapters[0].devices[0].tape"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "nothing-here.wav"}]}]})", "nothing-here.wav"},
+        {R"({"adapters": [{"devices": [{"target": 4, "medium_errors": [-3]}]}]})", "medium_errors"},
+        {R"({"adapters": [{"devices": [{"type": 1}]}]})", "target"},
+        {R"({"adapters": [{"identifier": "A NAME LONGER THAN SIXTEEN"}]})", "identifier"},
+        {R"({"adapters": {}})", "adapters"},
+        {R"({"adapters": [ )", "JSON"},
+        {R"([1, 2])", "description"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(sim::CreateSimulatedBus(writeText("bad.json", c.json), error)) << c.json;
+        EXPECT_NE(error.find(c.mentions), std::string::npos) << c.json << " -> " << error;
+        EXPECT_NE(error.find("bad.json"), std::string::npos) << error;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// LOCATE with its DAT address, BCD times, and REWIND.
+#include "tape/positioning.h"
+#include "tape_fixture.h"
+
+namespace tape_test {
+namespace {
+
+using testing_support::CheckCondition;
+using testing_support::WithStatus;
+
+TEST(ConvertToBCD, PacksTwoDecimalDigits)
+{
+    EXPECT_EQ(ConvertToBCD(0), 0x00);
+    EXPECT_EQ(ConvertToBCD(7), 0x07);
+    EXPECT_EQ(ConvertToBCD(42), 0x42);
+    EXPECT_EQ(ConvertToBCD(99), 0x99);
+}
+
+TEST_F(TapeCommandTest, ConvertToBCDRefusesOutOfRangeWithMessage)
+{
+    EXPECT_EQ(ConvertToBCD(100), 0x00);
+    EXPECT_EQ(ConvertToBCD(-1), 0x00);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Number too long to convert to BCD. Must be 99 or less.");
+    EXPECT_EQ(messages[1], "Negative number cannot be converted to BCD. Must be 0 or more.");
+}
+
+struct LocateCase {
+    const char* name;
+    std::uint8_t type;
+    std::int32_t a1, a2, a3;
+    std::vector<std::uint8_t> cdb;
+};
+
+class LocateAddress : public TapeCommandTest, public ::testing::WithParamInterface<LocateCase> {};
+
+TEST_P(LocateAddress, GoesOutAsLocate10WithoutData)
+{
+    const LocateCase& p = GetParam();
+    LocateTape(kAdapter, kTarget, p.type, p.a1, p.a2, p.a3);
+    const SentCommand c = OnlyCommand();
+    EXPECT_EQ(c.cdb, p.cdb);
+    EXPECT_EQ(c.direction, aspi::Direction::None);
+    EXPECT_EQ(c.length, 0u);
+    EXPECT_TRUE(messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, LocateAddress,
+    ::testing::Values(
+        LocateCase{"Program0", 0, 0, 0, 0, {0x2B, 0x04, 0, 0x00, 0, 0, 0, 0, 0, 0}},
+        LocateCase{"Program799", 0, 7, 9, 9, {0x2B, 0x04, 0, 0x00, 7, 9, 9, 0, 0, 0}},
+        LocateCase{"EndOfTapeDigitsAreNotBcd", 0, 0, 14, 14, {0x2B, 0x04, 0, 0x00, 0, 0x0E, 0x0E, 0, 0, 0}},
+        LocateCase{"BeginningOfTape", 1, 0, 0, 0, {0x2B, 0x04, 0, 0x20, 0, 0, 0, 0, 0, 0}},
+        LocateCase{"AbsoluteTime", 1, 1, 59, 30, {0x2B, 0x04, 0, 0x20, 0x01, 0x59, 0x30, 0, 0, 0}},
+        LocateCase{"Type3IsBcdToo", 3, 12, 34, 56, {0x2B, 0x04, 0, 0x60, 0x12, 0x34, 0x56, 0, 0, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TapeCommandTest, LocateTimeAbove99GivesBcdMessageAndStillGoesOut)
+{
+    LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 1, 100, 5);
+    EXPECT_EQ(OnlyCommand().cdb, Bytes({0x2B, 0x04, 0, 0x20, 0x01, 0x00, 0x05, 0, 0, 0}));
+    EXPECT_EQ(messages, std::vector<std::string>{"Number too long to convert to BCD. Must be 99 or less."});
+}
+
+TEST_F(TapeCommandTest, LocateRefusalsSendNothing)
+{
+    LocateTape(kAdapter, kTarget, 4, 0, 0, 0);
+    LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, -1, 0);
+    LocateTape(kAdapter, kTarget, kLocateProgram, -5, 0, 0);
+    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 256, 0);  // would wrap to digit 0
+    EXPECT_TRUE(bus->commands().empty());
+    EXPECT_EQ(messages, (std::vector<std::string>{"Wrong Locate Type specified.",
+                                                  "Locate address out of range. Nothing was sent.",
+                                                  "Locate address out of range. Nothing was sent.",
+                                                  "Locate address out of range. Nothing was sent."}));
+}
+
+TEST_F(TapeCommandTest, LocateReportsOnlyAnAbort)
+{
+    AnswerAll(CheckCondition(3, 0x14, 0));
+    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1);
+    EXPECT_TRUE(messages.empty());
+    AnswerAll(WithStatus(SS_ABORTED));
+    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1);
+    EXPECT_EQ(messages, std::vector<std::string>{"Locate aborted ok."});
+}
+
+TEST_F(TapeCommandTest, RewindWaitsForTheWholeMovement)
+{
+    RewindTape(kAdapter, kTarget);
+    const SentCommand c = OnlyCommand();
+    EXPECT_EQ(c.cdb, Bytes({0x01, 0, 0, 0, 0, 0}));  // immediate bit clear
+    EXPECT_EQ(c.direction, aspi::Direction::None);
+}
+
+}  // namespace
+}  // namespace tape_test

@@ -1,0 +1,29 @@
+// SIGINT, SIGTERM and SIGHUP come back as a call on the program's thread.
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "platform/wave/termination_signals.h"
+#include "wave/pump.h"
+
+namespace {
+
+TEST(TerminationSignalsTest, EachSignalRunsTheHandlerOnTheProgramThread)
+{
+    std::vector<int> seen;
+    QThread* handlerThread = nullptr;
+    wave::CatchTerminationSignals([&](int signo) {
+        seen.push_back(signo);
+        handlerThread = QThread::currentThread();
+    });
+    for (int s : {SIGHUP, SIGTERM, SIGINT}) {
+        std::raise(s);
+        ASSERT_TRUE(testing_support::PumpUntil([&] { return !seen.empty() && seen.back() == s; }));
+    }
+    EXPECT_EQ(seen, (std::vector<int>{SIGHUP, SIGTERM, SIGINT}));
+    EXPECT_EQ(handlerThread, QThread::currentThread());
+    wave::ReleaseTerminationSignals();
+}
+
+}  // namespace
