@@ -24,6 +24,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Each command (and each baseline handoff) ends this long after it starts, so that the
+// waiting thread is surely asleep when the wake-up comes: that is the latency measured.
+constexpr auto kSettle = std::chrono::microseconds(300);
+
 double ProcessCpuSeconds()
 {
     timespec ts{};
@@ -73,6 +77,8 @@ public:
     {
         if (req.target == 1)
             gate.pass();
+        else
+            std::this_thread::sleep_for(kSettle);
         doneAt.store(NowNs(), std::memory_order_relaxed);
         return {};
     }
@@ -110,6 +116,9 @@ std::vector<double> HandoffLatenciesUs(int rounds)
             if (stop)
                 return;
             go = false;
+            lock.unlock();
+            std::this_thread::sleep_for(kSettle);
+            lock.lock();
             stamp = NowNs();
             ready = true;
             lock.unlock();

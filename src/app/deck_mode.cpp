@@ -28,11 +28,12 @@ int RunDeckMode(const Options& options)
     });
     CatchCloseSignals();
 
-    if (options.console)
-        ShowConsoleWindow();
     Main();
     if (!DeckPresented())
         return 1;
+    // After start-up: the console then addresses the drive chosen and opens beside the deck.
+    if (options.console && !DeckExitRequested())
+        ShowConsoleWindow();
     // Closed during the start-up presentation (File, Exit or a signal): the event loop that
     // was told to end has not run yet.
     if (DeckExitRequested() || DeckWindow().Unloaded())

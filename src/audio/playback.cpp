@@ -109,7 +109,9 @@ void Refill(WAVEHDR* h)
     if (CaptureFileNum > 0)
         AppendCaptureAudio(e.staging.data(), filled);  // Play and Save: the frames in tape order
     std::memcpy(h->lpData, e.staging.data(), static_cast<std::size_t>(WaveBufSize));
-    h->dwBufferLength = static_cast<DWORD>(WaveBufSize);
+    // The last buffer before the end of the tape queues only the frames read: the device
+    // plays the tape's audio and nothing after it (the rest of the buffer is silence anyway).
+    h->dwBufferLength = static_cast<DWORD>(filled);
     h->dwLoops = 0;
     waveOutWrite(hWaveOut, h, sizeof(WAVEHDR));
 }

@@ -1,5 +1,6 @@
 #include "console/frm_main.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +9,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <vector>
 
 #include "audio/capture.h"
@@ -292,7 +292,7 @@ void frmMain::locateAbsoluteTime()
 {
     ButtonBusy busy(cmdLocateAbsTime_);
     const std::array<double, 3> fields = TimeFields(txtAbsTime_->text());
-    if (std::any_of(fields.begin(), fields.end(), [](double v) { return std::signbit(v) && v != 0; })) {
+    if (std::any_of(fields.begin(), fields.end(), [](double v) { return v < 0; })) {
         ui::ShowMessage("Times cannot be negative: enter the time as hh:mm:ss.");
         return;
     }
@@ -428,8 +428,16 @@ void ShowConsoleWindow()
 {
     // One console for the run: it is hidden, never destroyed, by closing it.
     static QPointer<frmMain> window;
-    if (!window)
+    if (!window) {
         window = new frmMain;
+        // Opened from the deck: beside it, to its right, top edges level.
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == QStringLiteral("frmDeck") && w->isVisible()) {
+                window->move(w->frameGeometry().right() + 1, w->frameGeometry().top());
+                break;
+            }
+        }
+    }
     window->show();
     window->raise();
     window->activateWindow();

@@ -135,7 +135,7 @@ Pcm Render(const Piece& p, const SineTable& sine)
         const std::size_t pair = i / 2;
         if (pair + fade > pairs)
             v *= double(pairs - pair) / double(fade);
-        (*out)[i] = static_cast<std::int16_t>(std::clamp(v, -1.0, 1.0) * 20000.0);
+        (*out)[i] = static_cast<std::int16_t>(std::clamp(v, -1.0, 1.0) * 30000.0);
     }
     return out;
 }

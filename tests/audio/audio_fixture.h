@@ -4,7 +4,11 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QSocketNotifier>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <atomic>
@@ -114,21 +118,75 @@ public:
 
 private:
     // Blocks the drive until the step has run (or begun) inside the program's wait for this read.
-    static void RunOnProgramThread(const std::function<void()>& step, bool toTheEnd)
+    void RunOnProgramThread(const std::function<void()>& step, bool toTheEnd)
     {
-        auto ran = std::make_shared<std::promise<void>>();
-        QMetaObject::invokeMethod(
-            qApp,
-            [step, ran, toTheEnd] {
-                if (!toTheEnd)
-                    ran->set_value();
-                step();
-                if (toTheEnd)
-                    ran->set_value();
-            },
-            Qt::QueuedConnection);
-        ran->get_future().wait();
+        std::promise<void> ran;
+        channel.send({&step, &ran, toTheEnd});
+        ran.get_future().wait();
     }
+
+    // Steps handed from the drive's thread to the program's: a queue under a mutex, and a
+    // pipe whose notifier wakes the program's event loop (both seen by TSan, unlike Qt's
+    // own cross-thread posting).
+    class StepChannel {
+    public:
+        struct Step {
+            const std::function<void()>* run;
+            std::promise<void>* ran;
+            bool toTheEnd;
+        };
+        StepChannel()
+        {
+            if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+                notifier = std::make_unique<QSocketNotifier>(fds[0], QSocketNotifier::Read);
+                QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { runPending(); });
+            }
+        }
+        ~StepChannel()
+        {
+            notifier.reset();
+            ::close(fds[0]);
+            ::close(fds[1]);
+        }
+        void send(Step step)
+        {
+            {
+                std::lock_guard lock(mutex);
+                steps.push_back(step);
+            }
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = ::write(fds[1], &byte, 1);
+        }
+
+    private:
+        void runPending()
+        {
+            char buf[64];
+            while (::read(fds[0], buf, sizeof buf) > 0) {
+            }
+            for (;;) {
+                Step step;
+                {
+                    std::lock_guard lock(mutex);
+                    if (steps.empty())
+                        return;
+                    step = steps.front();
+                    steps.pop_front();
+                }
+                if (!step.toTheEnd)
+                    step.ran->set_value();
+                (*step.run)();
+                if (step.toTheEnd)
+                    step.ran->set_value();
+            }
+        }
+
+        int fds[2] = {-1, -1};
+        std::unique_ptr<QSocketNotifier> notifier;
+        std::mutex mutex;
+        std::deque<Step> steps;
+    };
+    StepChannel channel;
 
     std::uint32_t position = 0;  // drive thread only
 };

@@ -1,8 +1,6 @@
 // Read Tape on the virtual drive: "Audio48.wav" in the working directory, finished by the
 // console's Stop or by a stop from the deck side; Play and Stop.
-#include <QCoreApplication>
 #include <QDir>
-#include <QMetaObject>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <atomic>
@@ -10,10 +8,12 @@
 #include <functional>
 #include <future>
 #include <iterator>
+#include <mutex>
 
 #include "audio/fake_wave_out.h"
 #include "audio/playback.h"
 #include "console_fixture.h"
+#include "platform/ui/event_pump.h"
 #include "sim/tape.h"
 #include "sim/virtual_bus.h"
 
@@ -24,17 +24,20 @@ constexpr std::size_t kHeader = 44;
 constexpr std::size_t kAudio = 5760;
 constexpr std::size_t kProgramFrames = 40;  // the tape's one program; the lead-out follows
 
-// Passes everything to the virtual bus; on the chosen READ it runs a step on the program's
-// thread while that READ is still waiting, as a click during the wait would.
-class StepOnRead final : public aspi::Backend {
+// Passes everything to the virtual bus; on the chosen READ it has a step run on the program's
+// thread while that READ is still waiting, as a click during the wait would be. The step is
+// handed over under a std::mutex and run by the program's event pump, so the hand-over is
+// visible to ThreadSanitizer (Qt's own locking is not).
+class StepOnRead final : public aspi::Backend, public ui::EventPump {
 public:
-    explicit StepOnRead(std::unique_ptr<sim::Bus> inner) : inner_(std::move(inner)) {}
+    explicit StepOnRead(std::unique_ptr<sim::Bus> inner) : inner_(std::move(inner)), qtPump_(ui::CurrentEventPump()) {}
     sim::Bus& bus() { return *inner_; }
 
-    // Set while no command is pending: `step` runs during READ number `read` (1-based,
-    // counted from now).
+    // From the program's thread while no command is pending: `step` runs during READ number
+    // `read` (1-based, counted from now); 0 never.
     void stepOn(int read, std::function<void()> step)
     {
+        std::lock_guard lock(mutex_);
         reads_ = 0;
         stepRead_ = read;
         step_ = std::move(step);
@@ -48,21 +51,55 @@ public:
     }
     aspi::ExecResult execute(const aspi::ExecRequest& req) override
     {
-        if (req.cdb[0] == 0x08 && ++reads_ == stepRead_) {
-            std::promise<void> ran;
-            QMetaObject::invokeMethod(
-                qApp, [&] { step_(); ran.set_value(); }, Qt::QueuedConnection);
-            ran.get_future().wait();
+        if (req.cdb[0] == 0x08) {
+            std::future<void> ran;
+            {
+                std::lock_guard lock(mutex_);
+                if (++reads_ == stepRead_) {
+                    pending_ = std::promise<void>();
+                    ran = pending_.get_future();
+                    stepDue_ = true;
+                }
+            }
+            if (ran.valid()) {
+                qtPump_.wake();
+                ran.wait();
+            }
         }
         return inner_->execute(req);
     }
     void cancel() override { inner_->cancel(); }
 
+    // The program's pump: a due step first, else Qt's events.
+    void waitForEvents() override
+    {
+        std::function<void()> step;
+        {
+            std::lock_guard lock(mutex_);
+            if (stepDue_) {
+                stepDue_ = false;
+                step = step_;
+            }
+        }
+        if (!step) {
+            qtPump_.waitForEvents();
+            return;
+        }
+        step();
+        std::lock_guard lock(mutex_);
+        pending_.set_value();
+    }
+    void wake() override { qtPump_.wake(); }
+
 private:
     std::unique_ptr<sim::Bus> inner_;
-    std::atomic<int> reads_{0};
-    std::atomic<int> stepRead_{0};
-    std::function<void()> step_;  // written before the capture starts, run on the program's thread
+    ui::EventPump& qtPump_;
+    std::mutex mutex_;
+    int reads_ = 0;                // guarded by mutex_, as are the rest
+    int stepRead_ = 0;
+    std::function<void()> step_;
+    bool stepDue_ = false;
+    std::promise<void> pending_;
 };
 
 std::vector<std::int16_t> KnownPcm(std::size_t pairs)
@@ -100,6 +137,7 @@ protected:
         ASSERT_TRUE(simBus) << error;
         auto stepping = std::make_unique<StepOnRead>(std::move(simBus));
         drive_ = stepping.get();
+        ui::SetEventPump(drive_);
         aspi::InstallBackend(std::move(stepping));
         bus = nullptr;
 
@@ -116,6 +154,7 @@ protected:
         deck.reset();
         wave::SetWaveOutDriver(nullptr);
         QDir::setCurrent(previousDir);
+        ui::SetEventPump(nullptr);  // before the bus that is also the pump goes
         ConsoleTest::TearDown();
     }
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <gtest/gtest.h>
@@ -161,6 +162,7 @@ protected:
 
     void TearDown() override
     {
+        heldWatch.stop();
         if (gate)
             gate->release();
         ResetAudioState();
@@ -214,6 +216,22 @@ protected:
         holdNth = nth;
     }
 
+    // Runs `action` once, from the event loop of whatever waits, as soon as the held command
+    // is being held (a user's click arriving during the wait); `action` releases the gate.
+    void WhenHeld(std::function<void()> action)
+    {
+        heldAction = std::move(action);
+        QObject::connect(&heldWatch, &QTimer::timeout, [this] {
+            if (!gate || !gate->held() || !heldAction)
+                return;
+            heldWatch.stop();
+            auto act = std::move(heldAction);
+            heldAction = nullptr;
+            act();
+        });
+        heldWatch.start(0);
+    }
+
     frmDeck& deck() { return DeckWindow(); }
     // One tick of the wait-for-tape timer, without waiting a second for it.
     void Tick() { deck().tmrWait4Tape_Timer(); }
@@ -239,6 +257,8 @@ protected:
     std::optional<std::uint8_t> holdOpcode;
     int holdNth = 1;
     GatedBackend* gate = nullptr;
+    QTimer heldWatch;
+    std::function<void()> heldAction;
     testing_support::FakeWaveOut fakeWave;
     std::shared_ptr<sim::VirtualClock> clock;
     sim::Bus* bus = nullptr;

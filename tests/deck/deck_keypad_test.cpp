@@ -92,31 +92,6 @@ TEST_F(DeckTest, TheFifthDigitEnablesExecuteAndGivesItTheFocus)
     EXPECT_EQ(deck().focusWidget(), deck().picAtime[0]);
 }
 
-TEST_F(DeckTest, ATimeSetsTheRestartAndTheOtherSeekButtonsClearIt)
-{
-    StartReady();
-    deck().cmdAtime->click();
-    EXPECT_TRUE(RestartEntry);
-    deck().cmdPno->click();
-    EXPECT_FALSE(RestartEntry);
-    deck().cmdAtime->click();
-    deck().cmdPtime->click();
-    EXPECT_FALSE(RestartEntry);
-    deck().cmdAtime->click();
-    deck().cmdExecute->setEnabled(true);
-    deck().cmdExecute->click();
-    EXPECT_FALSE(RestartEntry);
-}
-
-TEST_F(DeckTest, KeypadEntrySendsNothingToTheDrive)
-{
-    StartReady();
-    recorder->clear();
-    for (const char* w : {"ATime", "1", "2", "3", "4", "5", "Execute", "PNo", "1", "PTime"})
-        Press(deck(), w);
-    EXPECT_TRUE(recorder->commands().empty());
-}
-
 struct OptionRow {
     const char* clicks;  // S: "Play and Save", O: "Save Only"
     bool save, only;

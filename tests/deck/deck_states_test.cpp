@@ -271,8 +271,7 @@ TEST_F(DeckTest, FileExitDuringALocateEndsCleanlyWhenTheLocateReturns)
 
     bool exitedDuringLocate = false;
     // Runs inside the locate's wait, as a menu click would.
-    QTimer::singleShot(0, [&] {
-        EXPECT_TRUE(testing_support::PumpUntil([&] { return gate->held(); }));
+    WhenHeld([&] {
         EXPECT_TRUE(deck().CommandRunning());
         deck().mnuFileExit->trigger();
         exitedDuringLocate = deck().Unloaded();
@@ -295,8 +294,7 @@ TEST_F(DeckTest, APollTickDuringAnEjectDoesNotReEnableEject)
     Tick();
     ASSERT_EQ(EnabledButtons(deck()), std::set<std::string>{"cmdEject"});
     std::set<std::string> duringEject{"not looked at"};
-    QTimer::singleShot(0, [&] {
-        EXPECT_TRUE(testing_support::PumpUntil([&] { return gate->held(); }));
+    WhenHeld([&] {
         Tick();
         duringEject = EnabledButtons(deck());
         gate->release();

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "platform/aspi/backend.h"
-#include "platform/manager_shutdown.h"
 #include "platform/aspi/trace.h"
 #include "support/fake_backend.h"
 #include "transport/send_and_wait.h"

@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include "platform/aspi/backend.h"
-#include "platform/manager_shutdown.h"
 #include "platform/aspi/sg_backend.h"
 #include "platform/aspi/sg_sysfs.h"
 #include "platform/fake_sg.h"

@@ -362,6 +362,16 @@ TEST_F(VirtualDrive, ReadSpeedSetsHowLongFramesTakeOnTheClock)
     EXPECT_NEAR(clock->now() - before, 1.5, 1e-9);  // 100 frames of 30 ms at twice real time
 }
 
+TEST_F(VirtualDrive, AfterCancelCommandsThatTakeTimeEndAborted)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    start(d, 2);
+    bus->cancel();  // what the manager does at program end
+    EXPECT_EQ(ReadFrames(1).status, SS_ABORTED);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);  // takes no time, so it still completes
+}
+
 TEST(RealClock, CancelEndsAWaitAndEveryLaterOne)
 {
     sim::RealClock clock;

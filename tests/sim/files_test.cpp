@@ -143,6 +143,15 @@ TEST_F(TapeFiles, SimulateArgumentChoosesTheKindOfFile)
     EXPECT_EQ(builtIn->deviceType(0, 4, 0, type), SS_COMP);
     EXPECT_EQ(type, 1);
 
+    const sim::BusConfig defaults = sim::DefaultBusConfig();
+    EXPECT_EQ(defaults.readSpeed, 2);
+    ASSERT_EQ(defaults.adapters.size(), 1u);
+    ASSERT_EQ(defaults.adapters[0].devices.size(), 1u);
+    EXPECT_EQ(defaults.adapters[0].devices[0].target, 4);
+    EXPECT_TRUE(defaults.adapters[0].devices[0].audio);
+    EXPECT_EQ(defaults.adapters[0].devices[0].reinsertAfterEjectSeconds, 3.0);
+    EXPECT_TRUE(defaults.adapters[0].devices[0].tape);
+
     EXPECT_TRUE(sim::CreateSimulatedBus(writeAudio("one.wav", 48000, 2, Samples(2880, 1)), error)) << error;
     EXPECT_FALSE(sim::CreateSimulatedBus(writeText("x.bin", std::string(100, 'x')), error));
     EXPECT_NE(error.find("x.bin"), std::string::npos);

@@ -4,11 +4,16 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "platform/aspi/backend.h"
+
 int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    // Join the manager's worker before the statics it touches go away.
+    aspi::ShutdownManager();
+    return status;
 }

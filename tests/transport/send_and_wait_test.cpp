@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/aspi/backend.h"
-#include "platform/manager_shutdown.h"
 #include "support/fake_backend.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"

@@ -34,7 +34,7 @@ std::string TrimRight(std::string text)
     return text;
 }
 
-// The reason an open or ioctl failed, with what to do about the common cases.
+// Why an sg node could not be opened, with what to do about a permission error.
 std::string Reason(int err)
 {
     std::string text = std::strerror(err);
@@ -125,7 +125,7 @@ public:
                 if (err == ENODEV && attempt == 0)
                     continue;
                 r.srbStatus = (err == ENODEV || err == ENXIO) ? SS_NO_DEVICE : SS_ERR;
-                Report(name, command + " on " + where + ": " + Reason(err));
+                Report(name, command + " on " + where + ": " + std::strerror(err));
                 return r;
             }
             Classify(hdr, sense, command, where, name, r);
