@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include "app/run_modes.h"
+#include "app/windowless_startup.h"
 #include "audio/capture.h"
 #include "audio/playback.h"
 #include "platform/ui/message_box.h"
 #include "platform/wave/termination_signals.h"
-#include "tape/drive_probe.h"
 #include "tape/unit_mode.h"
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
@@ -26,23 +26,6 @@ constexpr int kExitFailure = 1;
 constexpr qint64 kReadyWaitMs = 60000;
 constexpr int kPollMs = 1000;
 constexpr double kFrameSeconds = 0.03;
-
-struct StartupEnded {
-    int status;
-};
-
-int RunDiscovery()
-{
-    ui::SetEndHandler([](int status) { throw StartupEnded{status}; });
-    int status = 0;
-    try {
-        Main();
-    } catch (const StartupEnded& e) {
-        status = e.status != 0 ? e.status : kExitFailure;
-    }
-    ui::SetEndHandler({});
-    return status;
-}
 
 const char* WaitReason(std::int32_t code)
 {
@@ -190,13 +173,9 @@ private:
 
 int RunCaptureMode(const Options& options)
 {
-    ui::SetMessageSink(ui::StderrSink());
-    SetDeckPresenter({});
-    SetProbeCommands(AudioDriveProbe());
-
     CaptureSession session(options.captureFile);
     wave::CatchTerminationSignals([&](int) { session.interrupt(); });
-    const int discovery = RunDiscovery();
+    const int discovery = RunWindowlessStartup();
     if (discovery != 0 || session.interrupted()) {
         wave::ReleaseTerminationSignals();
         return discovery != 0 ? discovery : kExitFailure;
