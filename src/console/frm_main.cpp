@@ -31,6 +31,7 @@ namespace {
 constexpr int kTwipsPerPixel = 15;
 constexpr int kMaxProgramNumber = 799;
 constexpr int kFontPixels = 11;
+constexpr int kMinFontPixels = 8;
 constexpr int kAdapterTableSize = static_cast<int>(std::tuple_size_v<decltype(Adapters)>);
 
 enum class Kind { Label, TextBox, Button, Output };
@@ -137,6 +138,15 @@ void frmMain::buildControls()
             auto* label = new QLabel(text, this);
             // A caption wraps only where its box has room for a second line.
             label->setWordWrap(2 * (spec.height / kTwipsPerPixel) >= 3 * QFontMetrics(font()).lineSpacing());
+            if (!label->wordWrap()) {
+                // A one-line caption wider than its box gets a smaller font rather than
+                // losing its last characters (the colon of "Enter Program #:").
+                QFont f = font();
+                const int width = spec.width / kTwipsPerPixel;
+                while (f.pixelSize() > kMinFontPixels && QFontMetrics(f).horizontalAdvance(text) > width)
+                    f.setPixelSize(f.pixelSize() - 1);
+                label->setFont(f);
+            }
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = label;
             break;
