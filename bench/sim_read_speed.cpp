@@ -68,7 +68,7 @@ int main()
         return 1;
     }
     aspi::InstallBackend(std::move(bus));
-    AspiSetCompletionHook(&OnCompletion, nullptr);
+    AspiAddCompletionHook(&OnCompletion, nullptr);
 
     std::vector<std::uint8_t> frame(sim::kFrameBytes);
     ReadOneFrame(frame.data());  // takes the power-on unit attention

@@ -2,19 +2,25 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <array>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
-#include "audio/audio_state.h"
+#include "audio/frame_reader.h"
 #include "platform/ui/message_box.h"
-#include "transport/drive_state.h"
 
 bool PlayActive = false;
-std::array<std::uint8_t, 5822> FrameBuffer{};
 
+namespace {
+
+constexpr int kPlayBuffers = 4;
+constexpr int kFramesPerBuffer = 30;
+constexpr std::int32_t kPlayBufferBytes = kFramesPerBuffer * static_cast<std::int32_t>(kFrameAudioBytes);
+
+// The play buffers' memory is zero-filled at allocation and fixed until the next start frees it.
 WAVEFORMATEX WaveFormat;
 std::int32_t WaveBufSize = 0;
 std::array<std::unique_ptr<std::uint8_t[]>, kPlayBuffers> WaveBufHandles;
@@ -24,10 +30,6 @@ HWAVEOUT hWaveOut = 0;
 std::array<char, 250> WaveErrText{};
 HWND hDeckWnd = nullptr;
 WNDPROC PrevWndProc = nullptr;
-
-namespace {
-
-constexpr std::uint8_t kSenseNotReady = 0x02;
 
 // What the module keeps beyond the named state: the device's life, the refill queue and the
 // start that waits for a teardown.
@@ -39,7 +41,7 @@ struct Engine {
     bool endOfTape = false;  // the stream met the end of the recorded area: no more reads
     bool startPending = false;
     std::optional<std::string> pendingCapturePath;
-    bool captureLoop = false;
+    bool captureLoop = false;  // the capture loop has the tape
     std::uint64_t captureStarts = 0;
     std::vector<std::uint8_t> staging;  // one refill's 30 frames
     std::function<void()> endOfTapeHandler;
@@ -93,7 +95,7 @@ void Refill(WAVEHDR* h)
     const std::uint64_t starts = e.captureStarts;
     std::size_t filled = 0;
     for (int i = 0; i < kFramesPerBuffer; ++i) {
-        const FrameStatus status = ReadNextFrame();
+        const FrameStatus status = ReadNextFrame().status;
         if (e.captureStarts != starts)
             return;  // a capture took the tape over while we read: it has the frames now
         if (status == FrameStatus::EndOfTape) {
@@ -224,19 +226,7 @@ bool DeckWindowProc(HWND window, QEvent* event)
 
 }  // namespace
 
-FrameStatus ReadNextFrame()
-{
-    const ReadOutcome r = ReadTapeBlock(AspiAdapter, AspiTarget, FrameBuffer.data(), static_cast<std::int32_t>(kFrameBytes));
-    if (r.completed)
-        return IsLeadOutFrame(FrameBuffer.data()) ? FrameStatus::EndOfTape : FrameStatus::Audio;
-    // BLANK CHECK ends the recorded area; without a tape no frame follows either.
-    if (r.endOfData() || r.senseKey == kSenseNotReady)
-        return FrameStatus::EndOfTape;
-    return FrameStatus::Stale;
-}
-
 bool CaptureLoopRunning() { return S().captureLoop; }
-std::uint64_t CaptureStarts() { return S().captureStarts; }
 
 void NotifyEndOfTape()
 {
@@ -335,3 +325,5 @@ void ResetAudioState()
     WaveErrText = {};
     FrameBuffer = {};
 }
+
+WAVEHDR* PlayHeader(int index) { return &WaveHeaders.at(static_cast<std::size_t>(index)); }

@@ -1,17 +1,19 @@
 // Playback of tape audio through the wave output layer: a ring of four play buffers that the
 // deck window's procedure refills from the tape, 30 frames at a time, on each buffer-done
-// notification.
+// notification. Playback also owns the running flag that a capture shares, and the stop.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
+
+#include "audio/wav_writer.h"
+#include "platform/wave/wave_out.h"
 
 class QWidget;
 
-// Module state of playback and capture (one instance; ResetAudioState() puts it back).
+// True while playback or a capture runs.
 extern bool PlayActive;
-extern std::array<std::uint8_t, 5822> FrameBuffer;
 
 // Installs DeckWindowProc on the deck window (the target of buffer-done notifications) and
 // clears PlayActive. Called once by the deck window's load handler.
@@ -19,6 +21,9 @@ void HookDeckWindow(QWidget* deckWindow);
 // Allocates the four play buffers, fills the wave format and starts; does nothing while
 // playback or a capture runs.
 void BeginPlayback();
+// Deck "Play and Save": playback whose refills also append their frames to `path`.
+// Same start conditions as BeginPlayback.
+void BeginPlaybackAndCapture(const std::string& path = kCaptureFileName);
 // Opens the device and posts the four start notifications; true when playback runs.
 bool StartPlayback();
 // Clears PlayActive, resets the device (the teardown follows on the returned buffers) and
@@ -28,6 +33,16 @@ void StopPlayback();
 // Called on the program's thread when playback or a capture has ended by itself at the end
 // of the recorded area (after the queued audio has played out); the deck returns to Ready.
 void SetEndOfTapeHandler(std::function<void()> handler);
+void NotifyEndOfTape();
+
+// For the capture loop, which takes the tape over from playback: marks it running (counting
+// a start, so that a refill under way leaves the frames to it) or ended.
+void BeginCaptureLoop(bool running);
+bool CaptureLoopRunning();
+// A start that waits for the previous device's teardown.
+bool StartPending();
 
 // Tests: back to the initial state (device closed, no buffers, no capture).
 void ResetAudioState();
+// Tests: the header of play buffer `index` (0 to 3).
+WAVEHDR* PlayHeader(int index);

@@ -6,6 +6,8 @@
 #include "platform/ui/message_box.h"
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
+#include "transport/result_codes.h"
+#include "transport/srb.h"
 #include "transport/startup.h"
 
 std::uint8_t ConsoleAdapter = 0;
@@ -36,30 +38,26 @@ void ListDeviceTypes(const std::function<void(const std::string&)>& printLine)
 {
     std::uint8_t adapter = ConsoleAdapter;
     const std::int32_t inquiry = HostAdapterInquiry(adapter);
-    if (inquiry == SS_INVALID_HA) {
+    if (inquiry == kInquiryInvalidAdapter) {
         ui::ShowMessage(kInvalidAdapter);
         return;
     }
-    if (inquiry != SS_COMP) {
+    if (inquiry != kInquiryOk) {
         ui::ShowMessage("Undefined value returned from HostAdapterInquiry function");
         ui::EndProgram(1);
         return;
     }
 
     const AdapterInfo& info = Adapters[adapter];
-    SRB_GDEVBlock srb{};
-    srb.SRB_Cmd = SC_GET_DEV_TYPE;
-    srb.SRB_HaId = adapter;
     // Targets 0 to MaxTarget; an adapter that reports no targets has nothing to list.
     for (int t = 0; t < info.TargetCount; ++t) {
         if (t == info.ScsiId) {
             printLine(info.Identifier + " Adapter at SCSI ID #" + NumText(t));
             continue;
         }
-        srb.SRB_Target = static_cast<std::uint8_t>(t);
-        const std::uint32_t status = SendASPI32Command(&srb);
+        const auto [status, deviceType] = GetDeviceType(adapter, static_cast<std::uint8_t>(t));
         if (status == SS_COMP)
-            printLine(DeviceTypeText(srb.SRB_DeviceType) + NumText(t));
+            printLine(DeviceTypeText(deviceType) + NumText(t));
         else if (status == SS_INVALID_HA)
             ui::ShowMessage(kInvalidAdapter);
         else if (status == SS_NO_DEVICE)

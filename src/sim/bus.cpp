@@ -95,14 +95,7 @@ aspi::ExecResult Bus::execute(const aspi::ExecRequest& request)
     if (Drive* drive = find(request.adapter, request.target))
         return drive->execute(request);
     // Another kind of device: it knows none of the tape commands.
-    r.srbStatus = SS_ERR;
-    r.targStat = 0x02;
-    r.sense[0] = 0x70;
-    r.sense[2] = 0x05;
-    r.sense[7] = 10;
-    r.sense[12] = 0x20;
-    r.senseLen = 18;
-    return r;
+    return CheckCondition(scsi::key::IllegalRequest, scsi::asc::InvalidOpcode);
 }
 
 void Bus::cancel() { config_.clock->cancel(); }

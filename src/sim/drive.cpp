@@ -3,27 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/aspi/sense.h"
+
 namespace sim {
 namespace {
 
-// Opcodes.
-constexpr std::uint8_t kTestUnitReady = 0x00;
-constexpr std::uint8_t kRewind = 0x01;
-constexpr std::uint8_t kReadBlockLimits = 0x05;
-constexpr std::uint8_t kRead6 = 0x08;
-constexpr std::uint8_t kModeSelect6 = 0x15;
-constexpr std::uint8_t kModeSense6 = 0x1A;
-constexpr std::uint8_t kLoadUnload = 0x1B;
-constexpr std::uint8_t kPreventAllow = 0x1E;
-constexpr std::uint8_t kLocate10 = 0x2B;
-constexpr std::uint8_t kReadPosition = 0x34;
-
-// Sense keys.
-constexpr std::uint8_t kNotReady = 0x02;
-constexpr std::uint8_t kMediumError = 0x03;
-constexpr std::uint8_t kIllegalRequest = 0x05;
-constexpr std::uint8_t kUnitAttention = 0x06;
-constexpr std::uint8_t kBlankCheck = 0x08;
+using namespace scsi::op;
+using scsi::key::BlankCheck;
+using scsi::key::IllegalRequest;
+using scsi::key::MediumError;
+using scsi::key::NotReady;
+using scsi::key::UnitAttention;
+namespace asc = scsi::asc;
 
 constexpr double kFrameSeconds = 0.03;
 constexpr double kSearchSpeed = 150;    // locate and rewind, times real time
@@ -38,34 +29,15 @@ aspi::ExecResult Good(std::uint32_t transferred = 0)
     return r;
 }
 
-// CHECK CONDITION with fixed-format sense; `residue` (bytes not transferred) goes into the
-// information field when given.
-aspi::ExecResult Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, std::uint32_t transferred = 0,
+aspi::ExecResult Check(std::uint8_t key, scsi::Asc code, std::uint32_t transferred = 0,
                        std::optional<std::uint32_t> residue = std::nullopt)
 {
-    aspi::ExecResult r;
-    r.srbStatus = SS_ERR;
-    r.targStat = 0x02;
-    r.sense[0] = 0x70;
-    r.sense[2] = key;
-    if (residue) {
-        r.sense[0] |= 0x80;
-        r.sense[3] = static_cast<std::uint8_t>(*residue >> 24);
-        r.sense[4] = static_cast<std::uint8_t>(*residue >> 16);
-        r.sense[5] = static_cast<std::uint8_t>(*residue >> 8);
-        r.sense[6] = static_cast<std::uint8_t>(*residue);
-    }
-    r.sense[7] = 10;
-    r.sense[12] = asc;
-    r.sense[13] = ascq;
-    r.senseLen = 18;
-    r.transferred = transferred;
-    return r;
+    return CheckCondition(key, code, transferred, residue);
 }
 
-aspi::ExecResult InvalidField() { return Check(kIllegalRequest, 0x24, 0x00); }
-aspi::ExecResult InvalidParameter() { return Check(kIllegalRequest, 0x26, 0x00); }
-aspi::ExecResult IncompatibleMedium() { return Check(kMediumError, 0x30, 0x02); }
+aspi::ExecResult InvalidField() { return Check(IllegalRequest, asc::InvalidFieldInCdb); }
+aspi::ExecResult InvalidParameter() { return Check(IllegalRequest, asc::InvalidFieldInParameterList); }
+aspi::ExecResult IncompatibleMedium() { return Check(MediumError, asc::IncompatibleMediumFormat); }
 
 bool KnownDataDensity(std::uint8_t d)
 {
@@ -87,6 +59,17 @@ DriveConfig WithSortedFaults(DriveConfig config)
 }
 
 }  // namespace
+
+aspi::ExecResult CheckCondition(std::uint8_t senseKey, scsi::Asc code, std::uint32_t transferred,
+                                std::optional<std::uint32_t> residue)
+{
+    aspi::ExecResult r;
+    r.srbStatus = SS_ERR;
+    r.targStat = scsi::status::CheckCondition;
+    r.senseLen = static_cast<std::uint32_t>(scsi::BuildFixedSense(r.sense, senseKey, code, residue));
+    r.transferred = transferred;
+    return r;
+}
 
 Drive::Drive(const DriveConfig& config, std::shared_ptr<Clock> clock, double readSpeed)
     : config_(WithSortedFaults(config)), clock_(std::move(clock)), readSpeed_(readSpeed)
@@ -123,9 +106,9 @@ void Drive::refresh(double now)
 std::optional<Drive::Sense> Drive::notReady(double now) const
 {
     if (!tape_)
-        return Sense{kNotReady, 0x3A, 0x00};
+        return Sense{NotReady, asc::MediumNotPresent};
     if (now < readyAt_)
-        return Sense{kNotReady, 0x04, 0x01};
+        return Sense{NotReady, asc::BecomingReady};
     return std::nullopt;
 }
 
@@ -156,45 +139,45 @@ Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
     // Any command first hears of a power-on or a tape change (there is no REQUEST SENSE here).
     if (powerOnAttention_) {
         powerOnAttention_ = false;
-        return {Check(kUnitAttention, 0x29, 0x00)};
+        return {Check(UnitAttention, asc::PowerOnOrReset)};
     }
     if (mediumChanged_) {
         mediumChanged_ = false;
-        return {Check(kUnitAttention, 0x28, 0x00)};
+        return {Check(UnitAttention, asc::MediumChanged)};
     }
-    const bool needsTape = op == kTestUnitReady || op == kRewind || op == kRead6 || op == kLocate10 ||
-                           op == kReadPosition;
+    const bool needsTape = op == TestUnitReady || op == Rewind || op == Read6 || op == Locate10 ||
+                           op == ReadPosition;
     if (needsTape) {
         if (auto sense = notReady(now))
-            return {Check(sense->key, sense->asc, sense->ascq)};
+            return {Check(sense->key, sense->code)};
     }
     switch (op) {
-    case kTestUnitReady:
+    case TestUnitReady:
         return {Good()};
-    case kRewind: {
+    case Rewind: {
         Outcome o{Good()};
         moveTo(0, o);
         return o;
     }
-    case kReadBlockLimits:
+    case ReadBlockLimits:
         return readBlockLimits(request);
-    case kRead6:
+    case Read6:
         return read(request);
-    case kModeSelect6:
+    case ModeSelect6:
         return modeSelect(request);
-    case kModeSense6:
+    case ModeSense6:
         return modeSense(request);
-    case kLoadUnload:
+    case LoadUnload:
         return loadUnload(request, now);
-    case kPreventAllow:
+    case PreventAllow:
         prevented_ = (cdb[4] & 0x01) != 0;
         return {Good()};
-    case kLocate10:
+    case Locate10:
         return locate(request);
-    case kReadPosition:
+    case ReadPosition:
         return readPosition(request);
     default:
-        return {Check(kIllegalRequest, 0x20, 0x00)};
+        return {Check(IllegalRequest, asc::InvalidOpcode)};
     }
 }
 
@@ -207,12 +190,12 @@ Drive::Outcome Drive::modeSelect(const aspi::ExecRequest& request)
         return {InvalidField()};
     const std::uint8_t* list = request.data;
     if (length < 4)
-        return {Check(kIllegalRequest, 0x1A, 0x00)};  // parameter list length error
+        return {Check(IllegalRequest, asc::ParameterListLengthError)};  // parameter list length error
     const std::uint8_t descriptorLength = list[3];
     if (descriptorLength != 0 && descriptorLength != 8)
         return {InvalidParameter()};
     if (length < 4u + descriptorLength)
-        return {Check(kIllegalRequest, 0x1A, 0x00)};
+        return {Check(IllegalRequest, asc::ParameterListLengthError)};
     if (descriptorLength == 8) {
         const std::uint8_t density = list[4];
         if (density == kAudioDensity ? !config_.audio : !KnownDataDensity(density))
@@ -276,7 +259,7 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
         return {InvalidField()};
     if (!tape_->isAudio())
         return {modeDensity_ == kAudioDensity ? IncompatibleMedium()
-                                               : Check(kBlankCheck, 0x00, 0x05, 0, length)};  // blank data tape
+                                               : Check(BlankCheck, asc::EndOfDataDetected, 0, length)};  // blank data tape
     if (modeDensity_ != kAudioDensity || !config_.audio)
         return {IncompatibleMedium()};
 
@@ -286,14 +269,14 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
     std::uint32_t done = 0;
     for (; done < frames; ++done) {
         if (frame_ >= count) {
-            o.result = Check(kBlankCheck, 0x00, 0x05, done * kFrameBytes, length - done * kFrameBytes);
+            o.result = Check(BlankCheck, asc::EndOfDataDetected, done * kFrameBytes, length - done * kFrameBytes);
             break;
         }
         if (std::binary_search(config_.mediumErrors.begin(), config_.mediumErrors.end(), frame_)) {
             // The drive gives up on the frame and leaves the tape after it.
             ++frame_;
             o.seconds += readSpeed_ > 0 ? kFrameSeconds / readSpeed_ : 0;
-            o.result = Check(kMediumError, 0x11, 0x00, done * kFrameBytes, length - done * kFrameBytes);
+            o.result = Check(MediumError, asc::UnrecoveredReadError, done * kFrameBytes, length - done * kFrameBytes);
             break;
         }
         std::uint8_t* out = request.data + std::size_t{done} * kFrameBytes;
@@ -351,7 +334,7 @@ Drive::Outcome Drive::locate(const aspi::ExecRequest& request)
                                     std::uint64_t{cdb[5]} << 8 | cdb[6];
         if (block > count) {
             moveTo(count, o);
-            o.result = Check(kBlankCheck, 0x00, 0x05);
+            o.result = Check(BlankCheck, asc::EndOfDataDetected);
             return o;
         }
         moveTo(block, o);
@@ -390,7 +373,7 @@ Drive::Outcome Drive::locate(const aspi::ExecRequest& request)
     // A search that finds nothing runs on to the end of the recorded area and stops there.
     moveTo(target, o);
     if (!found)
-        o.result = Check(kBlankCheck, 0x00, 0x05);
+        o.result = Check(BlankCheck, asc::EndOfDataDetected);
     return o;
 }
 
@@ -440,13 +423,13 @@ Drive::Outcome Drive::loadUnload(const aspi::ExecRequest& request, double now)
         return o;
     }
     if (!tape_)
-        return {Check(kNotReady, 0x3A, 0x00)};
+        return {Check(NotReady, asc::MediumNotPresent)};
     if (loadBit) {
         moveTo(0, o);
         return o;
     }
     if (prevented_)
-        return {Check(kIllegalRequest, 0x53, 0x02)};
+        return {Check(IllegalRequest, asc::MediumRemovalPrevented)};
     // Rewinds, then unthreads and pushes the cassette out.
     moveTo(0, o);
     if (readSpeed_ > 0)

@@ -5,9 +5,15 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/aspi/scsi_codes.h"
 #include "sim/virtual_bus.h"
 
 namespace sim {
+
+// CHECK CONDITION with fixed-format sense; `residue` (bytes not transferred) goes into the
+// information field when given. The drive and the bus around it build their sense here.
+aspi::ExecResult CheckCondition(std::uint8_t senseKey, scsi::Asc code, std::uint32_t transferred = 0,
+                                std::optional<std::uint32_t> residue = std::nullopt);
 
 class Drive {
 public:
@@ -27,7 +33,8 @@ private:
         double seconds = 0;  // how long the command takes, waited for outside the lock
     };
     struct Sense {
-        std::uint8_t key, asc, ascq;
+        std::uint8_t key;
+        scsi::Asc code;
     };
 
     Outcome run(const aspi::ExecRequest& request, double now);

@@ -2,14 +2,14 @@
 
 #include <array>
 
+#include "platform/aspi/scsi_codes.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
 
 namespace {
 
-constexpr std::array<std::uint8_t, 6> kUnloadCdb{0x1B, 0, 0, 0, 0, 0};  // IMMED and LOAD clear
-constexpr std::uint8_t kReadOpcode = 0x08;                                // READ(6), FIXED clear
-constexpr std::uint8_t kSenseKeyMask = 0x0F;
+constexpr std::array<std::uint8_t, 6> kUnloadCdb{scsi::op::LoadUnload, 0, 0, 0, 0, 0};  // IMMED and LOAD clear
+constexpr std::uint8_t kReadOpcode = scsi::op::Read6;                          // READ(6), FIXED clear
 
 }  // namespace
 
@@ -42,9 +42,7 @@ ReadOutcome ReadTapeBlock(std::uint8_t adapter, std::uint8_t target, std::uint8_
     outcome.srbStatus = LoadStatus(srb);
     outcome.completed = outcome.srbStatus == SS_COMP;
     if (outcome.srbStatus == SS_ERR) {
-        outcome.senseKey = srb.SenseArea[2] & kSenseKeyMask;
-        outcome.asc = srb.SenseArea[12];
-        outcome.ascq = srb.SenseArea[13];
+        outcome.sense = scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea);
     }
     return outcome;
 }

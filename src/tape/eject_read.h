@@ -3,17 +3,17 @@
 
 #include <cstdint>
 
+#include "platform/aspi/sense.h"
+
 // What one READ came to. `completed` is SRB_Status == SS_COMP; otherwise the buffer holds
 // what it held before.
 struct ReadOutcome {
     bool completed = false;
     bool refused = false;        // byte count outside 0..16777215: nothing was sent
     std::uint8_t srbStatus = 0;
-    std::uint8_t senseKey = 0;   // sense byte 2, low nibble (SS_ERR only)
-    std::uint8_t asc = 0;
-    std::uint8_t ascq = 0;
+    scsi::Sense sense;           // SS_ERR only
     // BLANK CHECK: the end of the recorded area.
-    bool endOfData() const { return !completed && senseKey == 0x08; }
+    bool endOfData() const { return !completed && sense.key == scsi::key::BlankCheck; }
 };
 
 inline constexpr std::int32_t kMaxReadBytes = 16777215;

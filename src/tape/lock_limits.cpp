@@ -1,13 +1,14 @@
 #include "tape/lock_limits.h"
 
+#include "platform/aspi/scsi_codes.h"
 #include "transport/basic_text.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
 
 namespace {
 
-constexpr std::uint8_t kPreventAllowOpcode = 0x1E;
-constexpr std::array<std::uint8_t, 6> kReadBlockLimitsCdb{0x05, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kPreventAllowOpcode = scsi::op::PreventAllow;
+constexpr std::array<std::uint8_t, 6> kReadBlockLimitsCdb{scsi::op::ReadBlockLimits, 0, 0, 0, 0, 0};
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "tape/position_record.h"
 
+#include "platform/aspi/scsi_codes.h"
 #include "transport/basic_text.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
@@ -7,7 +8,7 @@
 namespace {
 
 // BT set: the drive's own DAT position report instead of logical block numbers.
-constexpr std::array<std::uint8_t, 10> kReadPositionCdb{0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 10> kReadPositionCdb{scsi::op::ReadPosition, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
 
 std::string H(const PositionRecord& r, std::size_t i) { return HexText(r[i]); }
 

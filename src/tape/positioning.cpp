@@ -2,19 +2,20 @@
 
 #include <array>
 
+#include "platform/aspi/scsi_codes.h"
 #include "platform/ui/message_box.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
 
 namespace {
 
-constexpr std::uint8_t kLocateOpcode = 0x2B;
+constexpr std::uint8_t kLocateOpcode = scsi::op::Locate10;
 constexpr std::uint8_t kLocateBlockAddressType = 0x04;  // BT: the drive's own audio addresses
 constexpr std::uint8_t kHighestLocateType = 3;
 constexpr std::uint8_t kLocateTypeShift = 5;            // the type sits in the top three bits
 constexpr std::int32_t kHighestAddressByte = 255;
 constexpr std::int32_t kHighestBcd = 99;
-constexpr std::array<std::uint8_t, 6> kRewindCdb{0x01, 0, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 6> kRewindCdb{scsi::op::Rewind, 0, 0, 0, 0, 0};
 
 bool AnyNegative(std::int32_t a1, std::int32_t a2, std::int32_t a3) { return a1 < 0 || a2 < 0 || a3 < 0; }
 

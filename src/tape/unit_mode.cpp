@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/aspi/sense.h"
 #include "platform/ui/message_box.h"
 #include "transport/basic_text.h"
 #include "transport/send_and_wait.h"
@@ -9,18 +10,10 @@
 
 namespace {
 
-constexpr std::array<std::uint8_t, 6> kTestUnitReadyCdb{0x00, 0, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 6> kModeSelectCdb{0x15, 0, 0, 0, 12, 0};  // PF, SP clear
-constexpr std::array<std::uint8_t, 6> kModeSenseCdb{0x1A, 0, 0, 0, 12, 0};   // page 0, current values
+constexpr std::array<std::uint8_t, 6> kTestUnitReadyCdb{scsi::op::TestUnitReady, 0, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 6> kModeSelectCdb{scsi::op::ModeSelect6, 0, 0, 0, 12, 0};  // PF, SP clear
+constexpr std::array<std::uint8_t, 6> kModeSenseCdb{scsi::op::ModeSense6, 0, 0, 0, 12, 0};   // page 0, current values
 
-constexpr std::uint8_t kSenseNotReady = 2;
-constexpr std::uint8_t kSenseUnitAttention = 6;
-constexpr std::uint8_t kAscBecomingReadyFamily = 0x04;
-constexpr std::uint8_t kAscqBecomingReady = 0x01;
-constexpr std::uint8_t kAscMediumNotPresent = 0x3A;
-constexpr std::uint8_t kAscOperatorRequest = 0x5A;
-constexpr std::uint8_t kAscMediumChanged = 0x28;
-constexpr std::uint8_t kAscReset = 0x29;
 constexpr std::size_t kDensityByte = 4;
 
 const std::string kTurError = "Error in TestUnitReady function: ";
@@ -31,28 +24,28 @@ std::int32_t Unexpected(const std::string& what)
     return kTurOther;
 }
 
-std::int32_t NotReady(std::uint8_t asc, std::uint8_t ascq)
+std::int32_t NotReady(scsi::Asc code)
 {
-    switch (asc) {
-    case kAscBecomingReadyFamily:
-        return ascq == kAscqBecomingReady ? kTurBecomingReady : Unexpected("Unit not ready ASCQ.");
-    case kAscMediumNotPresent:
-    case kAscOperatorRequest:
+    switch (code.asc) {
+    case scsi::asc::NotReadyFamily:
+        return code == scsi::asc::BecomingReady ? kTurBecomingReady : Unexpected("Unit not ready ASCQ.");
+    case scsi::asc::MediumNotPresent.asc:
+    case scsi::asc::OperatorRequestFamily:
         return kTurNoTape;
     default:
         return Unexpected("Unit not ready ASC.");
     }
 }
 
-std::int32_t UnitAttention(std::uint8_t asc)
+std::int32_t UnitAttention(scsi::Asc code)
 {
-    switch (asc) {
-    case kAscMediumChanged:
+    switch (code.asc) {
+    case scsi::asc::MediumChanged.asc:
         return kTurMediumChanged;
-    case kAscReset:
+    case scsi::asc::PowerOnOrReset.asc:
         return kTurReset;
     default:
-        return Unexpected("Unit Attention ASC=" + NumText(asc) + ".");
+        return Unexpected("Unit Attention ASC=" + NumText(code.asc) + ".");
     }
 }
 
@@ -77,12 +70,12 @@ std::int32_t TestUnitReady(std::uint8_t adapter, std::uint8_t target)
     if (status != SS_ERR)
         return Unexpected("SRB Command status=" + NumText(status) + ".");
     // The whole byte: a set filemark, EOM or ILI flag is reported, not taken for the key.
-    const std::uint8_t key = srb.SenseArea[2];
-    if (key == kSenseNotReady)
-        return NotReady(srb.SenseArea[12], srb.SenseArea[13]);
-    if (key == kSenseUnitAttention)
-        return UnitAttention(srb.SenseArea[12]);
-    return Unexpected("Sense Key=" + NumText(key) + ".");
+    const scsi::Sense sense = scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea);
+    if (sense.keyByte == scsi::key::NotReady)
+        return NotReady(sense.code);
+    if (sense.keyByte == scsi::key::UnitAttention)
+        return UnitAttention(sense.code);
+    return Unexpected("Sense Key=" + NumText(sense.keyByte) + ".");
 }
 
 bool ModeSelect(std::uint8_t adapter, std::uint8_t target, const ModeParameterList& list)

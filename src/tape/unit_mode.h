@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "transport/result_codes.h"
+
 using ModeParameterList = std::array<std::uint8_t, 12>;
 
 inline constexpr std::uint8_t AudioDensity = 0x80;
@@ -13,15 +15,7 @@ inline constexpr ModeParameterList kAudioModeList{0x00, 0x00, 0x10, 0x08, 0x80, 
 inline constexpr ModeParameterList kUnbufferedAudioList{0x00, 0x00, 0x00, 0x08, 0x80, 0, 0, 0, 0, 0x00, 0x02, 0x00};
 inline constexpr ModeParameterList kDataModeList{0x00, 0x00, 0x10, 0x08, 0x00, 0, 0, 0, 0, 0x00, 0x02, 0x00};
 
-// TestUnitReady result codes.
-inline constexpr std::int32_t kTurReady = 6;
-inline constexpr std::int32_t kTurNoTape = 0;
-inline constexpr std::int32_t kTurBecomingReady = 5;
-inline constexpr std::int32_t kTurMediumChanged = 1;
-inline constexpr std::int32_t kTurReset = 4;
-inline constexpr std::int32_t kTurOther = -99;
-
-// One of the codes above; an unexpected outcome shows its message box first and gives -99.
+// One of the kTur codes of transport/result_codes.h; an unexpected outcome shows its message box first and gives -99.
 std::int32_t TestUnitReady(std::uint8_t adapter, std::uint8_t target);
 // True when MODE SELECT completed; SS_ERR gives false silently, other failures a message.
 bool ModeSelect(std::uint8_t adapter, std::uint8_t target, const ModeParameterList& list);

@@ -1,7 +1,6 @@
 #include "transport/send_and_wait.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "platform/ui/event_pump.h"
 
@@ -18,8 +17,8 @@ std::uint8_t LoadStatus(SRB_ExecSCSICmd& srb)
 
 void SendAndWait(SRB_ExecSCSICmd& srb, void* buffer)
 {
-    static std::once_flag hooked;
-    std::call_once(hooked, [] { AspiSetCompletionHook(&WakeWaiter, nullptr); });
+    // Added once and never removed; other hooks come and go beside it.
+    [[maybe_unused]] static const int hook = AspiAddCompletionHook(&WakeWaiter, nullptr);
 
     SendASPI32CommandWithBuffer(&srb, buffer);
     while (LoadStatus(srb) == SS_PENDING)

@@ -25,3 +25,17 @@ void FillExecRecord(SRB_ExecSCSICmd& srb, std::uint8_t adapter, std::uint8_t tar
     srb.SRB_PostProc = 1;
     std::memcpy(srb.CDBByte, cdb.data(), n);
 }
+
+DeviceTypeAnswer GetDeviceType(std::uint8_t adapter, std::uint8_t target)
+{
+    SRB_GDEVBlock srb;
+    std::memset(&srb, 0, sizeof srb);
+    srb.SRB_Cmd = SC_GET_DEV_TYPE;
+    srb.SRB_HaId = adapter;
+    srb.SRB_Target = target;
+    srb.SRB_Lun = 0;
+    DeviceTypeAnswer answer;
+    answer.status = SendASPI32Command(&srb);
+    answer.deviceType = srb.SRB_DeviceType;
+    return answer;
+}

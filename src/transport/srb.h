@@ -15,3 +15,11 @@ void FillExecRecord(SRB_ExecSCSICmd& srb, std::uint8_t adapter, std::uint8_t tar
                     std::span<const std::uint8_t> cdb, void* buffer, std::uint32_t bufLen);
 
 inline constexpr std::uint8_t kExecSenseLen = 14;
+
+// One get-device-type request for LUN 0 of `target` on `adapter`: the manager's status
+// (SS_COMP, SS_NO_DEVICE, SS_INVALID_HA, ...) and, with SS_COMP, the peripheral device type.
+struct DeviceTypeAnswer {
+    std::uint32_t status = 0;
+    std::uint8_t deviceType = 0;
+};
+DeviceTypeAnswer GetDeviceType(std::uint8_t adapter, std::uint8_t target);

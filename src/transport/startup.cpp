@@ -8,18 +8,15 @@
 #include "platform/ui/message_box.h"
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
+#include "transport/result_codes.h"
+#include "transport/srb.h"
 
 namespace {
 
-constexpr std::int32_t kInquiryOk = 1;
-constexpr std::int32_t kInquiryInvalidAdapter = 129;
-constexpr std::int32_t kInquiryUndefined = -99;
 constexpr std::int32_t kMaxAdapters = static_cast<std::int32_t>(std::tuple_size_v<decltype(Adapters)>);
 constexpr std::size_t kTargetCountByte = 3;  // of HA_Unique
 constexpr std::uint8_t kTapeDevice = 1;      // sequential access
 constexpr int kProbeAttempts = 4;
-constexpr std::int32_t kUnitReady = 6;   // TestUnitReady: ready
-constexpr std::int32_t kUnitNoTape = 0;  // TestUnitReady: no tape; the mode commands still work
 constexpr int kExitFailure = 1;
 
 struct StartupState {
@@ -55,7 +52,7 @@ void ProbeTapeDevice(std::uint8_t adapter, std::uint8_t target)
         return;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         const std::int32_t u = p.testUnitReady(adapter, target);
-        if (u != kUnitReady && u != kUnitNoTape)
+        if (u != kTurReady && u != kTurNoTape)  // no tape: the mode commands still work
             continue;
         const std::uint8_t density = p.getDensityCode(adapter, target);
         if (!p.selectAudioMode(adapter, target))
@@ -71,17 +68,12 @@ void ProbeTapeDevice(std::uint8_t adapter, std::uint8_t target)
 // Asks for the device type at one target; false when the program has ended.
 bool ExamineTarget(std::uint8_t adapter, std::int32_t target)
 {
-    SRB_GDEVBlock srb;
-    std::memset(&srb, 0, sizeof srb);
-    srb.SRB_Cmd = SC_GET_DEV_TYPE;
-    srb.SRB_HaId = adapter;
-    srb.SRB_Target = static_cast<std::uint8_t>(target);
-    srb.SRB_Lun = 0;
-    switch (SendASPI32Command(&srb)) {
+    const DeviceTypeAnswer answer = GetDeviceType(adapter, static_cast<std::uint8_t>(target));
+    switch (answer.status) {
     case SS_COMP:
-        Record(adapter, target, srb.SRB_DeviceType);
-        if (srb.SRB_DeviceType == kTapeDevice)
-            ProbeTapeDevice(adapter, srb.SRB_Target);
+        Record(adapter, target, answer.deviceType);
+        if (answer.deviceType == kTapeDevice)
+            ProbeTapeDevice(adapter, static_cast<std::uint8_t>(target));
         return true;
     case SS_NO_DEVICE:
         Record(adapter, target, kNoDeviceEntry);

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_state.h"
+#include "audio/frame_reader.h"
 #include "audio/capture.h"
 #include "audio/playback.h"
 #include "fake_wave_out.h"

@@ -22,11 +22,11 @@ TEST_F(AudioTest, FirstFourRefillsQueueBuffersOneToFourWithTheTapeFramesInOrder)
     EXPECT_EQ(device.lastFormat.nBlockAlign, 4);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(device.calls[1 + i].kind, WaveCall::Prepare);
-        EXPECT_EQ(device.calls[1 + i].header, &WaveHeaders[i]);
+        EXPECT_EQ(device.calls[1 + i].header, PlayHeader(i));
     }
     const auto writes = device.callsOf(WaveCall::Write);
     for (std::uint32_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(writes[i].header, &WaveHeaders[i]);
+        EXPECT_EQ(writes[i].header, PlayHeader(i));
         EXPECT_EQ(writes[i].result, MMSYSERR_NOERROR);
         ASSERT_EQ(writes[i].bytes.size(), 172800u);
         EXPECT_TRUE(writes[i].bytes == FramesAudio(30 * i, 30)) << "buffer " << i + 1;
@@ -43,7 +43,7 @@ TEST_F(AudioTest, FirstFourRefillsQueueBuffersOneToFourWithTheTapeFramesInOrder)
     device.handBack(1);
     ASSERT_TRUE(PumpUntil([&] { return Writes() == 5; }));
     const WaveCall fifth = device.callsOf(WaveCall::Write)[4];
-    EXPECT_EQ(fifth.header, &WaveHeaders[0]);
+    EXPECT_EQ(fifth.header, PlayHeader(0));
     EXPECT_TRUE(fifth.bytes == FramesAudio(120, 30));
     EXPECT_EQ(tape.reads, 150);
     EXPECT_TRUE(messages.empty());
@@ -55,9 +55,9 @@ TEST_F(AudioTest, NotificationDuringARefillWaitsItsTurn)
     device.handBack(2);  // both messages are pending; the second arrives inside the first's reads
     ASSERT_TRUE(PumpUntil([&] { return Writes() == 6; }));
     const auto writes = device.callsOf(WaveCall::Write);
-    EXPECT_EQ(writes[4].header, &WaveHeaders[0]);
+    EXPECT_EQ(writes[4].header, PlayHeader(0));
     EXPECT_TRUE(writes[4].bytes == FramesAudio(120, 30));
-    EXPECT_EQ(writes[5].header, &WaveHeaders[1]);
+    EXPECT_EQ(writes[5].header, PlayHeader(1));
     EXPECT_TRUE(writes[5].bytes == FramesAudio(150, 30));
     EXPECT_EQ(tape.reads, 180);
 }
@@ -66,12 +66,18 @@ TEST_F(AudioTest, PlayWhilePlayingTouchesNothing)
 {
     StartAndFillRing(*this, device);
     const std::size_t calls = device.calls.size();
-    const auto buffers = WaveBuffers;
+    const auto bufferMemory = [] {
+        std::array<char*, 4> data{};
+        for (int i = 0; i < 4; ++i)
+            data[i] = PlayHeader(i)->lpData;
+        return data;
+    };
+    const auto buffers = bufferMemory();
     BeginPlayback();
     EXPECT_TRUE(StartPlayback());
     PumpPosted();
     EXPECT_EQ(device.calls.size(), calls);
-    EXPECT_EQ(WaveBuffers, buffers);
+    EXPECT_EQ(bufferMemory(), buffers);
     EXPECT_EQ(tape.reads, 120);
 }
 
@@ -128,7 +134,7 @@ TEST_F(AudioTest, StopDuringARefillLetsItQueueItsBufferThenTearsDown)
     PumpPosted();
     EXPECT_FALSE(PlayActive);
     EXPECT_EQ(tape.reads, 30);  // the refill under way completed; the other three tore down
-    EXPECT_EQ(device.callsOf(WaveCall::Write)[0].header, &WaveHeaders[0]);
+    EXPECT_EQ(device.callsOf(WaveCall::Write)[0].header, PlayHeader(0));
     EXPECT_TRUE(device.anyOpen());  // buffer 1 is still queued
     EXPECT_EQ(device.callsOf(WaveCall::Close).back().result, WAVERR_STILLPLAYING);
     device.handBack(1);
@@ -145,7 +151,7 @@ TEST_F(AudioTest, NotificationAfterTheDeviceIsClosedIsIgnoredAndPassedOn)
     PumpPosted();
     ASSERT_FALSE(device.anyOpen());
     const int seen = deck->buffersDone;
-    PostMessageA(deck.get(), MM_WOM_DONE, 0, reinterpret_cast<LPARAM>(&WaveHeaders[2]));
+    PostMessageA(deck.get(), MM_WOM_DONE, 0, reinterpret_cast<LPARAM>(PlayHeader(2)));
     PostMessageA(deck.get(), 0x401, 1, 2);
     PumpPosted();
     EXPECT_EQ(device.calls.back().kind, WaveCall::Close);

@@ -42,7 +42,7 @@ inline Reply Send(std::vector<std::uint8_t> cdb, aspi::Direction direction = asp
                   std::uint32_t length = 0, std::vector<std::uint8_t> out = {}, std::uint8_t adapter = 0,
                   std::uint8_t target = 4)
 {
-    AspiSetCompletionHook(&OnCompletion, nullptr);
+    [[maybe_unused]] static const int hookId = AspiAddCompletionHook(&OnCompletion, nullptr);
     SRB_ExecSCSICmd srb{};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = adapter;

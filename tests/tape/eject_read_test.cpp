@@ -65,8 +65,8 @@ TEST_F(TapeCommandTest, FailedReadReportsItsSense)
     const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
     EXPECT_FALSE(r.completed);
     EXPECT_EQ(r.srbStatus, SS_ERR);
-    EXPECT_EQ(r.senseKey, 0x08);
-    EXPECT_EQ(r.ascq, 0x05);
+    EXPECT_EQ(r.sense.key, 0x08);
+    EXPECT_EQ(r.sense.code.ascq, 0x05);
     EXPECT_TRUE(r.endOfData());
 }
 

@@ -125,8 +125,12 @@ std::uint32_t SendASPI32Command(void* srb);
 std::uint32_t SendASPI32CommandWithBuffer(void* srb, void* buffer);
 
 // Called on the manager's worker thread after each execute record has completed (after
-// SRB_Status was stored). One hook; nullptr removes it. Lets a waiting loop sleep until then.
+// SRB_Status was stored). Lets a waiting loop sleep until then. Hooks are added, never
+// replaced: each one added stays until the id it got is removed, so one user cannot switch
+// off another's wake-ups.
 typedef void (*AspiCompletionHook)(void* context);
-void AspiSetCompletionHook(AspiCompletionHook hook, void* context);
+// Returns the hook's id (never 0).
+int AspiAddCompletionHook(AspiCompletionHook hook, void* context);
+void AspiRemoveCompletionHook(int id);
 
 }  // extern "C"

@@ -13,6 +13,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <vector>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -42,8 +43,13 @@ struct Manager {
     bool busy = false;
     std::thread worker;
     std::shared_ptr<Backend> backend;
-    AspiCompletionHook hook = nullptr;
-    void* hookContext = nullptr;
+    struct Hook {
+        int id;
+        AspiCompletionHook call;
+        void* context;
+    };
+    std::vector<Hook> hooks;
+    int lastHookId = 0;
 
     // Guarded by `traceMutex`.
     std::mutex traceMutex;
@@ -108,15 +114,13 @@ void Complete(SRB_ExecSCSICmd* srb, const std::uint8_t* data, const ExecResult& 
 
     std::atomic_ref<std::uint8_t>(srb->SRB_Status).store(shown.SRB_Status, std::memory_order_release);
 
-    AspiCompletionHook hook;
-    void* context;
+    std::vector<Manager::Hook> hooks;
     {
         std::lock_guard lock(M().mutex);
-        hook = M().hook;
-        context = M().hookContext;
+        hooks = M().hooks;
     }
-    if (hook)
-        hook(context);
+    for (const Manager::Hook& h : hooks)
+        h.call(h.context);
 }
 
 ExecResult Run(const Job& job, Backend* backend)
@@ -364,9 +368,18 @@ extern "C" std::uint32_t SendASPI32CommandWithBuffer(void* p, void* buffer)
     return SS_PENDING;
 }
 
-extern "C" void AspiSetCompletionHook(AspiCompletionHook hook, void* context)
+extern "C" int AspiAddCompletionHook(AspiCompletionHook hook, void* context)
+{
+    if (!hook)
+        return 0;
+    std::lock_guard lock(M().mutex);
+    const int id = ++M().lastHookId;
+    M().hooks.push_back({id, hook, context});
+    return id;
+}
+
+extern "C" void AspiRemoveCompletionHook(int id)
 {
     std::lock_guard lock(M().mutex);
-    M().hook = hook;
-    M().hookContext = context;
+    std::erase_if(M().hooks, [id](const Manager::Hook& h) { return h.id == id; });
 }

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "platform/aspi/sense_format.h"
-#include "platform/aspi/sg_command_names.h"
+#include "platform/aspi/scsi_codes.h"
 #include "platform/aspi/sg_sysfs.h"
 
 namespace aspi {
@@ -21,8 +21,8 @@ namespace {
 constexpr unsigned kDidNoConnect = 0x01;
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDriverTimeout = 0x06;  // old kernels, low nibble of driver_status
-constexpr std::uint8_t kStatusGood = 0x00;
-constexpr std::uint8_t kStatusCheckCondition = 0x02;
+constexpr std::uint8_t kStatusGood = scsi::status::Good;
+constexpr std::uint8_t kStatusCheckCondition = scsi::status::CheckCondition;
 
 constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
 constexpr std::size_t kSenseBufferLen = 96;  // the most sg ever copies
@@ -108,7 +108,7 @@ public:
         }
         const SgAddress a = Address(req.adapter, req.target, req.lun);
         const std::string name = DeviceName(a);
-        const std::string command = CommandName(req.cdbLen ? req.cdb[0] : 0);
+        const std::string command = scsi::CommandName(req.cdbLen ? req.cdb[0] : 0);
         for (int attempt = 0;; ++attempt) {
             std::string where;
             const int fd = Open(a, command, where, r);
@@ -229,7 +229,7 @@ private:
         hdr.dxfer_direction = !moves ? SG_DXFER_NONE : req.direction == Direction::In ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
         hdr.dxfer_len = moves ? req.dataLen : 0;
         hdr.dxferp = moves ? req.data : nullptr;
-        hdr.timeout = req.cdbLen && IsLongTapeCommand(req.cdb[0]) ? kSgLongTimeoutMs : kSgShortTimeoutMs;
+        hdr.timeout = req.cdbLen && scsi::IsLongTapeCommand(req.cdb[0]) ? kSgLongTimeoutMs : kSgShortTimeoutMs;
     }
 
     void Classify(const sg_io_hdr_t& hdr, const std::uint8_t* sense, const std::string& command,

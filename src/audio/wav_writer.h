@@ -1,0 +1,79 @@
+// A RIFF WAVE file written as audio arrives: open writes the header with both sizes 0,
+// append adds whole blocks of audio, finish fixes the two sizes and closes. Failures are shown
+// as a message naming the file; the writer then finishes what it has.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// PCM sample format of a WAV file.
+struct WavFormat {
+    std::uint32_t sampleRate = 48000;
+    std::uint16_t channels = 2;
+    std::uint16_t bitsPerSample = 16;
+};
+
+class WavWriter {
+public:
+    enum class AppendResult { Written, FileError, SizeLimit };
+    // Called after each append: bytes of audio in the file so far.
+    using Progress = std::function<void(std::uint64_t audioBytes)>;
+
+    // The sizes are unsigned 32-bit, as WAV readers take them: the RIFF size (length - 8)
+    // holds up to 4 GiB - 1.
+    static constexpr std::uint64_t kLargestFile = 0xFFFFFFFFull + 8;
+    static constexpr std::size_t kHeaderBytes = 44;
+
+    WavWriter() = default;
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+    ~WavWriter() { finish(); }
+
+    // Truncates or creates `path` and writes the header; false with a message shown.
+    bool open(const std::string& path, const WavFormat& format = {});
+    // Appends `bytes` of audio. Otherwise the message is shown and the file finished, holding
+    // whole appends only.
+    AppendResult append(const std::uint8_t* data, std::size_t bytes);
+    // The size fix-up and close; nothing when no file is open.
+    void finish();
+
+    bool isOpen() const { return fd_ > 0; }
+    // The open file's descriptor (never one of the standard streams); 0 when none is open.
+    int descriptor() const { return fd_; }
+    std::uint64_t audioBytes() const { return length_ - kHeaderBytes; }
+    const std::string& path() const { return path_; }
+
+    // The largest file length allowed (0: kLargestFile); tests stand in a small one.
+    void setLimit(std::uint64_t bytes) { limit_ = bytes ? bytes : kLargestFile; }
+    void setProgress(Progress progress) { progress_ = std::move(progress); }
+
+private:
+    int fd_ = 0;
+    std::string path_;
+    std::uint64_t length_ = kHeaderBytes;  // bytes in the file, as far as we wrote them
+    std::uint64_t limit_ = kLargestFile;
+    Progress progress_;
+};
+
+// The program's one capture file, "Audio48.wav" unless told otherwise: the console's Read
+// Tape, the deck's Play and Save and Save Only, and --capture write it; every stop finishes it.
+inline constexpr const char* kCaptureFileName = "Audio48.wav";
+
+// The open capture file's descriptor; 0 when none is open.
+extern int CaptureFileNum;
+
+// Truncates or creates `path` and writes the header; false with a message shown on failure.
+bool OpenCaptureFile(const std::string& path);
+// Appends `bytes` of audio; otherwise the message is shown and the file finished.
+WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t bytes);
+// The size fix-up and close; nothing when no file is open.
+void FinishCaptureFile();
+
+// Called after each append to the capture file (whole frames and audio bytes in the file so
+// far). Empty: none.
+using CaptureProgressHandler = std::function<void(std::uint64_t frames, std::uint64_t audioBytes)>;
+void SetCaptureProgressHandler(CaptureProgressHandler handler);
+// Tests: the largest file length a capture may reach (0: what 32-bit WAV sizes state).
+void SetCaptureFileLimit(std::uint64_t bytes);
