@@ -5,6 +5,9 @@
 #include <ctime>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
+#include <chrono>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -115,6 +118,38 @@ TEST_F(SendAndWaitTest, SleepsWhileACommandIsPending)
     // A polling loop would burn most of the second; blocking costs milliseconds.
     EXPECT_LT(spent, 0.2) << "CPU seconds spent during a one-second wait";
     RecordProperty("cpu_ms_for_1s_wait", static_cast<int>(spent * 1000));
+}
+
+TEST_F(SendAndWaitTest, OtherCompletionHooksComeAndGoWithoutSilencingTheWaiter)
+{
+    SRB_ExecSCSICmd srb;
+    Fill(srb, 9);
+    SendAndWait(srb, nullptr);  // the waiter's own hook is in place from here on
+
+    // Another user's hook runs beside it (after the status is published, so wait for it).
+    static std::promise<void> called;
+    const int id = AspiAddCompletionHook([](void*) { called.set_value(); }, nullptr);
+    Fill(srb, 9);
+    SendAndWait(srb, nullptr);
+    EXPECT_EQ(called.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    AspiRemoveCompletionHook(id);  // a second call would throw: the hook must be gone
+
+    // The command completes on the manager's thread alone; only the waiter's hook can wake
+    // the wait. The timer is a rescue that must not be needed.
+    bool rescued = false;
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [&] {
+        rescued = true;
+        gate.open();
+    });
+    rescue.start(20000);
+    Fill(srb, 1);
+    std::thread opener([&] { gate.open(); });
+    SendAndWait(srb, nullptr);
+    opener.join();
+    EXPECT_FALSE(rescued) << "the wait was not woken by the completion";
+    EXPECT_EQ(srb.SRB_Status, SS_COMP);
 }
 
 }  // namespace
