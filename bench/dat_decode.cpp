@@ -26,16 +26,16 @@ std::vector<std::uint8_t> MakeFrames()
             f[i] = static_cast<std::uint8_t>(i * 7 + n);
         const dat::ProgramNumber p = dat::ProgramNumber::Of(static_cast<unsigned>(1 + n / 600));
         dat::SubcodeWriter w(dat::MutableFrameBytes(f, dat::kFrameBytes));
-        w.MainId({.sampleRateHz = 44100})
-            .TimePack(dat::PackItem::ProgramTime, p, 1, dat::TimeCodeOfIndex(n % 600))
-            .TimePack(dat::PackItem::AbsoluteTime, p, 1, dat::TimeCodeOfIndex(n))
-            .TimePack(dat::PackItem::RunningTime, p, 1, dat::TimeCodeOfIndex(n))
-            .DatePack({.year = 26, .month = 12, .day = 9, .hour = 8, .second = unsigned(n * 3 / 100 % 60), .weekday = 4});
+        w.SetMainId({.sampleRateHz = 44100})
+            .AddTimePack(dat::PackItem::ProgramTime, p, 1, dat::TimeCodeOfIndex(n % 600))
+            .AddTimePack(dat::PackItem::AbsoluteTime, p, 1, dat::TimeCodeOfIndex(n))
+            .AddTimePack(dat::PackItem::RunningTime, p, 1, dat::TimeCodeOfIndex(n))
+            .AddDatePack({.year = 26, .month = 12, .day = 9, .hour = 8, .second = unsigned(n * 3 / 100 % 60), .weekday = 4});
         if (n % 10 == 0)
-            w.CodePack(dat::PackItem::Catalog, {4, 0x00, 0x12, 0x34, 0x56, 0x78, 0x90})
-                .CodePack(dat::PackItem::Isrc, {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66})
-                .TocPack(p, 1, dat::TimeCodeOfIndex(n / 600 * 600));
-        w.SubId({.program = p, .start = n % 600 < 300});
+            w.AddCodePack(dat::PackItem::Catalog, {4, 0x00, 0x12, 0x34, 0x56, 0x78, 0x90})
+                .AddCodePack(dat::PackItem::Isrc, {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66})
+                .AddTocPack(p, 1, dat::TimeCodeOfIndex(n / 600 * 600));
+        w.SetSubId({.program = p, .start = n % 600 < 300});
     }
     return bytes;
 }

@@ -41,13 +41,13 @@ SubcodeWriter::SubcodeWriter(MutableFrameBytes frame) : frame_(frame.data())
     std::memset(frame_ + kPacksOffset, 0, kFrameBytes - kPacksOffset);
 }
 
-SubcodeWriter& SubcodeWriter::MainId(const MainIdFields& fields)
+SubcodeWriter& SubcodeWriter::SetMainId(const MainIdFields& fields)
 {
     EncodeMainId(fields, frame_ + kMainIdOffset);
     return *this;
 }
 
-SubcodeWriter& SubcodeWriter::SubId(const SubIdFields& f)
+SubcodeWriter& SubcodeWriter::SetSubId(const SubIdFields& f)
 {
     std::uint8_t* s = frame_ + kSubIdOffset;
     const unsigned control = (f.toc ? 1u : 0u) | (f.skip ? 2u : 0u) | (f.start ? 4u : 0u) | (f.priority ? 8u : 0u);
@@ -66,7 +66,7 @@ std::uint8_t* SubcodeWriter::nextPack()
     return frame_ + kPacksOffset + kPackBytes * packs_++;
 }
 
-SubcodeWriter& SubcodeWriter::TimePack(PackItem item, const ProgramNumber& program, std::uint8_t index,
+SubcodeWriter& SubcodeWriter::AddTimePack(PackItem item, const ProgramNumber& program, std::uint8_t index,
                                        const TimeCode& time, bool flag)
 {
     if (std::uint8_t* pack = nextPack()) {
@@ -78,12 +78,12 @@ SubcodeWriter& SubcodeWriter::TimePack(PackItem item, const ProgramNumber& progr
     return *this;
 }
 
-SubcodeWriter& SubcodeWriter::TocPack(const ProgramNumber& program, std::uint8_t index, const TimeCode& start)
+SubcodeWriter& SubcodeWriter::AddTocPack(const ProgramNumber& program, std::uint8_t index, const TimeCode& start)
 {
-    return TimePack(PackItem::Toc, program, index, start);
+    return AddTimePack(PackItem::Toc, program, index, start);
 }
 
-SubcodeWriter& SubcodeWriter::DatePack(const Date& d)
+SubcodeWriter& SubcodeWriter::AddDatePack(const Date& d)
 {
     if (std::uint8_t* pack = nextPack()) {
         pack[0] = static_cast<std::uint8_t>(static_cast<unsigned>(PackItem::Date) << 4 | (d.weekday & 0x0F));
@@ -98,7 +98,7 @@ SubcodeWriter& SubcodeWriter::DatePack(const Date& d)
     return *this;
 }
 
-SubcodeWriter& SubcodeWriter::CodePack(PackItem item, const std::array<std::uint8_t, 7>& raw)
+SubcodeWriter& SubcodeWriter::AddCodePack(PackItem item, const std::array<std::uint8_t, 7>& raw)
 {
     if (std::uint8_t* pack = nextPack()) {
         pack[0] = static_cast<std::uint8_t>(static_cast<unsigned>(item) << 4 | (raw[0] & 0x0F));

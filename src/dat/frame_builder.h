@@ -2,9 +2,9 @@
 // tests so that what is written and what is read cannot drift apart.
 //
 //   dat::SubcodeWriter w(frame);  // clears the 62 subcode bytes, leaves the audio alone
-//   w.MainId({.sampleRateHz = 44100});
-//   w.TimePack(dat::PackItem::ProgramTime, program, 1, time);
-//   w.SubId({.program = program, .start = true});  // pack count: the packs written so far
+//   w.SetMainId({.sampleRateHz = 44100});
+//   w.AddTimePack(dat::PackItem::ProgramTime, program, 1, time);
+//   w.SetSubId({.program = program, .start = true});  // pack count: the packs written so far
 #pragma once
 
 #include "dat/frame.h"
@@ -39,19 +39,27 @@ void EncodeMainId(const MainIdFields& fields, std::uint8_t* out);
 
 class SubcodeWriter {
 public:
+    // Zeroes the frame's 62 subcode bytes (an all-empty subcode, main ID 00 00); the audio
+    // area is not touched.
     explicit SubcodeWriter(MutableFrameBytes frame);
 
-    SubcodeWriter& MainId(const MainIdFields& fields);
-    SubcodeWriter& SubId(const SubIdFields& fields);
-    // Packs go into the next free slot of seven; beyond that they are dropped.
-    SubcodeWriter& TimePack(PackItem item, const ProgramNumber& program, std::uint8_t index, const TimeCode& time,
-                            bool flag = false);
-    SubcodeWriter& TocPack(const ProgramNumber& program, std::uint8_t index, const TimeCode& start);
-    SubcodeWriter& DatePack(const Date& date);
-    // Catalog number or ISRC: the nibble and six bytes after the item nibble, as given.
-    SubcodeWriter& CodePack(PackItem item, const std::array<std::uint8_t, 7>& raw);
+    SubcodeWriter& SetMainId(const MainIdFields& fields);
+    // Call after the packs when the count is to be the packs written.
+    SubcodeWriter& SetSubId(const SubIdFields& fields);
 
-    std::size_t packsWritten() const { return packs_; }
+    // Each pack goes into the next free slot of seven, with its parity byte; an eighth is dropped.
+    // A program, absolute or running time pack (`flag`: professional running time); `index`
+    // 0-99, and an invalid `time` is written as AA AA AA AA.
+    SubcodeWriter& AddTimePack(PackItem item, const ProgramNumber& program, std::uint8_t index, const TimeCode& time,
+                               bool flag = false);
+    // A table-of-contents entry: where `program` starts.
+    SubcodeWriter& AddTocPack(const ProgramNumber& program, std::uint8_t index, const TimeCode& start);
+    SubcodeWriter& AddDatePack(const Date& date);
+    // Catalog number or ISRC: the nibble and six bytes after the item nibble, as given.
+    SubcodeWriter& AddCodePack(PackItem item, const std::array<std::uint8_t, 7>& raw);
+
+    // Packs written so far (0-7).
+    std::size_t PacksWritten() const { return packs_; }
 
 private:
     std::uint8_t* nextPack();

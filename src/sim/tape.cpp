@@ -99,14 +99,14 @@ void PcmTape::writeSubcode(std::uint8_t* frame, std::uint64_t n, const FramePosi
     const dat::ProgramNumber program = dat::ProgramNumber::FromDigits(pos.program[0], pos.program[1], pos.program[2]);
     const auto index = static_cast<std::uint8_t>(std::max(0, dat::FromBcd(pos.index)));
     dat::SubcodeWriter w(dat::MutableFrameBytes(frame, kFrameBytes));
-    w.MainId({.sampleRateHz = rate, .emphasis = options_.emphasis});
-    w.TimePack(dat::PackItem::ProgramTime, program, index, dat::TimeCodeFromBcd(pos.programTime));
-    w.TimePack(dat::PackItem::AbsoluteTime, program, index, dat::TimeCodeFromBcd(pos.absoluteTime));
+    w.SetMainId({.sampleRateHz = rate, .emphasis = options_.emphasis});
+    w.AddTimePack(dat::PackItem::ProgramTime, program, index, dat::TimeCodeFromBcd(pos.programTime));
+    w.AddTimePack(dat::PackItem::AbsoluteTime, program, index, dat::TimeCodeFromBcd(pos.absoluteTime));
     if (options_.runningTime)
-        w.TimePack(dat::PackItem::RunningTime, program, index, dat::TimeCodeFromBcd(pos.runTime));
+        w.AddTimePack(dat::PackItem::RunningTime, program, index, dat::TimeCodeFromBcd(pos.runTime));
     if (options_.date)
-        w.DatePack(DateAfter(*options_.date, n * 3 / 100));  // absolute time in whole seconds
-    w.SubId({.program = program, .start = startId});
+        w.AddDatePack(DateAfter(*options_.date, n * 3 / 100));  // absolute time in whole seconds
+    w.SetSubId({.program = program, .start = startId});
 }
 
 PcmTape::PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t)> load,

@@ -218,17 +218,17 @@ TEST(SubcodeState, KeepsTheLastValueOfEachKind)
     dat::SubcodeState state;
     Bytes a(dat::kFrameBytes, 0), b(dat::kFrameBytes, 0);
     dat::SubcodeWriter(dat::MutableFrameBytes(a.data(), dat::kFrameBytes))
-        .MainId({.sampleRateHz = 32000})
-        .TimePack(dat::PackItem::ProgramTime, dat::ProgramNumber::Of(2), 1, dat::TimeCodeOfIndex(10))
-        .TimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(2), 1, dat::TimeCodeOfIndex(500))
-        .DatePack({.year = 26, .month = 12, .day = 9, .hour = 8, .weekday = 4})
-        .TocPack(dat::ProgramNumber::Of(1), 1, dat::TimeCodeOfIndex(0))
-        .SubId({.program = dat::ProgramNumber::Of(2)});
+        .SetMainId({.sampleRateHz = 32000})
+        .AddTimePack(dat::PackItem::ProgramTime, dat::ProgramNumber::Of(2), 1, dat::TimeCodeOfIndex(10))
+        .AddTimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(2), 1, dat::TimeCodeOfIndex(500))
+        .AddDatePack({.year = 26, .month = 12, .day = 9, .hour = 8, .weekday = 4})
+        .AddTocPack(dat::ProgramNumber::Of(1), 1, dat::TimeCodeOfIndex(0))
+        .SetSubId({.program = dat::ProgramNumber::Of(2)});
     // The next frame carries only the absolute time.
     dat::SubcodeWriter(dat::MutableFrameBytes(b.data(), dat::kFrameBytes))
-        .TimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(2), 1, dat::TimeCodeOfIndex(501))
-        .TocPack(dat::ProgramNumber::Of(1), 1, dat::TimeCodeOfIndex(0))
-        .SubId({.program = dat::ProgramNumber::Of(2), .leftConcealed = true});
+        .AddTimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(2), 1, dat::TimeCodeOfIndex(501))
+        .AddTocPack(dat::ProgramNumber::Of(1), 1, dat::TimeCodeOfIndex(0))
+        .SetSubId({.program = dat::ProgramNumber::Of(2), .leftConcealed = true});
     state.Update(D(a));
     state.Update(D(b));
     EXPECT_TRUE(state.seenFrame);
@@ -249,11 +249,11 @@ TEST(SubcodeWriter, WritesWhatTheDecoderReads)
     Bytes f(dat::kFrameBytes, 0x5A);  // audio left as it was, subcode rewritten
     const dat::TimeCode t{0, 12, 3, 17, true};
     dat::SubcodeWriter w(dat::MutableFrameBytes(f.data(), dat::kFrameBytes));
-    w.MainId({.sampleRateHz = 44100, .emphasis = true, .copyProhibited = true})
-        .TimePack(dat::PackItem::ProgramTime, dat::ProgramNumber::Of(745), 3, t)
-        .TimePack(dat::PackItem::RunningTime, dat::ProgramNumber::Of(745), 3, t, true)
-        .CodePack(dat::PackItem::Catalog, {4, 0x00, 0x12, 0x34, 0x56, 0x78, 0x90})
-        .SubId({.program = dat::ProgramNumber::Of(745), .start = true, .skip = true, .rightConcealed = true});
+    w.SetMainId({.sampleRateHz = 44100, .emphasis = true, .copyProhibited = true})
+        .AddTimePack(dat::PackItem::ProgramTime, dat::ProgramNumber::Of(745), 3, t)
+        .AddTimePack(dat::PackItem::RunningTime, dat::ProgramNumber::Of(745), 3, t, true)
+        .AddCodePack(dat::PackItem::Catalog, {4, 0x00, 0x12, 0x34, 0x56, 0x78, 0x90})
+        .SetSubId({.program = dat::ProgramNumber::Of(745), .start = true, .skip = true, .rightConcealed = true});
     EXPECT_EQ(f[dat::kAudioAreaBytes - 1], 0x5A);
     // Pack 0: item 1, hundreds 7; 45; index 03; 00 12 03 17; parity XOR of bytes 0-6.
     const Bytes pack0(f.begin() + 5760, f.begin() + 5768);
@@ -272,8 +272,8 @@ TEST(SubcodeWriter, WritesWhatTheDecoderReads)
 
     // An eighth pack has no slot and is dropped, not written past the packs.
     for (int i = 0; i < 8; ++i)
-        w.TimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(1), 1, t);
-    EXPECT_EQ(w.packsWritten(), 7u);
+        w.AddTimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(1), 1, t);
+    EXPECT_EQ(w.PacksWritten(), 7u);
     EXPECT_EQ(f[5816], 0x60);
 }
 

@@ -56,15 +56,15 @@ TEST(Robustness, MutatedValidFrames)
     std::mt19937 rng(5822);
     std::vector<std::uint8_t> good(dat::kFrameBytes, 0);
     dat::SubcodeWriter(dat::MutableFrameBytes(good.data(), dat::kFrameBytes))
-        .MainId({.sampleRateHz = 32000, .emphasis = true})
-        .TimePack(dat::PackItem::ProgramTime, dat::ProgramNumber::Of(799), 99, dat::TimeCodeOfIndex(99))
-        .TimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(799), 99, dat::TimeCodeOfIndex(11999999))
-        .TimePack(dat::PackItem::RunningTime, dat::ProgramNumber::LeadOut(), 0, {})
-        .DatePack({.year = 99, .month = 12, .day = 31, .hour = 23, .minute = 59, .second = 59, .weekday = 7})
-        .TocPack(dat::ProgramNumber::LeadIn(), 1, dat::TimeCodeOfIndex(0))
-        .CodePack(dat::PackItem::Catalog, {9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x99})
-        .CodePack(dat::PackItem::Isrc, {0xF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})
-        .SubId({.program = dat::ProgramNumber::Of(799), .start = true, .leftConcealed = true});
+        .SetMainId({.sampleRateHz = 32000, .emphasis = true})
+        .AddTimePack(dat::PackItem::ProgramTime, dat::ProgramNumber::Of(799), 99, dat::TimeCodeOfIndex(99))
+        .AddTimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(799), 99, dat::TimeCodeOfIndex(11999999))
+        .AddTimePack(dat::PackItem::RunningTime, dat::ProgramNumber::LeadOut(), 0, {})
+        .AddDatePack({.year = 99, .month = 12, .day = 31, .hour = 23, .minute = 59, .second = 59, .weekday = 7})
+        .AddTocPack(dat::ProgramNumber::LeadIn(), 1, dat::TimeCodeOfIndex(0))
+        .AddCodePack(dat::PackItem::Catalog, {9, 0x99, 0x99, 0x99, 0x99, 0x99, 0x99})
+        .AddCodePack(dat::PackItem::Isrc, {0xF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})
+        .SetSubId({.program = dat::ProgramNumber::Of(799), .start = true, .leftConcealed = true});
     dat::SubcodeState state;
     std::vector<std::uint8_t> frame;
     std::uniform_int_distribution<std::size_t> where(dat::kPacksOffset, dat::kFrameBytes - 1);
