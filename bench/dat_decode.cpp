@@ -30,7 +30,8 @@ std::vector<std::uint8_t> MakeFrames()
             .AddTimePack(dat::PackItem::ProgramTime, p, 1, dat::TimeCodeOfIndex(n % 600))
             .AddTimePack(dat::PackItem::AbsoluteTime, p, 1, dat::TimeCodeOfIndex(n))
             .AddTimePack(dat::PackItem::RunningTime, p, 1, dat::TimeCodeOfIndex(n))
-            .AddDatePack({.year = 26, .month = 12, .day = 9, .hour = 8, .second = unsigned(n * 3 / 100 % 60), .weekday = 4});
+            .AddDatePack({.year = 26, .month = 12, .day = 9, .hour = 8, .second = unsigned(n * 3 / 100 % 60),
+                          .weekday = 4});
         if (n % 10 == 0)
             w.AddCodePack(dat::PackItem::Catalog, {4, 0x00, 0x12, 0x34, 0x56, 0x78, 0x90})
                 .AddCodePack(dat::PackItem::Isrc, {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66})

@@ -222,8 +222,10 @@ private:
         char sep = 0;
         int used = 0;
         bool digits = text.size() == 19;
-        for (std::size_t i = 0; digits && i < text.size(); ++i)
-            digits = i == 4 || i == 7 || i == 10 || i == 13 || i == 16 || std::isdigit(static_cast<unsigned char>(text[i]));
+        for (std::size_t i = 0; digits && i < text.size(); ++i) {
+            const bool separator = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+            digits = separator || std::isdigit(static_cast<unsigned char>(text[i]));
+        }
         if (!digits ||
             std::sscanf(text.c_str(), "%4d-%2u-%2u%c%2u:%2u:%2u%n", &y, &mo, &d, &sep, &h, &mi, &s, &used) != 7 ||
             used != 19 || (sep != ' ' && sep != 'T'))

@@ -73,7 +73,8 @@ TEST(Robustness, MutatedValidFrames)
         const int flips = 1 + i % 8;
         for (int k = 0; k < flips; ++k) {
             const std::size_t at = where(rng);
-            frame[at] = i % 2 ? static_cast<std::uint8_t>(rng()) : static_cast<std::uint8_t>(frame[at] ^ (1u << (rng() % 8)));
+            const std::uint8_t flipped = static_cast<std::uint8_t>(frame[at] ^ (1u << (rng() % 8)));
+            frame[at] = i % 2 ? static_cast<std::uint8_t>(rng()) : flipped;
         }
         Exercise(dat::Decode(dat::FrameBytes(frame.data(), dat::kFrameBytes)), state);
     }

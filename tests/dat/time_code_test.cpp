@@ -23,23 +23,6 @@ TEST(TimeCode, IndexAndBackOverTwoHours)
     EXPECT_EQ(previous, (dat::TimeCode{2, 0, 0, 0, true}));
 }
 
-TEST(TimeCode, ThreeSecondGroupsAndKnownPoints)
-{
-    struct Row {
-        std::uint32_t index;
-        dat::TimeCode t;
-    };
-    const Row rows[] = {
-        {32, {0, 0, 0, 32, true}},   {33, {0, 0, 1, 0, true}},  {99, {0, 0, 2, 33, true}},
-        {100, {0, 0, 3, 0, true}},   {1999, {0, 0, 59, 33, true}}, {2000, {0, 1, 0, 0, true}},
-        {120000 + 4000 + 165 + 1 + 10, {1, 2, 5, 10, true}},
-    };
-    for (const Row& r : rows) {
-        EXPECT_EQ(dat::TimeCodeOfIndex(r.index), r.t) << r.index;
-        EXPECT_EQ(dat::IndexOfTimeCode(r.t), r.index) << r.index;
-    }
-}
-
 TEST(TimeCode, OutOfRangeIsInvalidNotGarbage)
 {
     const dat::TimeCode bad[] = {

@@ -74,17 +74,6 @@ TEST(RecordedTape, EachRateUsesItsShareOfTheFrameAndTheRestIsZero)
     EXPECT_FALSE(sim::MakeRecordedTape({{p48, 22050}}));
 }
 
-TEST(RecordedTape, StartIdsOnTheFirst300FramesOfEachProgram)
-{
-    auto tape = sim::MakeRecordedTape({{Ramp(1323 * 301, 1), 44100}, {Ramp(960 * 2, 1), 32000}});
-    ASSERT_EQ(tape->frameCount(), 301u + 2 + 300);
-    EXPECT_TRUE(DecodeFrame(*tape, 299).subId.start);
-    EXPECT_FALSE(DecodeFrame(*tape, 300).subId.start);
-    EXPECT_TRUE(DecodeFrame(*tape, 301).subId.start);
-    EXPECT_EQ(DecodeFrame(*tape, 301).subId.program.number, 2);
-    EXPECT_FALSE(DecodeFrame(*tape, 303).subId.start);
-}
-
 TEST(RecordedTape, EmphasisDateAndRunningTimeOptions)
 {
     const auto pcm = Ramp(1440 * 200, 11);
