@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dat/frame.h"
 #include "platform/aspi/sense.h"
 
 namespace sim {
@@ -295,24 +296,31 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
 
 // Replaces the audio with a straight line from the previous frame's last pair to the next
 // frame's first, and sets both interpolation flags, as the drive's error correction would.
+// Only the pairs the frame's rate uses are touched: the rest of the audio area stays zero.
 void Drive::conceal(std::uint64_t n, std::uint8_t* frame) const
 {
     auto sampleAt = [](const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); };
+    auto usedBytes = [](const std::uint8_t* f) {
+        const std::size_t bytes = dat::DecodeMainId(f + dat::kMainIdOffset).AudioBytesPerFrame();
+        return bytes == 0 ? std::size_t{kAudioBytes} : bytes;
+    };
     std::int16_t from[2] = {0, 0}, to[2] = {0, 0};
     std::vector<std::uint8_t> other(kFrameBytes);
     if (n > 0) {
         tape_->readFrame(n - 1, other.data());
-        from[0] = sampleAt(&other[kAudioBytes - 4]);
-        from[1] = sampleAt(&other[kAudioBytes - 2]);
+        const std::size_t end = usedBytes(other.data());
+        from[0] = sampleAt(&other[end - 4]);
+        from[1] = sampleAt(&other[end - 2]);
     }
     if (n + 1 < tape_->frameCount()) {
         tape_->readFrame(n + 1, other.data());
         to[0] = sampleAt(&other[0]);
         to[1] = sampleAt(&other[2]);
     }
-    for (std::uint32_t i = 0; i < kPairsPerFrame; ++i) {
+    const auto pairs = static_cast<std::uint32_t>(usedBytes(frame) / 4);
+    for (std::uint32_t i = 0; i < pairs; ++i) {
         for (int c = 0; c < 2; ++c) {
-            const double t = double(i + 1) / (kPairsPerFrame + 1);
+            const double t = double(i + 1) / (pairs + 1);
             const auto v = static_cast<std::int16_t>(from[c] + (to[c] - from[c]) * t);
             frame[4 * i + 2 * c] = static_cast<std::uint8_t>(v & 0xFF);
             frame[4 * i + 2 * c + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);

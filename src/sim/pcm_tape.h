@@ -15,8 +15,10 @@ class PcmTape final : public Tape {
 public:
     // One entry of `pairs` per program (its length in stereo pairs). `load` gives the PCM of
     // one program; it runs once per program, on the first read of one of its frames. A
-    // program longer than its PCM repeats the PCM.
-    PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t program)> load);
+    // program longer than its PCM repeats the PCM. `rates` gives each program's sampling rate
+    // (empty: all 48 kHz); the caller has checked them with IsTapeRate.
+    PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t program)> load,
+            std::vector<std::uint32_t> rates = {}, RecordingOptions options = {});
 
     std::uint8_t density() const override { return kAudioDensity; }
     std::uint64_t frameCount() const override { return leadOutStart() + kLeadOutFrames; }
@@ -26,16 +28,19 @@ public:
 private:
     std::uint64_t leadOutStart() const { return firstFrame_.back(); }
     const std::vector<std::int16_t>& pcm(std::size_t program) const;
+    // The program (0-based) frame n < leadOutStart() belongs to.
+    std::size_t programOf(std::uint64_t n) const;
+    void writeSubcode(std::uint8_t* frame, std::uint64_t n, const FramePosition& pos, std::uint32_t rate,
+                      bool startId) const;
 
     std::vector<std::uint64_t> pairs_;
+    std::vector<std::uint32_t> rates_;  // per program
+    RecordingOptions options_;
     std::vector<std::uint64_t> firstFrame_;  // per program, then the lead-out's first frame
     std::function<Pcm(std::size_t)> load_;
     std::unique_ptr<std::once_flag[]> loaded_;
     mutable std::vector<Pcm> pcm_;  // entry p written once, under loaded_[p]
 };
-
-// Writes the 62 bytes of subcode (7 packs, sub ID, main ID) that describe `pos`.
-void WriteSubcode(std::uint8_t* subcode, const FramePosition& pos, bool startId);
 
 // The demo music: lengths first (cheap), the PCM when asked.
 std::vector<std::uint64_t> DemoProgramPairs();

@@ -2,7 +2,10 @@
 // described in JSON.
 #include "sim/simulator.h"
 
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -78,7 +81,8 @@ private:
     {
         if (!expectObject(j, at,
                           {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
-                           "ready_at_power_on", "medium_errors", "concealed"}))
+                           "ready_at_power_on", "medium_errors", "concealed", "emphasis", "recording_date",
+                           "running_time"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -100,24 +104,41 @@ private:
         if (!frameList(j, "medium_errors", at + ".medium_errors", d.mediumErrors) ||
             !frameList(j, "concealed", at + ".concealed", d.concealed))
             return false;
-        if (j.contains("tape"))
-            return tape(j["tape"], at + ".tape", d);
+        RecordingOptions options;
+        recorded_ = false;
+        if (!boolean(j, "emphasis", at + ".emphasis", options.emphasis) ||
+            !boolean(j, "running_time", at + ".running_time", options.runningTime) ||
+            !date(j, "recording_date", at + ".recording_date", options.date))
+            return false;
+        if (j.contains("tape") && !tape(j["tape"], at + ".tape", options, d))
+            return false;
+        if (options != RecordingOptions{} && !recorded_) {
+            // Say which key cannot be honoured rather than dropping it.
+            const char* key = options.emphasis ? "emphasis" : options.date ? "recording_date" : "running_time";
+            return fail(at + "." + key, "applies only to a tape made from audio files or the demo");
+        }
         return true;
     }
 
-    bool tape(const json& j, const std::string& at, DriveConfig& d)
+    bool tape(const json& j, const std::string& at, const RecordingOptions& options, DriveConfig& d)
     {
         std::string why;
+        recorded_ = false;
         if (j.is_null())
             return true;
         if (j.is_string()) {
             const std::string name = j.get<std::string>();
-            if (name == "demo")
-                d.tape = MakeDemoTape();
-            else if (name == "data")
+            if (name == "demo") {
+                d.tape = MakeDemoTape(options);
+                recorded_ = true;
+            } else if (name == "data") {
                 d.tape = MakeDataTape();
-            else if (!(d.tape = LoadTapeFile(path(name), why)))
-                return fail(at, "cannot be loaded: " + why);
+            } else {
+                // A dump with recording options is refused by the loader with the reason.
+                if (!(d.tape = LoadTapeFile(path(name), why, options)))
+                    return fail(at, "cannot be loaded: " + why);
+                recorded_ = true;
+            }
             return true;
         }
         if (j.is_array() && !j.empty()) {
@@ -127,8 +148,9 @@ private:
                     return fail(at, "a list of tapes must hold file names only");
                 files.push_back(path(f.get<std::string>()));
             }
-            if (!(d.tape = LoadAudioFiles(files, why)))
+            if (!(d.tape = LoadAudioFiles(files, why, options)))
                 return fail(at, "cannot be loaded: " + why);
+            recorded_ = true;
             return true;
         }
         return fail(at, "must be \"demo\", \"data\", a file name, a list of audio file names or null");
@@ -186,6 +208,35 @@ private:
         return true;
     }
 
+    // "YYYY-MM-DD hh:mm:ss" (or with a T between), a real calendar date.
+    bool date(const json& j, const char* key, const std::string& at, std::optional<RecordingDate>& out)
+    {
+        if (!j.contains(key) || j[key].is_null())
+            return true;
+        const char* format = "must be a date and time \"YYYY-MM-DD hh:mm:ss\"";
+        if (!j[key].is_string())
+            return fail(at, format);
+        const std::string text = j[key].get<std::string>();
+        int y = 0;
+        unsigned mo = 0, d = 0, h = 0, mi = 0, s = 0;
+        char sep = 0;
+        int used = 0;
+        bool digits = text.size() == 19;
+        for (std::size_t i = 0; digits && i < text.size(); ++i) {
+            const bool separator = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+            digits = separator || std::isdigit(static_cast<unsigned char>(text[i]));
+        }
+        if (!digits ||
+            std::sscanf(text.c_str(), "%4d-%2u-%2u%c%2u:%2u:%2u%n", &y, &mo, &d, &sep, &h, &mi, &s, &used) != 7 ||
+            used != 19 || (sep != ' ' && sep != 'T'))
+            return fail(at, format);
+        const std::chrono::year_month_day ymd{std::chrono::year{y} / std::chrono::month{mo} / std::chrono::day{d}};
+        if (!ymd.ok() || h > 23 || mi > 59 || s > 59)
+            return fail(at, std::string(format) + " that exists, not \"" + text + "\"");
+        out = RecordingDate{y, mo, d, h, mi, s};
+        return true;
+    }
+
     bool frameList(const json& j, const char* key, const std::string& at, std::vector<std::uint64_t>& out)
     {
         if (!j.contains(key))
@@ -209,6 +260,7 @@ private:
 
     std::string base_;
     std::string& error_;
+    bool recorded_ = false;  // the last tape read was made from audio files or the demo
 };
 
 bool EndsWithJson(const std::string& path)

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstring>
 
+#include "dat/frame_builder.h"
 #include "sim/pcm_tape.h"
 
 static_assert(std::endian::native == std::endian::little, "PCM is copied as little-endian bytes");
@@ -46,6 +48,17 @@ std::int64_t FrameOfBcd(const std::uint8_t (&hmsf)[4])
     return static_cast<std::int64_t>(FrameOfTimeCode(t));
 }
 
+bool IsTapeRate(std::uint32_t sampleRateHz)
+{
+    return sampleRateHz == 48000 || sampleRateHz == 44100 || sampleRateHz == 32000;
+}
+
+std::uint32_t PairsPerFrame(std::uint32_t sampleRateHz)
+{
+    // 30 ms of sound per frame.
+    return sampleRateHz == 44100 ? 1323 : sampleRateHz == 32000 ? 960 : kPairsPerFrame;
+}
+
 namespace {
 
 void WriteBcdTime(std::uint8_t* out, std::uint64_t index)
@@ -57,42 +70,56 @@ void WriteBcdTime(std::uint8_t* out, std::uint64_t index)
     out[3] = ToBcd(t.frame);
 }
 
-void WriteTimePack(std::uint8_t* pack, unsigned item, const FramePosition& pos, const std::uint8_t (&time)[4])
+// The date and time `seconds` after the start of the recording.
+dat::Date DateAfter(const RecordingDate& start, std::uint64_t seconds)
 {
-    pack[0] = static_cast<std::uint8_t>(item << 4 | (pos.program[0] & 0x07));
-    pack[1] = static_cast<std::uint8_t>(pos.program[1] << 4 | (pos.program[2] & 0x0F));
-    pack[2] = pos.index;
-    std::memcpy(pack + 3, time, 4);
-    std::uint8_t parity = 0;
-    for (int i = 0; i < 7; ++i)
-        parity ^= pack[i];
-    pack[7] = parity;
+    using namespace std::chrono;
+    const sys_days startDay{year{start.year} / month{start.month} / std::chrono::day{start.day}};
+    const sys_seconds at = startDay + hours{start.hour} + minutes{start.minute} + std::chrono::seconds{start.second} +
+                           std::chrono::seconds{static_cast<std::int64_t>(seconds)};
+    const sys_days atDay = floor<days>(at);
+    const year_month_day ymd{atDay};
+    const hh_mm_ss<std::chrono::seconds> time{at - atDay};
+    dat::Date d;
+    d.year = static_cast<unsigned>(((int(ymd.year()) % 100) + 100) % 100);
+    d.month = unsigned(ymd.month());
+    d.day = unsigned(ymd.day());
+    d.hour = static_cast<unsigned>(time.hours().count());
+    d.minute = static_cast<unsigned>(time.minutes().count());
+    d.second = static_cast<unsigned>(time.seconds().count());
+    d.weekday = weekday{atDay}.c_encoding() + 1;  // 1 Sunday to 7 Saturday
+    return d;
 }
 
 }  // namespace
 
-void WriteSubcode(std::uint8_t* subcode, const FramePosition& pos, bool startId)
+void PcmTape::writeSubcode(std::uint8_t* frame, std::uint64_t n, const FramePosition& pos, std::uint32_t rate,
+                           bool startId) const
 {
-    std::memset(subcode, 0, kFrameBytes - kAudioBytes);
-    WriteTimePack(subcode + 0, 1, pos, pos.programTime);
-    WriteTimePack(subcode + 8, 2, pos, pos.absoluteTime);
-    WriteTimePack(subcode + 16, 3, pos, pos.runTime);
-    std::uint8_t* subId = subcode + 56;
-    subId[0] = startId ? 0x40 : 0x00;  // control ID flags, data ID 0 (audio)
-    subId[1] = static_cast<std::uint8_t>(pos.program[0] << 4 | 3);  // three packs in use
-    subId[2] = static_cast<std::uint8_t>(pos.program[1] << 4 | (pos.program[2] & 0x0F));
-    subId[3] = 0;  // interpolation flags
-    // Main ID 00 00: 48 kHz, two channels, 16-bit linear, no emphasis.
+    const dat::ProgramNumber program = dat::ProgramNumber::FromDigits(pos.program[0], pos.program[1], pos.program[2]);
+    const auto index = static_cast<std::uint8_t>(std::max(0, dat::FromBcd(pos.index)));
+    dat::SubcodeWriter w(dat::MutableFrameBytes(frame, kFrameBytes));
+    w.SetMainId({.sampleRateHz = rate, .emphasis = options_.emphasis});
+    w.AddTimePack(dat::PackItem::ProgramTime, program, index, dat::TimeCodeFromBcd(pos.programTime));
+    w.AddTimePack(dat::PackItem::AbsoluteTime, program, index, dat::TimeCodeFromBcd(pos.absoluteTime));
+    if (options_.runningTime)
+        w.AddTimePack(dat::PackItem::RunningTime, program, index, dat::TimeCodeFromBcd(pos.runTime));
+    if (options_.date)
+        w.AddDatePack(DateAfter(*options_.date, n * 3 / 100));  // absolute time in whole seconds
+    w.SetSubId({.program = program, .start = startId});
 }
 
-PcmTape::PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t)> load)
-    : pairs_(std::move(pairs)), load_(std::move(load)), loaded_(new std::once_flag[pairs_.size()]),
-      pcm_(pairs_.size())
+PcmTape::PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t)> load,
+                 std::vector<std::uint32_t> rates, RecordingOptions options)
+    : pairs_(std::move(pairs)), rates_(std::move(rates)), options_(std::move(options)), load_(std::move(load)),
+      loaded_(new std::once_flag[pairs_.size()]), pcm_(pairs_.size())
 {
+    rates_.resize(pairs_.size(), 48000);
     std::uint64_t frame = 0;
-    for (std::uint64_t p : pairs_) {
+    for (std::size_t p = 0; p < pairs_.size(); ++p) {
+        const std::uint64_t perFrame = PairsPerFrame(rates_[p]);
         firstFrame_.push_back(frame);
-        frame += std::max<std::uint64_t>(1, (p + kPairsPerFrame - 1) / kPairsPerFrame);
+        frame += std::max<std::uint64_t>(1, (pairs_[p] + perFrame - 1) / perFrame);
     }
     firstFrame_.push_back(frame);
 }
@@ -103,17 +130,23 @@ const std::vector<std::int16_t>& PcmTape::pcm(std::size_t program) const
     return *pcm_[program];
 }
 
+std::size_t PcmTape::programOf(std::uint64_t n) const
+{
+    return static_cast<std::size_t>(std::upper_bound(firstFrame_.begin(), firstFrame_.end(), n) - firstFrame_.begin() -
+                                    1);
+}
+
 void PcmTape::readFrame(std::uint64_t n, std::uint8_t* out) const
 {
     std::memset(out, 0, kAudioBytes);
     const FramePosition pos = position(n);
     if (n < leadOutStart()) {
-        const auto p = static_cast<std::size_t>(std::upper_bound(firstFrame_.begin(), firstFrame_.end(), n) -
-                                                firstFrame_.begin() - 1);
+        const std::size_t p = programOf(n);
+        const std::uint64_t perFrame = PairsPerFrame(rates_[p]);
         const std::vector<std::int16_t>& samples = pcm(p);
         const std::uint64_t sourcePairs = samples.size() / 2;
-        const std::uint64_t first = (n - firstFrame_[p]) * kPairsPerFrame;
-        const std::uint64_t end = std::min<std::uint64_t>(first + kPairsPerFrame, pairs_[p]);
+        const std::uint64_t first = (n - firstFrame_[p]) * perFrame;
+        const std::uint64_t end = std::min<std::uint64_t>(first + perFrame, pairs_[p]);
         std::uint8_t* dst = out;
         for (std::uint64_t i = first; i < end && sourcePairs > 0;) {
             // Copy up to the end of the frame, the program or the (repeated) source.
@@ -123,9 +156,10 @@ void PcmTape::readFrame(std::uint64_t n, std::uint8_t* out) const
             dst += run * 4;
             i += run;
         }
-        WriteSubcode(out + kAudioBytes, pos, n - firstFrame_[p] < kStartIdFrames);
+        writeSubcode(out, n, pos, rates_[p], n - firstFrame_[p] < kStartIdFrames);
     } else {
-        WriteSubcode(out + kAudioBytes, pos, false);
+        // The lead-out keeps the rate of the last program.
+        writeSubcode(out, n, pos, rates_.empty() ? 48000 : rates_.back(), false);
     }
 }
 
@@ -136,8 +170,7 @@ FramePosition PcmTape::position(std::uint64_t n) const
         pos.program[1] = pos.program[2] = 0x0E;
         return pos;
     }
-    const auto p = static_cast<std::size_t>(std::upper_bound(firstFrame_.begin(), firstFrame_.end(), n) -
-                                            firstFrame_.begin() - 1);
+    const std::size_t p = programOf(n);
     const unsigned number = static_cast<unsigned>(p + 1);
     pos.program[0] = static_cast<std::uint8_t>(number / 100 % 10);
     pos.program[1] = static_cast<std::uint8_t>(number / 10 % 10);
@@ -145,7 +178,8 @@ FramePosition PcmTape::position(std::uint64_t n) const
     pos.index = 0x01;
     WriteBcdTime(pos.programTime, n - firstFrame_[p]);
     WriteBcdTime(pos.absoluteTime, n);
-    WriteBcdTime(pos.runTime, n);
+    if (options_.runningTime)
+        WriteBcdTime(pos.runTime, n);
     return pos;
 }
 
@@ -220,6 +254,22 @@ std::shared_ptr<const Tape> MakePcmTape(std::vector<std::vector<std::int16_t>> p
     return std::make_shared<PcmTape>(std::move(pairs), [pcm](std::size_t p) { return (*pcm)[p]; });
 }
 
+std::shared_ptr<const Tape> MakeRecordedTape(std::vector<PcmProgram> programs, const RecordingOptions& options)
+{
+    std::vector<std::uint64_t> pairs;
+    std::vector<std::uint32_t> rates;
+    auto pcm = std::make_shared<std::vector<Pcm>>();
+    for (auto& p : programs) {
+        if (!IsTapeRate(p.sampleRateHz))
+            return nullptr;
+        pairs.push_back(p.pcm.size() / 2);
+        rates.push_back(p.sampleRateHz);
+        pcm->push_back(std::make_shared<const std::vector<std::int16_t>>(std::move(p.pcm)));
+    }
+    return std::make_shared<PcmTape>(std::move(pairs), [pcm](std::size_t p) { return (*pcm)[p]; }, std::move(rates),
+                                     options);
+}
+
 std::shared_ptr<const Tape> MakeLoopedPcmTape(std::vector<std::int16_t> pcm, unsigned programs,
                                               std::uint64_t pairsPerProgram)
 {
@@ -228,9 +278,9 @@ std::shared_ptr<const Tape> MakeLoopedPcmTape(std::vector<std::int16_t> pcm, uns
                                      [shared](std::size_t) { return shared; });
 }
 
-std::shared_ptr<const Tape> MakeDemoTape()
+std::shared_ptr<const Tape> MakeDemoTape(const RecordingOptions& options)
 {
-    return std::make_shared<PcmTape>(DemoProgramPairs(), &SynthesizeDemoProgram);
+    return std::make_shared<PcmTape>(DemoProgramPairs(), &SynthesizeDemoProgram, std::vector<std::uint32_t>{}, options);
 }
 
 std::shared_ptr<const Tape> MakeDataTape() { return std::make_shared<DataTape>(); }

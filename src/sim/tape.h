@@ -7,10 +7,13 @@
 // program 1; each program fills whole frames (its last frame padded with silence) and carries
 // a start ID on its first 300 frames; after the last program come 300 frames of lead-out
 // (program 0EE, time codes invalid), then blank tape. A frame dump is played as it stands.
+// Programs may have different rates (48, 44.1 or 32 kHz): a frame at 44.1 kHz holds 1323
+// pairs (5292 bytes), at 32 kHz 960 (3840 bytes), and the rest of its audio area is zero.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,16 +51,46 @@ public:
     virtual FramePosition position(std::uint64_t n) const = 0;
 };
 
+// The start of a recording, as the date pack gives it; later frames add their absolute time.
+struct RecordingDate {
+    int year = 2000;
+    unsigned month = 1, day = 1, hour = 0, minute = 0, second = 0;
+
+    friend bool operator==(const RecordingDate&, const RecordingDate&) = default;
+};
+
+// What a recorder writes besides the audio.
+struct RecordingOptions {
+    bool emphasis = false;  // the main ID's 50/15 us bit; the audio is written as given
+    std::optional<RecordingDate> date;  // a date pack in every frame
+    bool runningTime = true;  // the running-time pack (equal to the absolute time)
+
+    friend bool operator==(const RecordingOptions&, const RecordingOptions&) = default;
+};
+
+// 48000, 44100 or 32000.
+bool IsTapeRate(std::uint32_t sampleRateHz);
+// Stereo pairs in one frame at `sampleRateHz` (1440, 1323 or 960).
+std::uint32_t PairsPerFrame(std::uint32_t sampleRateHz);
+
+struct PcmProgram {
+    std::vector<std::int16_t> pcm;  // interleaved stereo (left, right), 16-bit
+    std::uint32_t sampleRateHz = 48000;  // 48000, 44100 or 32000
+};
+
 // An audio tape from in-memory PCM: one vector per program, interleaved stereo (left, right)
 // 16-bit samples at 48 kHz. Programs must not be empty.
 std::shared_ptr<const Tape> MakePcmTape(std::vector<std::vector<std::int16_t>> programs);
+// The same with a rate per program and the recorder's options. A rate other than 48000,
+// 44100 or 32000: nullptr.
+std::shared_ptr<const Tape> MakeRecordedTape(std::vector<PcmProgram> programs, const RecordingOptions& options = {});
 // `programs` programs of `pairsPerProgram` stereo pairs each, repeating `pcm` (for long tapes
 // that would not fit in memory, e.g. a 60-minute benchmark tape).
 std::shared_ptr<const Tape> MakeLoopedPcmTape(std::vector<std::int16_t> pcm, unsigned programs,
                                               std::uint64_t pairsPerProgram);
 // The built-in demo: four programs of synthesized music, about half a minute each. The music
 // is made on the first frame read, not here.
-std::shared_ptr<const Tape> MakeDemoTape();
+std::shared_ptr<const Tape> MakeDemoTape(const RecordingOptions& options = {});
 // A DDS data tape (no audio, nothing readable in audio mode).
 std::shared_ptr<const Tape> MakeDataTape();
 // A raw dump of 5822-byte frames, as `dd bs=5822` copies them off a drive in audio mode.
@@ -65,13 +98,17 @@ std::shared_ptr<const Tape> MakeDataTape();
 std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, std::string& error);
 
 // Files. On failure nullptr and `error` names the file and the reason.
-// Audio files through libsndfile, one program each: 48000 Hz, 16-bit, 1 or 2 channels.
-std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths, std::string& error);
+// Audio files through libsndfile, one program each: 48000, 44100 or 32000 Hz (files of
+// different rates give rate changes within the tape), 16-bit, 1 or 2 channels.
+std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths, std::string& error,
+                                           const RecordingOptions& options = {});
 std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& error);
 // An audio file if libsndfile reads it, else a frame dump if its size fits, else an error.
-std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error);
+// A dump plays as it stands: options other than the defaults are an error for it.
+std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error,
+                                         const RecordingOptions& options = {});
 
-// Frame n as the tape holds it: the 5822 bytes, or only the 5760 bytes of audio.
+// Frame n as the tape holds it: the 5822 bytes, or only the 5760 bytes of the audio area.
 std::vector<std::uint8_t> FrameBytes(const Tape& tape, std::uint64_t n);
 std::vector<std::uint8_t> FrameAudio(const Tape& tape, std::uint64_t n);
 // The first frame of program `number` (1-based) on a tape made from PCM or files.

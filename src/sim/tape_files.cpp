@@ -16,8 +16,8 @@ struct SndFileCloser {
 };
 using SndFile = std::unique_ptr<SNDFILE, SndFileCloser>;
 
-// One program's PCM, interleaved stereo; empty with `error` set on failure.
-std::vector<std::int16_t> ReadProgram(const std::string& path, std::string& error)
+// One program's PCM, interleaved stereo, and its rate; empty with `error` set on failure.
+PcmProgram ReadProgram(const std::string& path, std::string& error)
 {
     SF_INFO info{};
     SndFile file(sf_open(path.c_str(), SFM_READ, &info));
@@ -25,11 +25,12 @@ std::vector<std::int16_t> ReadProgram(const std::string& path, std::string& erro
         error = path + ": " + sf_strerror(nullptr);
         return {};
     }
-    if (info.samplerate != 48000) {
+    if (info.samplerate <= 0 || !IsTapeRate(static_cast<std::uint32_t>(info.samplerate))) {
         error = path + ": the sampling rate is " + std::to_string(info.samplerate) +
-                " Hz; the virtual drive takes 48000 Hz only (nothing is resampled)";
+                " Hz; the virtual drive takes 48000, 44100 or 32000 Hz only (nothing is resampled)";
         return {};
     }
+    const auto rate = static_cast<std::uint32_t>(info.samplerate);
     if (info.channels != 1 && info.channels != 2) {
         error = path + ": it has " + std::to_string(info.channels) + " channels; the virtual drive takes 1 or 2";
         return {};
@@ -54,9 +55,9 @@ std::vector<std::int16_t> ReadProgram(const std::string& path, std::string& erro
         std::vector<std::int16_t> stereo(samples.size() * 2);
         for (std::size_t i = 0; i < samples.size(); ++i)
             stereo[2 * i] = stereo[2 * i + 1] = samples[i];
-        return stereo;
+        return {std::move(stereo), rate};
     }
-    return samples;
+    return {std::move(samples), rate};
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error)
@@ -79,19 +80,20 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
 
 }  // namespace
 
-std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths, std::string& error)
+std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths, std::string& error,
+                                           const RecordingOptions& options)
 {
     if (paths.empty()) {
         error = "no audio files given";
         return nullptr;
     }
-    std::vector<std::vector<std::int16_t>> programs;
+    std::vector<PcmProgram> programs;
     for (const std::string& path : paths) {
         programs.push_back(ReadProgram(path, error));
-        if (programs.back().empty())
+        if (programs.back().pcm.empty())
             return nullptr;
     }
-    return MakePcmTape(std::move(programs));
+    return MakeRecordedTape(std::move(programs), options);
 }
 
 std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& error)
@@ -105,7 +107,8 @@ std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& 
     return tape;
 }
 
-std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error)
+std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error,
+                                         const RecordingOptions& options)
 {
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) {
@@ -119,12 +122,18 @@ std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& e
     SF_INFO info{};
     if (SNDFILE* probe = sf_open(path.c_str(), SFM_READ, &info)) {
         sf_close(probe);
-        return LoadAudioFiles({path}, error);
+        return LoadAudioFiles({path}, error, options);
     }
     const std::string why = sf_strerror(nullptr);
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size > 0 && size % kFrameBytes == 0)
+    if (size > 0 && size % kFrameBytes == 0) {
+        if (options != RecordingOptions{}) {
+            error = path + ": a frame dump plays as it stands; emphasis, a recording date and the running time "
+                           "apply to tapes made from audio files";
+            return nullptr;
+        }
         return LoadFrameDump(path, error);
+    }
     error = path + ": neither an audio file (" + why + ") nor a frame dump (" + std::to_string(size) +
             " bytes is not a positive multiple of 5822)";
     return nullptr;

@@ -382,3 +382,20 @@ TEST(RealClock, CancelEndsAWaitAndEveryLaterOne)
 }
 
 }  // namespace
+
+TEST_F(VirtualDrive, ConcealedFrameAtALowerRateKeepsTheUnusedAreaZero)
+{
+    std::vector<std::int16_t> pcm(2 * 1323 * 4, 1200);
+    auto tape = sim::MakeRecordedTape({{pcm, 44100}});
+    sim::DriveConfig d;
+    d.tape = tape;
+    d.concealed = {1};
+    start(d);
+    Reply r = ReadFrames(2);
+    ASSERT_EQ(r.status, SS_COMP);
+    const std::uint8_t* frame = r.data.data() + 5822;
+    EXPECT_EQ(frame[5819], 0x60);
+    EXPECT_TRUE(std::all_of(frame + 5292, frame + 5760, [](std::uint8_t b) { return b == 0; }));
+    // Interpolated between the neighbours' samples, which are all 1200.
+    EXPECT_EQ(frame[5288] | frame[5289] << 8, 1200);
+}

@@ -7,6 +7,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include "dat/frame.h"
 #include "sim/simulator.h"
 #include "sim/virtual_bus.h"
 
@@ -84,10 +85,11 @@ TEST_F(TapeFiles, StereoAndMonoFilesBecomePrograms)
 TEST_F(TapeFiles, BadAudioFilesGetErrorsNamingFileAndReason)
 {
     std::string error;
-    const std::string slow = writeAudio("slow.wav", 44100, 2, Samples(2000, 1));
+    // 48, 44.1 and 32 kHz are DAT rates; nothing else is resampled.
+    const std::string slow = writeAudio("slow.wav", 22050, 2, Samples(2000, 1));
     EXPECT_FALSE(sim::LoadTapeFile(slow, error));
     EXPECT_NE(error.find("slow.wav"), std::string::npos) << error;
-    EXPECT_NE(error.find("44100"), std::string::npos) << error;
+    EXPECT_NE(error.find("22050"), std::string::npos) << error;
 
     const std::string deep = writeAudio("deep.wav", 48000, 2, Samples(2000, 1), SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     EXPECT_FALSE(sim::LoadTapeFile(deep, error));
@@ -244,6 +246,104 @@ TEST_F(TapeFiles, BadDescriptionsNameTheKey)
         EXPECT_NE(error.find(c.mentions), std::string::npos) << c.json << " -> " << error;
         EXPECT_NE(error.find("bad.json"), std::string::npos) << error;
     }
+}
+
+TEST_F(TapeFiles, LowerRateFilesAndAMixedRateList)
+{
+    const auto cd = Samples(2 * 1323 * 2 + 10, 7);
+    const auto broadcast = Samples(960 * 3, 13);  // mono
+    const std::string a = writeAudio("cd.wav", 44100, 2, cd);
+    const std::string b = writeAudio("broadcast.flac", 32000, 1, broadcast, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    writeAudio("studio.wav", 48000, 2, Samples(2 * 1440 * 2, 3));
+    std::string error;
+    // --simulate=cd.wav: one program at 44.1 kHz.
+    auto single = sim::LoadTapeFile(a, error);
+    ASSERT_TRUE(single) << error;
+    EXPECT_EQ(single->frameCount(), 3u + 300);
+    auto frame = sim::FrameBytes(*single, 1);
+    EXPECT_EQ(0, std::memcmp(frame.data(), cd.data() + 2 * 1323, 5292));
+    EXPECT_EQ(dat::DecodeMainId(&frame[5820]).SampleRateHz(), 44100u);
+    EXPECT_TRUE(sim::CreateSimulatedBus(a, error)) << error;
+
+    // A list of files at three rates: a rate change at each program.
+    sim::BusConfig config;
+    ASSERT_TRUE(sim::ParseBusDescription(R"({"adapters": [{"devices": [
+        {"target": 4, "tape": ["studio.wav", "cd.wav", "broadcast.flac"]}]}]})", dir.string(), config, error)) << error;
+    const auto& tape = *config.adapters[0].devices[0].tape;
+    const std::uint64_t second = sim::FirstFrameOfProgram(tape, 2), third = sim::FirstFrameOfProgram(tape, 3);
+    EXPECT_EQ(second, 2u);
+    EXPECT_EQ(third, 5u);
+    const std::uint32_t expected[] = {48000, 48000, 44100, 44100, 44100, 32000, 32000, 32000, 32000};
+    for (std::uint64_t n = 0; n < 9; ++n)
+        EXPECT_EQ(dat::DecodeMainId(&sim::FrameBytes(tape, n)[5820]).SampleRateHz(), expected[n]) << n;
+    auto mono = sim::FrameBytes(tape, third);
+    EXPECT_EQ(mono[0] | mono[1] << 8, broadcast[0]);
+    EXPECT_EQ(mono[2] | mono[3] << 8, broadcast[0]);  // mono doubled to both channels
+}
+
+TEST_F(TapeFiles, RecordingKeysInTheDescription)
+{
+    writeAudio("p1.wav", 44100, 2, Samples(2 * 1323 * 2, 1));
+    sim::BusConfig config;
+    std::string error;
+    ASSERT_TRUE(sim::ParseBusDescription(R"({"adapters": [{"devices": [
+        {"target": 4, "tape": "p1.wav", "emphasis": true, "recording_date": "2026-12-09 08:30:00",
+         "running_time": false},
+        {"target": 5, "tape": "demo", "recording_date": "2026-02-28T23:59:59"},
+        {"target": 6, "tape": ["p1.wav"]}]}]})", dir.string(), config, error)) << error;
+    auto decode = [](const sim::Tape& t, std::uint64_t n) {
+        const auto f = sim::FrameBytes(t, n);
+        return dat::Decode(dat::FrameBytes(f.data(), dat::kFrameBytes));
+    };
+    const dat::Frame f = decode(*config.adapters[0].devices[0].tape, 0);
+    EXPECT_TRUE(f.mainId.Emphasis());
+    EXPECT_EQ(f.mainId.SampleRateHz(), 44100u);
+    EXPECT_FALSE(f.runningTime);
+    ASSERT_TRUE(f.date && f.date->valid);
+    EXPECT_EQ(f.date->year, 26u);
+    EXPECT_EQ(f.date->month, 12u);
+    EXPECT_EQ(f.date->day, 9u);
+    EXPECT_EQ(f.date->hour, 8u);
+    EXPECT_EQ(f.date->minute, 30u);
+    EXPECT_EQ(f.date->weekday, 4u);  // a Wednesday
+    const dat::Frame demo = decode(*config.adapters[0].devices[1].tape, 34);  // one second in
+    EXPECT_EQ(demo.date->month, 3u);
+    EXPECT_EQ(demo.date->day, 1u);
+    EXPECT_TRUE(demo.runningTime);
+    // Without the keys: no emphasis, no date, the running time as before.
+    const dat::Frame plain = decode(*config.adapters[0].devices[2].tape, 0);
+    EXPECT_FALSE(plain.mainId.Emphasis());
+    EXPECT_FALSE(plain.date);
+    EXPECT_TRUE(plain.runningTime);
+
+    // Bad values and keys that cannot apply name the key.
+    const std::string bytes(5822, '\0');
+    writeText("dump.raw", bytes);
+    struct Case {
+        const char* json;
+        const char* mentions;
+    };
+    const Case cases[] = {
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "p1.wav", "emphasis": "yes"}]}]})", "emphasis"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "p1.wav", "running_time": 1}]}]})", "running_time"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "p1.wav", "recording_date": "2026-02-30 10:00:00"}]}]})",
+         "recording_date"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "p1.wav", "recording_date": "9.12.2026"}]}]})",
+         "recording_date"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "p1.wav", "recording_date": "2026-12-09 24:00:00"}]}]})",
+         "recording_date"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "data", "emphasis": true}]}]})", "devices[0].emphasis"},
+        {R"({"adapters": [{"devices": [{"target": 4, "recording_date": "2026-12-09 08:30:00"}]}]})",
+         "devices[0].recording_date"},
+        {R"({"adapters": [{"devices": [{"target": 4, "tape": "dump.raw", "running_time": false}]}]})", "dump.raw"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(sim::ParseBusDescription(c.json, dir.string(), config, error)) << c.json;
+        EXPECT_NE(error.find(c.mentions), std::string::npos) << c.json << " -> " << error;
+    }
+    // A dump without the keys still loads.
+    EXPECT_TRUE(sim::ParseBusDescription(R"({"adapters": [{"devices": [{"target": 4, "tape": "dump.raw"}]}]})",
+                                         dir.string(), config, error)) << error;
 }
 
 }  // namespace
