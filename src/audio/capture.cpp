@@ -1,7 +1,32 @@
 #include "audio/capture.h"
 
+#include <vector>
+
 #include "audio/frame_reader.h"
 #include "audio/playback.h"
+#include "platform/ui/message_box.h"
+
+namespace {
+
+// Ends the capture with a message; the stop finishes the file.
+CaptureResult Fail(CaptureResult result, const std::string& message)
+{
+    StopPlayback();
+    ui::ShowMessage(message);
+    return result;
+}
+
+CaptureResult Appended(WavWriter::AppendResult appended)
+{
+    switch (appended) {
+    case WavWriter::AppendResult::Written: return CaptureResult::Stopped;  // not an end
+    case WavWriter::AppendResult::SizeLimit: return CaptureResult::SizeLimit;
+    case WavWriter::AppendResult::FileError: return CaptureResult::FileError;
+    }
+    return CaptureResult::FileError;
+}
+
+}  // namespace
 
 CaptureResult RunCapture(const std::string& path)
 {
@@ -12,24 +37,61 @@ CaptureResult RunCapture(const std::string& path)
     if (PlayActive || StartPending())
         StopPlayback();
     BeginCaptureLoop(true);
+    BeginFramePass();
     if (!OpenCaptureFile(path)) {
         BeginCaptureLoop(false);
         return CaptureResult::FileError;
     }
     PlayActive = true;
     CaptureResult result = CaptureResult::Stopped;
+    std::uint32_t rate = 0;  // of the file, once the first frame has told it
+    std::vector<std::uint8_t> silence;
     while (PlayActive) {
-        const FrameStatus status = ReadNextFrame().status;
+        const FrameRead r = ReadNextFrame();
         if (!PlayActive)
             break;  // a stop arrived during the read: that frame is not written
-        if (status == FrameStatus::EndOfTape) {
-            result = CaptureResult::EndOfTape;
+        if (r.status == FrameStatus::Unreadable) {
+            if (FramePassReport().consecutiveFailures >= MaxBadFrames()) {
+                result = Fail(CaptureResult::ReadFailed, PassEndMessage(r, /*tooMany=*/true));
+                break;
+            }
+            continue;  // the next frame that reads tells how many were lost
+        }
+        if (r.status != FrameStatus::EndOfTape && r.status != FrameStatus::Audio &&
+            r.status != FrameStatus::Concealed) {
+            result = Fail(CaptureResult::ReadFailed, PassEndMessage(r));
+            break;
+        }
+        if (r.repeat)
+            continue;
+        if (r.status != FrameStatus::EndOfTape) {
+            const std::uint32_t frameRate = r.frame.mainId.SampleRateHz();
+            if (rate == 0) {
+                rate = frameRate;
+                SetCaptureFileRate(rate);
+            } else if (frameRate != rate) {
+                result = Fail(CaptureResult::RateChange,
+                              "The sampling rate changes from " + std::to_string(rate) + " Hz to " +
+                                  std::to_string(frameRate) + " Hz at " + LastFrameTimeText() +
+                                  ". The capture file ends before the change.");
+                break;
+            }
+        }
+        // Frames lost before this one (or before the end) stand as silence of the tape's rate.
+        const std::size_t frameBytes = r.status == FrameStatus::EndOfTape ? CaptureFrameBytes() : r.audioBytes();
+        silence.assign(frameBytes, 0);
+        WavWriter::AppendResult appended = WavWriter::AppendResult::Written;
+        for (std::uint32_t i = 0; i < r.missingBefore && appended == WavWriter::AppendResult::Written; ++i)
+            appended = AppendCaptureAudio(silence.data(), silence.size());
+        if (appended == WavWriter::AppendResult::Written && r.status != FrameStatus::EndOfTape)
+            appended = AppendCaptureAudio(FrameBuffer.data(), r.audioBytes());
+        if (appended != WavWriter::AppendResult::Written) {
+            result = Appended(appended);
             StopPlayback();
             break;
         }
-        const WavWriter::AppendResult appended = AppendCaptureAudio(FrameBuffer.data(), kFrameAudioBytes);
-        if (appended != WavWriter::AppendResult::Written) {
-            result = appended == WavWriter::AppendResult::SizeLimit ? CaptureResult::SizeLimit : CaptureResult::FileError;
+        if (r.status == FrameStatus::EndOfTape) {
+            result = CaptureResult::EndOfTape;
             StopPlayback();
             break;
         }

@@ -1,20 +1,243 @@
 #include "audio/frame_reader.h"
 
+#include "dat/time_code.h"
+#include "platform/aspi/aspi.h"
 #include "platform/aspi/scsi_codes.h"
+#include "transport/basic_text.h"
 #include "transport/drive_state.h"
 
 std::array<std::uint8_t, kFrameBytes> FrameBuffer{};
+
+namespace {
+
+constexpr std::uint32_t kDefaultMaxBadFrames = 100;
+
+struct Pass {
+    ReadReport report;
+    std::optional<std::uint32_t> lastIndex;  // absolute frame index of the last frame delivered
+    std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
+};
+
+Pass& P()
+{
+    static Pass p;
+    return p;
+}
+
+std::optional<std::uint32_t> AbsoluteIndex(const dat::Frame& f)
+{
+    if (!f.absoluteTime)
+        return std::nullopt;
+    return dat::IndexOfTimeCode(f.absoluteTime->time);
+}
+
+// The status of a READ that did not complete.
+FrameStatus ClassifyFailure(const ReadOutcome& r)
+{
+    if (r.refused || r.srbStatus == SS_NO_DEVICE || r.srbStatus == SS_INVALID_HA)
+        return FrameStatus::DriveLost;
+    if (r.srbStatus == SS_ABORTED)
+        return FrameStatus::Timeout;  // the host gave up on the command
+    if (r.srbStatus != SS_ERR || !r.sense.present)
+        return FrameStatus::DriveLost;  // a transport or host error: no sense from the drive
+    switch (r.sense.key) {
+    case scsi::key::BlankCheck:
+    case scsi::key::NotReady:  // without a tape no frame follows either
+        return FrameStatus::EndOfTape;
+    case scsi::key::IllegalRequest:
+        return FrameStatus::WrongMedium;
+    case scsi::key::MediumError:
+        return r.sense.code.asc == scsi::asc::IncompatibleMediumFamily ? FrameStatus::WrongMedium
+                                                                       : FrameStatus::Unreadable;
+    default:
+        return FrameStatus::Unreadable;
+    }
+}
+
+// A frame delivered: where it stands on the tape's clock, and what the report learns of it.
+void Deliver(FrameRead& r)
+{
+    Pass& p = P();
+    ReadReport& rep = p.report;
+    const std::optional<std::uint32_t> index = AbsoluteIndex(r.frame);
+    const std::uint32_t failures = rep.consecutiveFailures;
+    rep.consecutiveFailures = 0;
+    if (index && p.lastIndex) {
+        if (*index <= *p.lastIndex) {
+            r.repeat = true;  // the drive went back: this frame was delivered already
+            return;
+        }
+        r.missingBefore = *index - *p.lastIndex - 1;
+        if (r.missingBefore > 0)
+            rep.unreadable.add(*p.lastIndex + 1, *index - 1);
+    } else if (failures > 0) {
+        // No clock to go by: each failed read stands for one frame.
+        r.missingBefore = failures;
+        if (p.lastIndex) {
+            rep.unreadable.add(*p.lastIndex + 1, *p.lastIndex + failures);
+        } else {
+            rep.unreadable.add(-1, -1);
+            rep.unreadable.count += failures - 1;
+        }
+    }
+    if (index)
+        p.lastIndex = index;
+    else if (p.lastIndex)
+        p.lastIndex = *p.lastIndex + r.missingBefore + 1;
+
+    const dat::MainId& m = r.frame.mainId;
+    if (rep.frames == 0) {
+        rep.sampleRate = m.SampleRateHz();
+        rep.emphasis = m.Emphasis();
+        rep.rateText = m.RateText();
+    }
+    rep.emphasis = rep.emphasis || m.Emphasis();
+    ++rep.frames;
+    if (r.frame.subId.program.IsNumber())
+        rep.programs.insert(r.frame.subId.program.number);
+    if (r.frame.absoluteTime && r.frame.absoluteTime->time.valid) {
+        if (!rep.firstTime)
+            rep.firstTime = r.frame.absoluteTime->time;
+        rep.lastTime = r.frame.absoluteTime->time;
+    }
+    if (r.status == FrameStatus::Concealed) {
+        const std::int64_t at = p.lastIndex ? static_cast<std::int64_t>(*p.lastIndex) : -1;
+        rep.concealed.add(at, at);
+    }
+}
+
+// Reads that failed just before the end of the recorded area: no later frame can say how
+// many frames they were, so each stands for one.
+void TrailingFailures(FrameRead& r)
+{
+    Pass& p = P();
+    const std::uint32_t failures = p.report.consecutiveFailures;
+    if (failures == 0)
+        return;
+    p.report.consecutiveFailures = 0;
+    r.missingBefore = failures;
+    if (p.lastIndex) {
+        p.report.unreadable.add(*p.lastIndex + 1, *p.lastIndex + failures);
+        p.lastIndex = *p.lastIndex + failures;
+    } else {
+        p.report.unreadable.add(-1, -1);
+        p.report.unreadable.count += failures - 1;
+    }
+}
+
+std::string RangeEnd(std::int64_t index)
+{
+    return index < 0 ? std::string("?") : dat::FormatHmsf(dat::TimeCodeOfIndex(static_cast<std::uint64_t>(index)));
+}
+
+}  // namespace
+
+void FrameRanges::add(std::int64_t first, std::int64_t last)
+{
+    count += first < 0 || last < first ? 1 : static_cast<std::uint64_t>(last - first + 1);
+    if (!ranges.empty() && first >= 0 && ranges.back().second >= 0 && ranges.back().second + 1 == first)
+        ranges.back().second = last;
+    else
+        ranges.emplace_back(first, last);
+}
+
+std::string FrameRanges::text() const
+{
+    std::string out;
+    for (const auto& [first, last] : ranges) {
+        if (!out.empty())
+            out += ", ";
+        out += RangeEnd(first);
+        if (last != first)
+            out += "\u2013" + RangeEnd(last);
+    }
+    return out;
+}
+
+void BeginFramePass()
+{
+    Pass& p = P();
+    p.report = ReadReport{};
+    p.lastIndex.reset();
+}
+
+const ReadReport& FramePassReport() { return P().report; }
+
+std::string LastFrameTimeText()
+{
+    const std::optional<std::uint32_t>& last = P().lastIndex;
+    return last ? dat::FormatHms(dat::TimeCodeOfIndex(*last)) : dat::FormatHms(dat::TimeCode{});
+}
+
+void SetMaxBadFrames(std::uint32_t frames) { P().maxBadFrames = frames ? frames : kDefaultMaxBadFrames; }
+std::uint32_t MaxBadFrames() { return P().maxBadFrames; }
 
 FrameRead ReadNextFrame()
 {
     FrameRead r;
     r.outcome = ReadTapeBlock(AspiAdapter, AspiTarget, FrameBuffer.data(), static_cast<std::int32_t>(kFrameBytes));
-    if (r.outcome.completed)
-        r.status = IsLeadOutFrame(FrameBuffer.data()) ? FrameStatus::EndOfTape : FrameStatus::Audio;
-    // BLANK CHECK ends the recorded area; without a tape no frame follows either.
-    else if (r.outcome.endOfData() || r.outcome.sense.key == scsi::key::NotReady)
+    bool delivered = r.outcome.completed;
+    if (!delivered && r.outcome.srbStatus == SS_ERR && r.outcome.sense.key == scsi::key::RecoveredError)
+        delivered = r.outcome.sense.information == 0u;  // recovered, and every byte arrived
+    if (!delivered) {
+        r.status = ClassifyFailure(r.outcome);
+        if (r.status == FrameStatus::Unreadable)
+            ++P().report.consecutiveFailures;
+        if (r.status == FrameStatus::EndOfTape)
+            TrailingFailures(r);
+        return r;
+    }
+    r.frame = dat::Decode(dat::FrameBytes(FrameBuffer));
+    if (r.frame.subId.program.kind == dat::ProgramNumber::Kind::LeadOut) {
         r.status = FrameStatus::EndOfTape;
-    else
-        r.status = FrameStatus::Stale;
+        TrailingFailures(r);
+        return r;
+    }
+    if (r.frame.mainId.IsLongPlay() || r.audioBytes() == 0) {
+        r.status = FrameStatus::LongPlay;
+        return r;
+    }
+    r.status = r.frame.subId.leftConcealed || r.frame.subId.rightConcealed ? FrameStatus::Concealed
+                                                                           : FrameStatus::Audio;
+    Deliver(r);
     return r;
+}
+
+std::string PassEndMessage(const FrameRead& read, bool tooMany)
+{
+    const std::string at = " at " + LastFrameTimeText();
+    if (tooMany)
+        return "The drive could not read " + std::to_string(P().report.consecutiveFailures) +
+               " frames in a row" + at + "; reading was stopped there.";
+    switch (read.status) {
+    case FrameStatus::WrongMedium:
+        return "The drive cannot read this tape as audio: " + read.outcome.sense.text() + ".";
+    case FrameStatus::DriveLost:
+        return "The drive stopped answering" + at + " (status " + NumText(read.outcome.srbStatus) +
+               "); reading was stopped there.";
+    case FrameStatus::Timeout:
+        return "A frame read did not end within its time limit of " +
+               std::to_string(scsi::CommandTimeoutMs(scsi::op::Read6) / 1000) + " seconds" + at +
+               "; reading was stopped there.";
+    case FrameStatus::LongPlay:
+        return "This tape is recorded in long play (" + read.frame.mainId.RateText() +
+               "), which Vantrel cannot play or capture.";
+    default:
+        return {};
+    }
+}
+
+std::string ErrorSummary(const ReadReport& report)
+{
+    std::string parts;
+    if (report.unreadable.count > 0)
+        parts += std::to_string(report.unreadable.count) + " unreadable frames (" + report.unreadable.text() +
+                 "), written as silence";
+    if (report.concealed.count > 0) {
+        if (!parts.empty())
+            parts += "; ";
+        parts += std::to_string(report.concealed.count) + " concealed frames (" + report.concealed.text() +
+                 "), written as the drive gave them";
+    }
+    return parts.empty() ? std::string() : "Errors: " + parts + ".";
 }

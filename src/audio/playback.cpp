@@ -2,13 +2,16 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "audio/deemphasis.h"
 #include "audio/frame_reader.h"
 #include "platform/ui/message_box.h"
 
@@ -31,8 +34,14 @@ std::array<char, 250> WaveErrText{};
 HWND hDeckWnd = nullptr;
 WNDPROC PrevWndProc = nullptr;
 
-// What the module keeps beyond the named state: the device's life, the refill queue and the
-// start that waits for a teardown.
+// A queued play buffer and the frames it holds, in the order the device plays them.
+struct QueuedBuffer {
+    WAVEHDR* header;
+    std::vector<HeardFrame> frames;
+};
+
+// What the module keeps beyond the named state: the device's life, the refill queue, the
+// start that waits for a teardown, the tape's rate and what the device is playing.
 struct Engine {
     QPointer<QObject> deckGuard;  // hDeckWnd, unless the window has gone
     bool deviceOpen = false;      // hWaveOut is open (closed by a teardown)
@@ -43,14 +52,44 @@ struct Engine {
     std::optional<std::string> pendingCapturePath;
     bool captureLoop = false;  // the capture loop has the tape
     std::uint64_t captureStarts = 0;
-    std::vector<std::uint8_t> staging;  // one refill's 30 frames
     std::function<void()> endOfTapeHandler;
+
+    std::uint32_t rate = 48000;  // the device's rate: the tape's, from its frames
+    // A frame at another rate than the device's: it waits for the device to play out and
+    // reopen at its rate.
+    std::optional<std::vector<std::uint8_t>> carried;
+    std::optional<FrameRead> carriedRead;
+    bool rateChange = false;
+    bool captureRateSet = false;  // Play and Save: the file's header has the tape's rate
+    Deemphasis deemphasis;
+    std::vector<std::uint8_t> pending;       // audio read, not yet queued (what the device is to hear)
+    std::vector<HeardFrame> pendingFrames;   // one per frame in `pending`
+    std::deque<QueuedBuffer> queued;         // in the device, in playing order
+    std::chrono::steady_clock::time_point frontSince;  // when queued.front() began to play
+    std::optional<HeardFrame> lastHeard;
 };
 
 Engine& S()
 {
     static Engine e;
     return e;
+}
+
+std::size_t FrameBytesAt(std::uint32_t rate) { return static_cast<std::size_t>(rate) * 3 / 100 * 4; }
+
+HeardFrame HeardOf(const FrameRead& r, std::uint32_t rate, bool silence)
+{
+    HeardFrame h;
+    if (r.frame.absoluteTime)
+        h.absoluteTime = r.frame.absoluteTime->time;
+    if (r.frame.programTime)
+        h.programTime = r.frame.programTime->time;
+    h.program = r.frame.subId.program;
+    h.rateText = r.frame.mainId.RateText();
+    h.sampleRate = rate;
+    h.emphasis = r.frame.mainId.Emphasis();
+    h.silence = silence;
+    return h;
 }
 
 void ShowDeviceError(MMRESULT code)
@@ -85,65 +124,208 @@ void TearDown()
         S().deviceOpen = false;
 }
 
-// Reads 30 frames into the staging area and queues them in the buffer of `h`.
+// Ends playback at once after a failure of the drive: the message, then the deck is Ready.
+void FailPlayback(const std::string& message)
+{
+    StopPlayback();
+    ui::ShowMessage(message);
+    NotifyEndOfTape();
+}
+
+// Play and Save: the frames in tape order, bit-exact, at the tape's rate.
+void CaptureFrame(const std::uint8_t* audio, std::size_t bytes, std::uint32_t rate)
+{
+    Engine& e = S();
+    if (CaptureFileNum <= 0)
+        return;
+    if (!e.captureRateSet) {
+        SetCaptureFileRate(rate);
+        e.captureRateSet = true;
+    }
+    AppendCaptureAudio(audio, bytes);
+}
+
+// Puts one frame (or the silence that stands for a lost one) after what waits to be queued.
+void Stage(const std::uint8_t* audio, std::size_t bytes, const HeardFrame& heard, bool emphasis)
+{
+    Engine& e = S();
+    const std::size_t at = e.pending.size();
+    e.pending.insert(e.pending.end(), audio, audio + bytes);
+    if (emphasis)
+        e.deemphasis.process(e.pending.data() + at, bytes);
+    e.pendingFrames.push_back(heard);
+}
+
+// One frame that read (or the carried one): the lost frames before it as silence, then its
+// audio. False when it is at another rate than the device's: it waits for the reopen.
+bool TakeFrame(const FrameRead& r, const std::uint8_t* audio)
+{
+    Engine& e = S();
+    const std::uint32_t rate = r.frame.mainId.SampleRateHz();
+    if (rate != e.rate) {
+        e.carried.emplace(audio, audio + r.audioBytes());
+        e.carriedRead = r;
+        e.rateChange = true;
+        if (CaptureFileNum > 0) {
+            FinishCaptureFile();
+            ui::ShowMessage("The sampling rate changes from " + std::to_string(e.rate) + " Hz to " +
+                            std::to_string(rate) + " Hz at " + LastFrameTimeText() +
+                            ". The capture file ends before the change; playback goes on.");
+        }
+        return false;
+    }
+    const std::vector<std::uint8_t> silence(r.audioBytes(), 0);
+    for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
+        CaptureFrame(silence.data(), silence.size(), rate);
+        Stage(silence.data(), silence.size(), HeardOf(r, rate, true), false);
+    }
+    CaptureFrame(audio, r.audioBytes(), rate);
+    Stage(audio, r.audioBytes(), HeardOf(r, rate, false), r.frame.mainId.Emphasis());
+    return true;
+}
+
+// Reads frames until a buffer's worth waits (30 frames at the tape's rate), the end of the
+// tape, a rate change or a failure. False when playback has ended meanwhile.
+bool ReadAhead(std::size_t capacity)
+{
+    Engine& e = S();
+    const std::uint64_t starts = e.captureStarts;
+    while (e.pending.size() < capacity && !e.endOfTape && !e.rateChange) {
+        if (e.carriedRead) {
+            const FrameRead r = *e.carriedRead;
+            const std::vector<std::uint8_t> audio = std::move(*e.carried);
+            e.carriedRead.reset();
+            e.carried.reset();
+            TakeFrame(r, audio.data());
+            continue;
+        }
+        const FrameRead r = ReadNextFrame();
+        if (e.captureStarts != starts)
+            return false;  // a capture took the tape over while we read: it has the frames now
+        switch (r.status) {
+        case FrameStatus::Unreadable:
+            if (FramePassReport().consecutiveFailures >= MaxBadFrames()) {
+                FailPlayback(PassEndMessage(r, /*tooMany=*/true));
+                return false;
+            }
+            break;  // muted: the next frame that reads says how many were lost
+        case FrameStatus::EndOfTape: {
+            const std::vector<std::uint8_t> silence(FrameBytesAt(e.rate), 0);
+            for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
+                CaptureFrame(silence.data(), silence.size(), e.rate);
+                Stage(silence.data(), silence.size(), e.lastHeard.value_or(HeardFrame{}), false);
+            }
+            e.endOfTape = true;
+            break;
+        }
+        case FrameStatus::Audio:
+        case FrameStatus::Concealed:
+            if (!r.repeat)
+                TakeFrame(r, FrameBuffer.data());
+            break;
+        default:
+            FailPlayback(PassEndMessage(r));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads ahead and queues one buffer's worth in the buffer of `h`.
 void Refill(WAVEHDR* h)
 {
     Engine& e = S();
     // A stale start message for a buffer that the device holds again: never touch it.
-    if (!IsPlayHeader(h) || (h->dwFlags & WHDR_INQUEUE) || e.endOfTape)
+    if (!IsPlayHeader(h) || (h->dwFlags & WHDR_INQUEUE))
         return;
-    const std::uint64_t starts = e.captureStarts;
-    std::size_t filled = 0;
-    for (int i = 0; i < kFramesPerBuffer; ++i) {
-        const FrameStatus status = ReadNextFrame().status;
-        if (e.captureStarts != starts)
-            return;  // a capture took the tape over while we read: it has the frames now
-        if (status == FrameStatus::EndOfTape) {
-            e.endOfTape = true;
-            break;
-        }
-        std::memcpy(e.staging.data() + filled, FrameBuffer.data(), kFrameAudioBytes);
-        filled += kFrameAudioBytes;
+    const std::size_t capacity = std::min<std::size_t>(kFramesPerBuffer * FrameBytesAt(e.rate),
+                                                       static_cast<std::size_t>(WaveBufSize));
+    if (!ReadAhead(capacity))
+        return;
+    // Whole frames only: a buffer never splits a frame.
+    std::size_t bytes = 0, frames = 0;
+    while (frames < e.pendingFrames.size() && bytes + FrameBytesAt(e.rate) <= capacity) {
+        bytes += FrameBytesAt(e.rate);
+        ++frames;
     }
-    if (filled == 0)
+    bytes = std::min(bytes, e.pending.size());
+    if (bytes == 0)
         return;
-    std::memset(e.staging.data() + filled, 0, static_cast<std::size_t>(WaveBufSize) - filled);
-    if (CaptureFileNum > 0)
-        AppendCaptureAudio(e.staging.data(), filled);  // Play and Save: the frames in tape order
-    std::memcpy(h->lpData, e.staging.data(), static_cast<std::size_t>(WaveBufSize));
+    std::memcpy(h->lpData, e.pending.data(), bytes);
+    e.pending.erase(e.pending.begin(), e.pending.begin() + static_cast<std::ptrdiff_t>(bytes));
+    QueuedBuffer q{h, std::vector<HeardFrame>(e.pendingFrames.begin(), e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames))};
+    e.pendingFrames.erase(e.pendingFrames.begin(), e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames));
     // The last buffer before the end of the tape queues only the frames read: the device
-    // plays the tape's audio and nothing after it (the rest of the buffer is silence anyway).
-    h->dwBufferLength = static_cast<DWORD>(filled);
+    // plays the tape's audio and nothing after it.
+    h->dwBufferLength = static_cast<DWORD>(bytes);
     h->dwLoops = 0;
+    if (e.queued.empty())
+        e.frontSince = std::chrono::steady_clock::now();
+    e.queued.push_back(std::move(q));
     waveOutWrite(hWaveOut, h, sizeof(WAVEHDR));
 }
 
-void AllocatePlayBuffers()
+// A buffer came back: the next one in the queue is what the device plays now.
+void BufferReturned(const WAVEHDR* h)
 {
-    WaveBufSize = kPlayBufferBytes;
+    Engine& e = S();
+    while (!e.queued.empty()) {
+        const bool found = e.queued.front().header == h;
+        if (!e.queued.front().frames.empty())
+            e.lastHeard = e.queued.front().frames.back();
+        e.queued.pop_front();
+        if (found)
+            break;
+    }
+    e.frontSince = std::chrono::steady_clock::now();
+}
+
+void AllocatePlayBuffers(std::uint32_t rate)
+{
+    WaveBufSize = kPlayBufferBytes;  // room for 30 frames at the highest rate
     for (int i = 0; i < kPlayBuffers; ++i) {
         WaveBufHandles[i] = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(WaveBufSize));  // zeroed
         WaveBuffers[i] = WaveBufHandles[i].get();
     }
-    S().staging.assign(static_cast<std::size_t>(WaveBufSize), 0);
     WaveFormat = {};
     WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
     WaveFormat.nChannels = 2;
-    WaveFormat.nSamplesPerSec = 48000;
-    WaveFormat.nAvgBytesPerSec = 192000;
+    WaveFormat.nSamplesPerSec = rate;
+    WaveFormat.nAvgBytesPerSec = rate * 4;
     WaveFormat.nBlockAlign = 4;
     WaveFormat.wBitsPerSample = 16;
     WaveFormat.cbSize = 0;
 }
 
-// The start proper, once no device can hold the buffers any more.
+// Forgets what was read ahead and what the device held.
+void ClearStream()
+{
+    Engine& e = S();
+    e.pending.clear();
+    e.pendingFrames.clear();
+    e.queued.clear();
+    e.carried.reset();
+    e.carriedRead.reset();
+    e.rateChange = false;
+    e.endOfTape = false;
+}
+
+// The start proper, once no device can hold the buffers any more. The device opens at the
+// rate of the last frames played (48 kHz at first); a first frame at another rate reopens it
+// before anything is queued.
 void StartNow(const std::optional<std::string>& capturePath)
 {
+    Engine& e = S();
     if (PlayActive)
         return;
     if (capturePath && !OpenCaptureFile(*capturePath))
         return;
-    AllocatePlayBuffers();
+    ClearStream();
+    e.captureRateSet = false;
+    e.lastHeard.reset();
+    BeginFramePass();
+    e.deemphasis.reset(e.rate);
+    AllocatePlayBuffers(e.rate);
     if (!StartPlayback())
         FinishCaptureFile();
 }
@@ -179,14 +361,30 @@ void BeginOrDefer(std::optional<std::string> capturePath)
     StartNow(capturePath);
 }
 
-// After the messages are worked off: the end of the tape, and a start that was waiting.
+// After the messages are worked off: the end of the tape, a rate change, and a start that
+// was waiting. Both ends let the device play out what it holds; only a stop drops it.
 void AfterMessages()
 {
     Engine& e = S();
-    if (PlayActive && e.endOfTape && !e.captureLoop && !AnyBufferQueued()) {
-        StopPlayback();
-        TearDown();  // nothing is queued: closes, letting what ALSA holds play out
-        NotifyEndOfTape();
+    if (PlayActive && !e.captureLoop && !AnyBufferQueued() && e.pending.empty()) {
+        if (e.endOfTape) {
+            PlayActive = false;
+            FinishCaptureFile();
+            TearDown();  // nothing is queued: closes, letting what ALSA holds play out
+            NotifyEndOfTape();
+        } else if (e.rateChange) {
+            TearDown();
+            if (!e.deviceOpen) {
+                e.rate = e.carriedRead->frame.mainId.SampleRateHz();
+                e.rateChange = false;
+                e.deemphasis.reset(e.rate);
+                e.queued.clear();
+                AllocatePlayBuffers(e.rate);
+                PlayActive = false;
+                if (!StartPlayback())
+                    FailPlayback("The audio device cannot play " + std::to_string(e.rate) + " Hz.");
+            }
+        }
     }
     if (e.startPending && !PlayActive && !e.deviceOpen) {
         e.startPending = false;
@@ -208,7 +406,8 @@ void TakeUpBufferDone(WAVEHDR* h)
     while (!e.pendingRefills.empty()) {
         WAVEHDR* next = e.pendingRefills.front();
         e.pendingRefills.pop_front();
-        if (PlayActive && !e.captureLoop)
+        BufferReturned(next);
+        if (PlayActive && !e.captureLoop && !e.endOfTape && !e.rateChange)
             Refill(next);
         else
             TearDown();
@@ -296,6 +495,21 @@ void StopPlayback()
     FinishCaptureFile();
 }
 
+std::optional<HeardFrame> HeardNow()
+{
+    Engine& e = S();
+    if (!PlayActive || e.queued.empty())
+        return e.lastHeard;
+    const std::vector<HeardFrame>& frames = e.queued.front().frames;
+    if (frames.empty())
+        return e.lastHeard;
+    // A frame lasts 30 ms at every rate.
+    const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                              e.frontSince);
+    const auto i = std::min<std::size_t>(static_cast<std::size_t>(played.count() / 30), frames.size() - 1);
+    return frames[i];
+}
+
 void SetEndOfTapeHandler(std::function<void()> handler) { S().endOfTapeHandler = std::move(handler); }
 
 void ResetAudioState()
@@ -315,6 +529,10 @@ void ResetAudioState()
     e.pendingCapturePath.reset();
     e.captureLoop = false;
     e.endOfTapeHandler = nullptr;
+    ClearStream();
+    e.rate = 48000;
+    e.captureRateSet = false;
+    e.lastHeard.reset();
     for (auto& b : WaveBufHandles)
         b.reset();
     WaveBuffers = {};

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "audio/wav_writer.h"
+#include "dat/frame.h"
 #include "platform/wave/wave_out.h"
 
 class QWidget;
@@ -41,6 +43,19 @@ void BeginCaptureLoop(bool running);
 bool CaptureLoopRunning();
 // A start that waits for the previous device's teardown.
 bool StartPending();
+
+// What the device is playing now: the frame heard (within the buffer that plays, by the time
+// it has played), or the last frame heard when nothing plays; nothing before the first.
+struct HeardFrame {
+    dat::TimeCode absoluteTime;  // invalid: dashes
+    dat::TimeCode programTime;
+    dat::ProgramNumber program;
+    std::string rateText;  // "48 KHz", "44.1 KHz", "32 KHz"
+    std::uint32_t sampleRate = 0;
+    bool emphasis = false;
+    bool silence = false;  // a lost frame's silence
+};
+std::optional<HeardFrame> HeardNow();
 
 // Tests: back to the initial state (device closed, no buffers, no capture).
 void ResetAudioState();

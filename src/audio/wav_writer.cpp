@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include "platform/ui/message_box.h"
-#include "tape/frame.h"
 
 namespace {
 
@@ -91,6 +90,7 @@ bool WavWriter::open(const std::string& path, const WavFormat& format)
         return false;
     }
     fd_ = fd;
+    format_ = format;
     path_ = path;
     length_ = kHeaderBytes;
     return true;
@@ -120,6 +120,20 @@ WavWriter::AppendResult WavWriter::append(const std::uint8_t* data, std::size_t 
     if (progress_)
         progress_(audioBytes());
     return AppendResult::Written;
+}
+
+bool WavWriter::setFormat(const WavFormat& format)
+{
+    format_ = format;
+    if (!isOpen())
+        return true;
+    const auto header = Header(format);
+    // Bytes 20 to 35: format tag, channels, rate, byte rate, block align, bits per sample.
+    if (::pwrite(fd_, header.data() + 20, 16, 20) != 16) {
+        ui::ShowMessage("The capture file " + Quoted(path_) + " cannot be written: " + std::strerror(errno) + ".");
+        return false;
+    }
+    return true;
 }
 
 void WavWriter::finish()
@@ -178,6 +192,20 @@ void FinishCaptureFile()
     Publish();
 }
 
+void SetCaptureFileRate(std::uint32_t sampleRate)
+{
+    WavFormat f = CaptureWriter().format();
+    f.sampleRate = sampleRate;
+    CaptureWriter().setFormat(f);
+}
+
+std::size_t CaptureFrameBytes()
+{
+    // A DAT frame lasts 30 ms at every rate: 1440, 1323 or 960 stereo pairs.
+    const WavFormat& f = CaptureWriter().format();
+    return static_cast<std::size_t>(f.sampleRate) * 3 / 100 * f.channels * (f.bitsPerSample / 8);
+}
+
 void SetCaptureProgressHandler(CaptureProgressHandler handler)
 {
     if (!handler) {
@@ -185,7 +213,7 @@ void SetCaptureProgressHandler(CaptureProgressHandler handler)
         return;
     }
     CaptureWriter().setProgress([handler = std::move(handler)](std::uint64_t audioBytes) {
-        handler(audioBytes / kFrameAudioBytes, audioBytes);
+        handler(audioBytes / CaptureFrameBytes(), audioBytes);
     });
 }
 

@@ -38,6 +38,9 @@ public:
     AppendResult append(const std::uint8_t* data, std::size_t bytes);
     // The size fix-up and close; nothing when no file is open.
     void finish();
+    // Restates the header's format; false (with a message) on a write error.
+    bool setFormat(const WavFormat& format);
+    const WavFormat& format() const { return format_; }
 
     bool isOpen() const { return fd_ > 0; }
     // The open file's descriptor (never one of the standard streams); 0 when none is open.
@@ -51,6 +54,7 @@ public:
 
 private:
     int fd_ = 0;
+    WavFormat format_;
     std::string path_;
     std::uint64_t length_ = kHeaderBytes;  // bytes in the file, as far as we wrote them
     std::uint64_t limit_ = kLargestFile;
@@ -70,6 +74,10 @@ bool OpenCaptureFile(const std::string& path);
 WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t bytes);
 // The size fix-up and close; nothing when no file is open.
 void FinishCaptureFile();
+// The tape's sampling rate, once its first frame tells it (the header starts at 48 kHz).
+void SetCaptureFileRate(std::uint32_t sampleRate);
+// The audio bytes one DAT frame gives at the capture file's rate (5760 at 48 kHz).
+std::size_t CaptureFrameBytes();
 
 // Called after each append to the capture file (whole frames and audio bytes in the file so
 // far). Empty: none.

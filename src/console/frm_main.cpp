@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/capture.h"
+#include "audio/frame_reader.h"
 #include "audio/playback.h"
 #include "console/console_window.h"
 #include "console/device_listing.h"
@@ -359,22 +360,28 @@ void frmMain::readTape()
     const bool playWasEnabled = cmdPlay_->isEnabled();
     cmdPlay_->setEnabled(false);
     cmdReadTape_->setEnabled(false);
-    switch (RunCapture()) {
+    const CaptureResult result = RunCapture();
+    switch (result) {
     case CaptureResult::Stopped:
         // The console's Stop enables the buttons again; a stop from the deck leaves them.
         break;
     case CaptureResult::NotStarted:
         cmdPlay_->setEnabled(playWasEnabled);
         cmdReadTape_->setEnabled(true);
-        break;
+        return;
     case CaptureResult::EndOfTape:
     case CaptureResult::FileError:
     case CaptureResult::SizeLimit:
+    case CaptureResult::ReadFailed:
+    case CaptureResult::RateChange:
         // The capture ended by itself (the file is finished): no stop is to come.
         cmdPlay_->setEnabled(true);
         cmdReadTape_->setEnabled(true);
         break;
     }
+    // A clean capture says nothing; one with lost or concealed frames lists them.
+    if (const std::string errors = ErrorSummary(FramePassReport()); !errors.empty())
+        ui::ShowMessage(errors);
 }
 
 void frmMain::printPositionReport()

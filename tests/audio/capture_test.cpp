@@ -81,15 +81,18 @@ TEST_F(CaptureTest, EndOfRecordedAreaFinishesTheCaptureByItself)
     ExpectWav(path, 7, 5);
 }
 
-TEST_F(CaptureTest, FailedReadMidTapeKeepsTheTimelineWithThePreviousFrame)
+TEST_F(CaptureTest, FailedReadMidTapeKeepsTheTimelineWithSilence)
 {
     tape.failures[3] = testing_support::CheckCondition(0x03, 0x11, 0x00);
     tape.duringRead[5] = [] { StopPlayback(); };
     RunCapture(path);
     const auto file = FileBytes(path);
+    // Frames 0 and 1, the lost read as silence (no absolute time to go by), frame 2.
     ASSERT_EQ(file.size(), 44u + 4 * 5760);
-    const auto f1 = FrameAudio(1);
-    EXPECT_TRUE(std::equal(f1.begin(), f1.end(), file.begin() + 44 + 2 * 5760));  // frame 2 stands in
+    EXPECT_TRUE(std::all_of(file.begin() + 44 + 2 * 5760, file.begin() + 44 + 3 * 5760, [](auto b) { return b == 0; }));
+    const auto f2 = FrameAudio(2);
+    EXPECT_TRUE(std::equal(f2.begin(), f2.end(), file.begin() + 44 + 3 * 5760));
+    EXPECT_EQ(FramePassReport().unreadable.count, 1u);
 }
 
 TEST_F(CaptureTest, FullDiskGivesAMessageAndAValidFileOfWhatWasWritten)

@@ -87,6 +87,11 @@ bool IsLongTapeCommand(std::uint8_t opcode)
     return c && c->longRunning;
 }
 
+unsigned CommandTimeoutMs(std::uint8_t opcode)
+{
+    return IsLongTapeCommand(opcode) ? kLongCommandTimeoutMs : kShortCommandTimeoutMs;
+}
+
 std::string SenseKeyText(std::uint8_t senseKey)
 {
     if (senseKey < 16)

@@ -86,6 +86,11 @@ std::string CommandName(std::uint8_t opcode);
 // Whether the command may move the tape over its whole length (locate, rewind, space,
 // load/unload, erase, format): those get the long timeout.
 bool IsLongTapeCommand(std::uint8_t opcode);
+// How long a command may take before the host gives up on it: an hour for the commands that
+// may move the tape over its whole length, a minute for the rest.
+inline constexpr unsigned kLongCommandTimeoutMs = 60u * 60u * 1000u;
+inline constexpr unsigned kShortCommandTimeoutMs = 60u * 1000u;
+unsigned CommandTimeoutMs(std::uint8_t opcode);
 // "NOT READY", "MEDIUM ERROR", ...; "sense key 0xN" for a value not in the table.
 std::string SenseKeyText(std::uint8_t senseKey);
 // "medium not present", ...; "ASC/ASCQ 0xNN/0xNN" for a pair not in the table.

@@ -229,7 +229,7 @@ private:
         hdr.dxfer_direction = !moves ? SG_DXFER_NONE : req.direction == Direction::In ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
         hdr.dxfer_len = moves ? req.dataLen : 0;
         hdr.dxferp = moves ? req.data : nullptr;
-        hdr.timeout = req.cdbLen && scsi::IsLongTapeCommand(req.cdb[0]) ? kSgLongTimeoutMs : kSgShortTimeoutMs;
+        hdr.timeout = scsi::CommandTimeoutMs(req.cdbLen ? req.cdb[0] : scsi::op::TestUnitReady);
     }
 
     void Classify(const sg_io_hdr_t& hdr, const std::uint8_t* sense, const std::string& command,

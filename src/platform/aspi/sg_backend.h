@@ -15,6 +15,8 @@
 // the same line for the same device are dropped until a command succeeds there).
 #pragma once
 
+#include "platform/aspi/scsi_codes.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,9 +42,9 @@ struct SgEnvironment {
 };
 
 // Kernel timeouts given to SG_IO: long enough for a locate, rewind or unload over a whole
-// tape, and a minute for everything else.
-inline constexpr unsigned kSgLongTimeoutMs = 60u * 60u * 1000u;
-inline constexpr unsigned kSgShortTimeoutMs = 60u * 1000u;
+// tape, and a minute for everything else (scsi::CommandTimeoutMs).
+inline constexpr unsigned kSgLongTimeoutMs = scsi::kLongCommandTimeoutMs;
+inline constexpr unsigned kSgShortTimeoutMs = scsi::kShortCommandTimeoutMs;
 
 std::unique_ptr<Backend> CreateSgBackend(SgEnvironment env = {});
 
