@@ -9,7 +9,7 @@ packages=(
   desktop-file-utils appstream lintian man-db groff-base dpkg-dev file
 )
 if [ "${1:-}" = "--screenshot" ]; then
-  packages+=(xvfb xauth openbox xdotool x11-utils x11-apps imagemagick librsvg2-bin)
+  packages+=(xvfb xauth openbox xdotool x11-utils x11-xserver-utils imagemagick librsvg2-bin)
 fi
 
 missing=()
