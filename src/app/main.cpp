@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/desktop_identity.h"
 #include "app/options.h"
 #include "app/run_modes.h"
 #include "platform/aspi/backend.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
         status = options.scan ? RunScanMode(options) : RunCaptureMode(options);
     } else {
         QApplication app(argc, argv);
+        ApplyDesktopIdentity();
         status = RunDeckMode(options);
     }
     aspi::ShutdownManager();

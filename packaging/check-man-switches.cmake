@@ -1,0 +1,27 @@
+# Fails when a switch that `PROGRAM --help` lists has no entry in the man page PAGE.
+# Run by ctest: cmake -DPROGRAM=... -DPAGE=... -P check-man-switches.cmake
+execute_process(COMMAND ${PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} --help exited with ${status}")
+endif()
+file(READ ${PAGE} page)
+# Switches are the words starting with "--" at the head of each option line of the help.
+string(REGEX MATCHALL "\n  (-[a-z], )?--[a-z][a-z0-9-]*" heads "${help}")
+if(NOT heads)
+  message(FATAL_ERROR "no switches found in the help text:\n${help}")
+endif()
+set(missing)
+foreach(head IN LISTS heads)
+  string(REGEX REPLACE ".*--" "" name "${head}")
+  # Each switch has its own .TP entry: the next line names it in bold, hyphens as \-.
+  string(REPLACE "-" "\\\\-" rx "${name}")
+  string(REGEX MATCH "\\.TP\n\\.B[IR]? ([^\n]* )?\\\\-\\\\-${rx}[^a-z\\\\]" entry "${page}")
+  if(NOT entry)
+    list(APPEND missing --${name})
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "the man page has no OPTIONS entry for: ${missing}")
+endif()
+list(LENGTH heads count)
+message(STATUS "the man page has an entry for each of the ${count} switches")
