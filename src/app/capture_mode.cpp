@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <chrono>
+#include <set>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include "app/run_modes.h"
 #include "app/windowless_startup.h"
 #include "audio/capture.h"
+#include "audio/frame_reader.h"
+#include "dat/time_code.h"
 #include "audio/playback.h"
 #include "platform/ui/message_box.h"
 #include "platform/wave/termination_signals.h"
@@ -23,6 +26,7 @@
 namespace {
 
 constexpr int kExitFailure = 1;
+constexpr int kExitWithUnreadableFrames = 3;
 constexpr qint64 kReadyWaitMs = 60000;
 constexpr int kPollMs = 1000;
 constexpr double kFrameSeconds = 0.03;
@@ -36,6 +40,25 @@ const char* WaitReason(std::int32_t code)
     case kTurReset: return "the drive to finish its reset";
     default: return "the drive to answer";
     }
+}
+
+// "programs 1-3, 5", "no program numbers".
+std::string ProgramsText(const std::set<unsigned>& programs)
+{
+    if (programs.empty())
+        return "no program numbers";
+    std::string out;
+    auto it = programs.begin();
+    while (it != programs.end()) {
+        const unsigned first = *it;
+        unsigned last = first;
+        while (++it != programs.end() && *it == last + 1)
+            last = *it;
+        if (!out.empty())
+            out += ", ";
+        out += std::to_string(first) + (last != first ? "-" + std::to_string(last) : "");
+    }
+    return (programs.size() == 1 ? "program " : "programs ") + out;
 }
 
 // The one progress line: rewritten in place on a terminal, a line now and then otherwise.
@@ -66,6 +89,21 @@ public:
                           : result == CaptureResult::Stopped ? "stopped"
                                                              : "not complete";
         std::fprintf(stderr, "Captured %s into %s (%s).\n", text().c_str(), path_.c_str(), how);
+        const ReadReport& r = FramePassReport();
+        if (r.frames == 0)
+            return;
+        std::string tape = "Tape: " + r.rateText + (r.emphasis ? ", emphasis 50/15 us" : ", no emphasis");
+        tape += ", " + ProgramsText(r.programs);
+        if (r.firstTime && r.lastTime)
+            tape += ", absolute time " + dat::FormatHmsf(*r.firstTime) + " to " + dat::FormatHmsf(*r.lastTime);
+        tape += ", " + std::to_string(r.concealed.count) + " concealed frames.";
+        std::fprintf(stderr, "%s\n", tape.c_str());
+        if (r.unreadable.count > 0)
+            std::fprintf(stderr, "Unreadable: %llu frames, written as silence: %s\n",
+                         static_cast<unsigned long long>(r.unreadable.count), r.unreadable.text().c_str());
+        if (r.concealed.count > 0)
+            std::fprintf(stderr, "Concealed: %llu frames, written as the drive gave them: %s\n",
+                         static_cast<unsigned long long>(r.concealed.count), r.concealed.text().c_str());
     }
 
 private:
@@ -149,7 +187,11 @@ private:
         capturing_ = false;
         SetCaptureProgressHandler({});
         progress.summary(result);
-        end(result == CaptureResult::EndOfTape || result == CaptureResult::Stopped ? 0 : kExitFailure);
+        // 0 only when the whole recorded area is in the file; 3 when it is, with frames that
+        // could not be read; a stop or a failure leaves it incomplete.
+        if (result != CaptureResult::EndOfTape)
+            return end(kExitFailure);
+        end(FramePassReport().unreadable.count > 0 ? kExitWithUnreadableFrames : 0);
     }
 
     void end(int status)
@@ -173,6 +215,7 @@ private:
 
 int RunCaptureMode(const Options& options)
 {
+    SetMaxBadFrames(options.maxBadFrames);
     CaptureSession session(options.captureFile);
     wave::CatchTerminationSignals([&](int) { session.interrupt(); });
     const int discovery = RunWindowlessStartup();

@@ -2,6 +2,7 @@
 
 #include "app/run_modes.h"
 #include "audio/close_request.h"
+#include "audio/frame_reader.h"
 #include "audio/playback.h"
 #include "console/console_window.h"
 #include "deck/deck_window.h"
@@ -15,6 +16,7 @@
 int RunDeckMode(const Options& options)
 {
     SetWaveOutDevice(options.audioDevice);
+    SetMaxBadFrames(options.maxBadFrames);
     SetDeckPresenter(PresentDeck);
     SetProbeCommands(AudioDriveProbe());
     SetOpenConsoleHandler(ShowConsoleWindow);

@@ -48,7 +48,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
     const QCommandLineOption scan("scan", "List the host adapters and devices, select the drive, and exit.");
     const QCommandLineOption cap("capture",
         "Capture the tape's audio without a window into \"Audio48.wav\" (or --capture=FILE).");
-    parser.addOptions({help, version, sim, console, trace, device, scan, cap});
+    const QCommandLineOption maxBad("max-bad-frames",
+        "Stop playing or capturing after N unreadable frames in a row (default 100, about 3 seconds).", "N");
+    parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad});
 
     if (!parser.parse(list)) {
         out.kind = ParseOutcome::Error;
@@ -92,6 +94,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         out.kind = ParseOutcome::Error;
         out.text = "--audio-device needs a device name.";
         return out;
+    }
+    if (parser.isSet(maxBad)) {
+        bool ok = false;
+        const uint value = parser.value(maxBad).toUInt(&ok);
+        if (!ok || value == 0 || value > 1000000) {
+            out.kind = ParseOutcome::Error;
+            out.text = "--max-bad-frames needs a whole number from 1 to 1000000.";
+            return out;
+        }
+        o.maxBadFrames = value;
     }
     if (o.scan && o.capture) {
         out.kind = ParseOutcome::Error;

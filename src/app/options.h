@@ -1,6 +1,7 @@
 // The command line: which drives to talk to and what to run.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ struct Options {
     bool scan = false;             // --scan
     bool capture = false;          // --capture[=FILE]
     std::string captureFile = "Audio48.wav";
+    std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
 };
 
 struct ParseOutcome {
