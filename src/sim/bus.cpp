@@ -64,6 +64,8 @@ std::uint8_t Bus::deviceType(std::uint8_t adapter, std::uint8_t target, std::uin
     const DriveConfig* device = FindDevice(config_.adapters[adapter], target);
     if (!device || lun != 0)
         return SS_NO_DEVICE;
+    if (Drive* drive = find(adapter, target); drive && drive->vanished())
+        return SS_NO_DEVICE;  // unplugged: a new scan no longer finds it
     type = device->type;
     return SS_COMP;
 }
@@ -177,6 +179,19 @@ std::unique_ptr<Bus> CreateBus(const BusConfig& config, std::string& error)
             }
             if (device.type != kSequentialAccess && device.tape) {
                 error = at + ".tape: only a tape device (type 1) takes a tape";
+                return nullptr;
+            }
+            for (std::uint64_t frame : device.mediumErrors) {
+                // Skipped, retried or hung on: one frame can only fail one way.
+                if (device.retryErrors.count(frame) || device.readTimeoutAt == frame) {
+                    error = at + ": frame " + std::to_string(frame) +
+                            " is in medium_errors and also in retry_errors or read_timeout_at";
+                    return nullptr;
+                }
+            }
+            if (device.readTimeoutAt && device.retryErrors.count(*device.readTimeoutAt)) {
+                error = at + ": frame " + std::to_string(*device.readTimeoutAt) +
+                        " is in both retry_errors and read_timeout_at";
                 return nullptr;
             }
             if (device.becomingReadySeconds < 0 ||

@@ -5,6 +5,7 @@
 
 #include "dat/frame.h"
 #include "platform/aspi/sense.h"
+#include "platform/aspi/sg_backend.h"
 
 namespace sim {
 namespace {
@@ -22,6 +23,18 @@ constexpr double kSearchSpeed = 150;    // locate and rewind, times real time
 constexpr double kSettleSeconds = 0.3;  // stopping and reading the subcode after a search
 constexpr double kEjectSeconds = 3;
 constexpr double kLoadSeconds = 2;
+
+// Host statuses as the sg driver gives them for a device that went away and for a command
+// the kernel aborted after its timeout.
+constexpr std::uint8_t kHostNoConnect = 0x01;  // DID_NO_CONNECT
+constexpr std::uint8_t kHostTimedOut = 0x03;   // DID_TIME_OUT
+
+// The kernel timeout the sg backend gives a command, in seconds on the drive's clock.
+double CommandTimeoutSeconds(std::uint8_t opcode)
+{
+    const unsigned ms = scsi::IsLongTapeCommand(opcode) ? aspi::kSgLongTimeoutMs : aspi::kSgShortTimeoutMs;
+    return ms / 1000.0;
+}
 
 aspi::ExecResult Good(std::uint32_t transferred = 0)
 {
@@ -87,6 +100,7 @@ void Drive::load(std::shared_ptr<const Tape> tape, double at)
 {
     tape_ = std::move(tape);
     frame_ = 0;
+    retryFrame_.reset();
     mediumChanged_ = true;
     readyAt_ = at + config_.becomingReadySeconds;
     ejected_.reset();
@@ -118,6 +132,22 @@ aspi::ExecResult Drive::execute(const aspi::ExecRequest& request)
     Outcome outcome;
     {
         std::lock_guard lock(mutex_);
+        const bool isRead = request.cdbLen > 0 && request.cdb[0] == Read6;
+        if (!vanished_ && isRead && config_.vanishAfterReads) {
+            if (readCommands_ >= *config_.vanishAfterReads)
+                vanished_ = true;
+            else
+                ++readCommands_;
+        }
+        if (vanished_) {
+            // sg reports the loss itself once (the host's DID_NO_CONNECT); after that the
+            // device node is gone and nothing reaches an adapter.
+            aspi::ExecResult gone;
+            gone.srbStatus = SS_NO_DEVICE;
+            gone.haStat = lossReported_ ? 0 : kHostNoConnect;
+            lossReported_ = true;
+            return gone;
+        }
         const double now = clock_->now();
         refresh(now);
         outcome = run(request, now);
@@ -245,6 +275,7 @@ void Drive::moveTo(std::uint64_t frame, Outcome& outcome)
 {
     outcome.seconds += travelSeconds(frame_, frame);
     frame_ = frame;
+    retryFrame_.reset();  // a frame that needs retries fails again on the next pass
 }
 
 Drive::Outcome Drive::read(const aspi::ExecRequest& request)
@@ -273,12 +304,38 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
             o.result = Check(BlankCheck, asc::EndOfDataDetected, done * kFrameBytes, length - done * kFrameBytes);
             break;
         }
+        if (config_.readTimeoutAt == frame_) {
+            // The drive hangs on this frame until the kernel gives up on the command; like sg,
+            // nothing counts as transferred, and the tape stands before the frame.
+            aspi::ExecResult timedOut;
+            timedOut.srbStatus = SS_ABORTED;
+            timedOut.haStat = kHostTimedOut;
+            o.result = timedOut;
+            o.seconds += CommandTimeoutSeconds(Read6);
+            framesRead_ -= done;  // passed over, but the host got none of them
+            break;
+        }
         if (std::binary_search(config_.mediumErrors.begin(), config_.mediumErrors.end(), frame_)) {
             // The drive gives up on the frame and leaves the tape after it.
             ++frame_;
             o.seconds += readSpeed_ > 0 ? kFrameSeconds / readSpeed_ : 0;
             o.result = Check(MediumError, asc::UnrecoveredReadError, done * kFrameBytes, length - done * kFrameBytes);
             break;
+        }
+        if (auto retry = config_.retryErrors.find(frame_); retry != config_.retryErrors.end()) {
+            if (retryFrame_ != frame_) {
+                retryFrame_ = frame_;
+                retryFailures_ = 0;
+            }
+            if (retryFailures_ < retry->second) {
+                // This attempt fails; the tape stays before the frame for the next READ.
+                ++retryFailures_;
+                o.seconds += readSpeed_ > 0 ? kFrameSeconds / readSpeed_ : 0;
+                o.result = Check(MediumError, asc::UnrecoveredReadError, done * kFrameBytes,
+                                 length - done * kFrameBytes);
+                break;
+            }
+            retryFrame_.reset();
         }
         std::uint8_t* out = request.data + std::size_t{done} * kFrameBytes;
         tape_->readFrame(frame_, out);
@@ -474,6 +531,7 @@ void Drive::remove()
     ejected_.reset();
     reinsertAt_.reset();
     frame_ = 0;
+    retryFrame_.reset();
 }
 
 DriveState Drive::state()
@@ -488,7 +546,14 @@ DriveState Drive::state()
     s.modeDensity = modeDensity_;
     s.removalPrevented = prevented_;
     s.framesRead = framesRead_;
+    s.vanished = vanished_;
     return s;
+}
+
+bool Drive::vanished()
+{
+    std::lock_guard lock(mutex_);
+    return vanished_;
 }
 
 }  // namespace sim

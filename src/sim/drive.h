@@ -26,6 +26,8 @@ public:
     void insert(std::shared_ptr<const Tape> tape);
     void remove();
     DriveState state();
+    // Gone from the bus (vanishAfterReads): the bus no longer reports the device. Any thread.
+    bool vanished();
 
 private:
     struct Outcome {
@@ -73,6 +75,11 @@ private:
     std::uint32_t blockLength_ = 512;
     bool prevented_ = false;
     std::uint64_t framesRead_ = 0;
+    std::optional<std::uint64_t> retryFrame_;  // the retry-error frame now being failed
+    std::uint32_t retryFailures_ = 0;          // its failed READs on this pass
+    std::uint64_t readCommands_ = 0;
+    bool vanished_ = false;
+    bool lossReported_ = false;  // the first command after vanishing has been answered
 };
 
 }  // namespace sim

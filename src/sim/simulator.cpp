@@ -2,6 +2,7 @@
 // described in JSON.
 #include "sim/simulator.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -81,8 +82,8 @@ private:
     {
         if (!expectObject(j, at,
                           {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
-                           "ready_at_power_on", "medium_errors", "concealed", "emphasis", "recording_date",
-                           "running_time"}))
+                           "ready_at_power_on", "medium_errors", "concealed", "retry_errors",
+                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -102,7 +103,10 @@ private:
             d.reinsertAfterEjectSeconds = s;
         }
         if (!frameList(j, "medium_errors", at + ".medium_errors", d.mediumErrors) ||
-            !frameList(j, "concealed", at + ".concealed", d.concealed))
+            !frameList(j, "concealed", at + ".concealed", d.concealed) ||
+            !retryMap(j, "retry_errors", at + ".retry_errors", d.retryErrors) ||
+            !optionalCount(j, "vanish_after_reads", at + ".vanish_after_reads", d.vanishAfterReads) ||
+            !optionalCount(j, "read_timeout_at", at + ".read_timeout_at", d.readTimeoutAt))
             return false;
         RecordingOptions options;
         recorded_ = false;
@@ -249,6 +253,40 @@ private:
                 return fail(at, "must be a list of frame numbers (whole numbers, 0 or more)");
             out.push_back(n.get<std::uint64_t>());
         }
+        return true;
+    }
+
+    // {"frame": failures, ...}: JSON keys are texts, so the frame numbers are decimal texts.
+    bool retryMap(const json& j, const char* key, const std::string& at, std::map<std::uint64_t, std::uint32_t>& out)
+    {
+        if (!j.contains(key))
+            return true;
+        const json& v = j[key];
+        const char* format = "must be an object of frame numbers and failure counts, such as {\"1234\": 2}";
+        if (!v.is_object())
+            return fail(at, format);
+        for (const auto& item : v.items()) {
+            const std::string& name = item.key();
+            const bool digits = !name.empty() && name.size() <= 18 &&
+                                std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (!digits)
+                return fail(at + "." + name, "is not a frame number (a whole number, 0 or more)");
+            const json& count = item.value();
+            if (!count.is_number_unsigned() || count.get<std::uint64_t>() < 1 || count.get<std::uint64_t>() > 65535)
+                return fail(at + "." + name, "must be a failure count from 1 to 65535");
+            out[std::stoull(name)] = static_cast<std::uint32_t>(count.get<std::uint64_t>());
+        }
+        return true;
+    }
+
+    // A whole number, 0 or more, or null for none.
+    bool optionalCount(const json& j, const char* key, const std::string& at, std::optional<std::uint64_t>& out)
+    {
+        if (!j.contains(key) || j[key].is_null())
+            return true;
+        if (!j[key].is_number_unsigned())
+            return fail(at, "must be a whole number, 0 or more, or null");
+        out = j[key].get<std::uint64_t>();
         return true;
     }
 

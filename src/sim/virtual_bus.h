@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,15 @@ struct DriveConfig {
     bool readyAtPowerOn = true;            // false: the power-on tape is becoming ready too
     std::vector<std::uint64_t> mediumErrors;  // frames whose READ fails with MEDIUM ERROR 0x11
     std::vector<std::uint64_t> concealed;     // frames delivered interpolated (sub ID flags set)
+    // Frames whose READ fails with MEDIUM ERROR 0x11 this many times, the tape staying before
+    // the frame, and then reads; every pass over the frame (after a locate or rewind) again.
+    std::map<std::uint64_t, std::uint32_t> retryErrors;
+    // The drive answers this many READ commands; from the next READ on, every command gets
+    // SS_NO_DEVICE, as an unplugged drive does. None: it never goes.
+    std::optional<std::uint64_t> vanishAfterReads;
+    // A READ reaching this frame never completes: after the READ timeout on the clock it ends
+    // as the sg driver ends a timed-out command (SS_ABORTED, host status DID_TIME_OUT).
+    std::optional<std::uint64_t> readTimeoutAt;
 };
 
 struct AdapterConfig {
@@ -65,6 +75,7 @@ struct DriveState {
     std::uint8_t modeDensity = 0;   // the density of the drive's mode
     bool removalPrevented = false;
     std::uint64_t framesRead = 0;   // frames delivered since power-on
+    bool vanished = false;          // gone for good (vanishAfterReads)
 };
 
 class Drive;

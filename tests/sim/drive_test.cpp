@@ -2,6 +2,7 @@
 // states, the end of the recorded area, locates with READ POSITION, eject and the faults.
 #include <gtest/gtest.h>
 
+#include "platform/aspi/sg_backend.h"
 #include "sim/virtual_bus.h"
 #include "sim_commands.h"
 
@@ -398,4 +399,209 @@ TEST_F(VirtualDrive, ConcealedFrameAtALowerRateKeepsTheUnusedAreaZero)
     EXPECT_TRUE(std::all_of(frame + 5292, frame + 5760, [](std::uint8_t b) { return b == 0; }));
     // Interpolated between the neighbours' samples, which are all 1200.
     EXPECT_EQ(frame[5288] | frame[5289] << 8, 1200);
+}
+
+namespace {
+
+std::uint32_t Information(const Reply& r)
+{
+    return std::uint32_t{r.sense[3]} << 24 | r.sense[4] << 16 | r.sense[5] << 8 | r.sense[6];
+}
+
+bool SameFrames(const Reply& r, const sim::Tape& tape, std::uint64_t first, std::uint64_t count)
+{
+    for (std::uint64_t k = 0; k < count; ++k) {
+        const auto expected = sim::FrameBytes(tape, first + k);
+        if (!std::equal(expected.begin(), expected.end(), r.data.begin() + k * 5822))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(VirtualDrive, RetriedFrameFailsItsCountThenReadsWithTheTapeWaitingBeforeIt)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    d.retryErrors = {{5, 2}};
+    start(d);
+    // The frames before are delivered; the residue is the failed frame.
+    Reply first = ReadFrames(6);
+    ExpectSense(first, 3, 0x11, 0x00);
+    EXPECT_EQ(Information(first), 5822u);
+    EXPECT_TRUE(SameFrames(first, *tape, 0, 5));
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 5u);
+    Reply second = ReadFrames(2);
+    ExpectSense(second, 3, 0x11, 0x00);
+    EXPECT_EQ(Information(second), 2u * 5822);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 5u);
+    // The third attempt reads the frame as recorded, and the next frame follows.
+    Reply third = ReadFrames(2);
+    ASSERT_EQ(third.status, SS_COMP);
+    EXPECT_TRUE(SameFrames(third, *tape, 5, 2));
+    EXPECT_EQ(bus->driveState(0, 4)->framesRead, 7u);
+
+    // Every pass over the frame shows the same fault.
+    ASSERT_EQ(Rewind().status, SS_COMP);
+    ExpectSense(ReadFrames(6), 3, 0x11, 0x00);
+    ASSERT_EQ(LocateBlock(0).status, SS_COMP);
+    ExpectSense(ReadFrames(6), 3, 0x11, 0x00);
+    ExpectSense(ReadFrames(1), 3, 0x11, 0x00);
+    EXPECT_EQ(ReadFrames(1).status, SS_COMP);
+}
+
+TEST_F(VirtualDrive, VanishedDriveAnswersEveryCommandWithNoDevice)
+{
+    sim::DriveConfig d;
+    d.tape = twoPrograms();
+    d.vanishAfterReads = 2;
+    start(d);
+    ASSERT_EQ(ReadFrames(1).status, SS_COMP);
+    ASSERT_EQ(ReadPosition().status, SS_COMP);  // only READs count
+    ASSERT_EQ(ReadFrames(1).status, SS_COMP);
+    EXPECT_FALSE(bus->driveState(0, 4)->vanished);
+
+    // The loss is reported by the host once, then the device is simply not there.
+    Reply lost = ReadFrames(1);
+    EXPECT_EQ(lost.status, SS_NO_DEVICE);
+    EXPECT_EQ(lost.haStat, 0x01);
+    for (const Reply& r : {TestUnitReady(), ReadFrames(1), ReadPosition(), Rewind(), ModeSelect(0x80)}) {
+        EXPECT_EQ(r.status, SS_NO_DEVICE);
+        EXPECT_EQ(r.haStat, 0);
+    }
+    EXPECT_TRUE(bus->driveState(0, 4)->vanished);
+    EXPECT_EQ(bus->driveState(0, 4)->framesRead, 2u);
+    std::uint8_t type = 0;
+    EXPECT_EQ(bus->deviceType(0, 4, 0, type), SS_NO_DEVICE);
+
+    // 0: the drive answers everything up to its first READ.
+    d.vanishAfterReads = 0;
+    start(d);
+    EXPECT_EQ(TestUnitReady().status, SS_COMP);
+    EXPECT_EQ(ReadFrames(1).status, SS_NO_DEVICE);
+    EXPECT_EQ(TestUnitReady().status, SS_NO_DEVICE);
+}
+
+TEST_F(VirtualDrive, ReadReachingTheTimeoutFrameEndsAsTheKernelEndsATimedOutCommand)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    d.readTimeoutAt = 3;
+    start(d);
+    const double before = clock->now();
+    Reply r = ReadFrames(5);
+    EXPECT_EQ(r.status, SS_ABORTED);
+    EXPECT_EQ(r.haStat, 0x03);  // DID_TIME_OUT
+    // The READ timeout of the sg backend passed on the clock (and not in real time).
+    EXPECT_DOUBLE_EQ(clock->now() - before, aspi::kSgShortTimeoutMs / 1000.0);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 3u);
+    EXPECT_EQ(bus->driveState(0, 4)->framesRead, 0u);
+    EXPECT_EQ(ReadFrames(1).status, SS_ABORTED);  // it hangs there every time
+
+    // Past the frame the tape reads again.
+    ASSERT_EQ(LocateBlock(4).status, SS_COMP);
+    Reply after = ReadFrames(1);
+    ASSERT_EQ(after.status, SS_COMP);
+    EXPECT_TRUE(SameFrames(after, *tape, 4, 1));
+
+    // Program end cancels the wait: that is a plain abort, not a timeout.
+    ASSERT_EQ(LocateBlock(3).status, SS_COMP);
+    bus->cancel();
+    Reply cancelled = ReadFrames(1);
+    EXPECT_EQ(cancelled.status, SS_ABORTED);
+    EXPECT_EQ(cancelled.haStat, 0);
+}
+
+TEST_F(VirtualDrive, DataModeReadOfAnAudioTapeFailsEveryTimeWithoutMoving)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    start(d);
+    ASSERT_EQ(ModeSelect(0x00).status, SS_COMP);  // the console's Data Mode list
+    for (int i = 0; i < 3; ++i)
+        ExpectSense(ReadFrames(1), 3, 0x30, 0x02);
+    ExpectSense(ReadFrames(4), 3, 0x30, 0x02);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 0u);
+    EXPECT_EQ(bus->driveState(0, 4)->framesRead, 0u);
+    ASSERT_EQ(ModeSelect(0x80).status, SS_COMP);
+    Reply audio = ReadFrames(1);
+    ASSERT_EQ(audio.status, SS_COMP);
+    EXPECT_TRUE(SameFrames(audio, *tape, 0, 1));
+}
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const Reply& r, std::size_t from, std::size_t to)
+{
+    return std::vector<std::uint8_t>(r.data.begin() + from, r.data.begin() + to);
+}
+
+}  // namespace
+
+// The locates the deck sends, as raw CDBs, on a tape of three programs 69 s long.
+TEST_F(VirtualDrive, LocateGoesToTheProgramStartOrTheSecondAndReadPositionReportsIt)
+{
+    auto tape = sim::MakePcmTape({Ramp(1440 * 800, 100), Ramp(1440 * 700, 3000), Ramp(1440 * 800, 9000)});
+    sim::DriveConfig d;
+    d.tape = tape;
+    start(d, 2);
+
+    // Absolute time 0:01:05, 2166 frames from BOT: the first frame of that second.
+    double before = clock->now();
+    ASSERT_EQ(Send({0x2B, 0x04, 0x00, 0x20, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00}).status, SS_COMP);
+    const std::uint64_t atTime = bus->driveState(0, 4)->frame;
+    EXPECT_EQ(atTime, 2166u);
+    EXPECT_NEAR(clock->now() - before, 0.3 + 2166 * 0.03 / 150, 1e-9);  // the search speed
+    Reply pos = ReadPosition();
+    ASSERT_EQ(pos.status, SS_COMP);
+    EXPECT_EQ(Bytes(pos, 4, 7), (std::vector<std::uint8_t>{0, 0, 3}));
+    EXPECT_EQ(Bytes(pos, 12, 16), (std::vector<std::uint8_t>{0, 0x01, 0x05, 0x00}));
+    EXPECT_EQ(pos.data[0] & 0x80, 0);
+    Reply frame = ReadFrames(1);
+    ASSERT_EQ(frame.status, SS_COMP);
+    EXPECT_TRUE(SameFrames(frame, *tape, atTime, 1));
+
+    // Program 2, back over program 3's start: its first frame, program time zero.
+    const std::uint64_t second = sim::FirstFrameOfProgram(*tape, 2);
+    ASSERT_EQ(second, 800u);
+    before = clock->now();
+    ASSERT_EQ(Send({0x2B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00}).status, SS_COMP);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, second);
+    EXPECT_NEAR(clock->now() - before, 0.3 + (atTime + 1 - second) * 0.03 / 150, 1e-9);
+    pos = ReadPosition();
+    EXPECT_EQ(Bytes(pos, 4, 12), (std::vector<std::uint8_t>{0, 0, 2, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(pos, 12, 16), (std::vector<std::uint8_t>{0, 0, 0x24, 0x00}));  // 800 frames = 24 s
+    frame = ReadFrames(1);
+    EXPECT_TRUE(SameFrames(frame, *tape, second, 1));
+
+    // Program 1 is BOT.
+    ASSERT_EQ(LocateProgram(0, 0, 1).status, SS_COMP);
+    pos = ReadPosition();
+    EXPECT_EQ(pos.data[0] & 0x80, 0x80);
+    EXPECT_EQ(Bytes(pos, 4, 7), (std::vector<std::uint8_t>{0, 0, 1}));
+}
+
+TEST_F(VirtualDrive, LocateToAMissingProgramIsBlankCheckAtTheEndOfTheRecordedArea)
+{
+    auto tape = sim::MakePcmTape({Ramp(1440 * 20, 100), Ramp(1440 * 30, 3000), Ramp(1440 * 40, 9000)});
+    sim::DriveConfig d;
+    d.tape = tape;
+    start(d);
+    ASSERT_EQ(LocateProgram(0, 0, 2).status, SS_COMP);
+    const std::uint8_t missing[][3] = {{0, 0, 4}, {7, 9, 9}, {0, 0, 0}};
+    for (const auto& p : missing) {
+        ExpectSense(LocateProgram(p[0], p[1], p[2]), 8, 0x00, 0x05);
+        EXPECT_EQ(bus->driveState(0, 4)->frame, tape->frameCount());
+        // READ POSITION tells the deck where the search stopped: past the lead-out.
+        Reply pos = ReadPosition();
+        ASSERT_EQ(pos.status, SS_COMP);
+        EXPECT_EQ(Bytes(pos, 4, 7), (std::vector<std::uint8_t>{0, 0x0E, 0x0E}));
+        ExpectSense(ReadFrames(1), 8, 0x00, 0x05);
+        ASSERT_EQ(LocateProgram(0, 0, 3).status, SS_COMP);  // and the tape can be found again
+        EXPECT_EQ(bus->driveState(0, 4)->frame, sim::FirstFrameOfProgram(*tape, 3));
+    }
 }

@@ -347,3 +347,44 @@ TEST_F(TapeFiles, RecordingKeysInTheDescription)
 }
 
 }  // namespace
+
+TEST_F(TapeFiles, ReadFaultKeys)
+{
+    sim::BusConfig config;
+    std::string error;
+    ASSERT_TRUE(sim::ParseBusDescription(R"({"adapters": [{"devices": [
+        {"target": 4, "retry_errors": {"1234": 2, "7": 1}, "vanish_after_reads": 0, "read_timeout_at": 900},
+        {"target": 5, "vanish_after_reads": null, "read_timeout_at": null}]}]})", "", config, error)) << error;
+    const sim::DriveConfig& d = config.adapters[0].devices[0];
+    EXPECT_EQ(d.retryErrors, (std::map<std::uint64_t, std::uint32_t>{{7, 1}, {1234, 2}}));
+    EXPECT_EQ(d.vanishAfterReads, 0u);
+    EXPECT_EQ(d.readTimeoutAt, 900u);
+    const sim::DriveConfig& plain = config.adapters[0].devices[1];
+    EXPECT_TRUE(plain.retryErrors.empty());
+    EXPECT_FALSE(plain.vanishAfterReads);
+    EXPECT_FALSE(plain.readTimeoutAt);
+
+    struct Case {
+        const char* json;
+        const char* mentions;
+    };
+    const Case cases[] = {
+        {R"({"target": 4, "retry_errors": [1234]})", "retry_errors"},
+        {R"({"target": 4, "retry_errors": {"12a": 2}})", "retry_errors.12a"},
+        {R"({"target": 4, "retry_errors": {"-1": 2}})", "retry_errors.-1"},
+        {R"({"target": 4, "retry_errors": {"5": 0}})", "retry_errors.5"},
+        {R"({"target": 4, "retry_errors": {"5": 2.5}})", "retry_errors.5"},
+        {R"({"target": 4, "vanish_after_reads": -1})", "vanish_after_reads"},
+        {R"({"target": 4, "read_timeout_at": "end"})", "read_timeout_at"},
+        // One frame fails one way only.
+        {R"({"target": 4, "medium_errors": [5], "retry_errors": {"5": 2}})", "frame 5"},
+        {R"({"target": 4, "medium_errors": [5], "read_timeout_at": 5})", "frame 5"},
+        {R"({"target": 4, "retry_errors": {"5": 1}, "read_timeout_at": 5})", "frame 5"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = std::string(R"({"adapters": [{"devices": [)") + c.json + "]}]}";
+        std::string why;
+        EXPECT_FALSE(sim::CreateSimulatedBus(writeText("faults.json", text), why)) << c.json;
+        EXPECT_NE(why.find(c.mentions), std::string::npos) << c.json << " -> " << why;
+    }
+}

@@ -15,6 +15,7 @@ namespace simtest {
 
 struct Reply {
     std::uint8_t status = 0;
+    std::uint8_t haStat = 0;
     std::uint8_t senseKey = 0, asc = 0, ascq = 0;
     std::uint8_t sense[kSenseAreaLen] = {};
     std::vector<std::uint8_t> data;
@@ -62,6 +63,7 @@ inline Reply Send(std::vector<std::uint8_t> cdb, aspi::Direction direction = asp
     }
     Reply r;
     r.status = status();
+    r.haStat = srb.SRB_HaStat;
     std::memcpy(r.sense, srb.SenseArea, sizeof r.sense);
     r.senseKey = srb.SenseArea[2];
     r.asc = srb.SenseArea[12];
@@ -89,6 +91,11 @@ inline Reply LocateProgram(std::uint8_t h, std::uint8_t t, std::uint8_t u)
 inline Reply LocateTime(std::uint8_t h, std::uint8_t m, std::uint8_t s)  // BCD bytes
 {
     return Send({0x2B, 0x04, 0, 0x20, h, m, s, 0, 0, 0});
+}
+inline Reply LocateBlock(std::uint32_t block)
+{
+    return Send({0x2B, 0, 0, std::uint8_t(block >> 24), std::uint8_t(block >> 16), std::uint8_t(block >> 8),
+                 std::uint8_t(block), 0, 0, 0});
 }
 inline Reply ReadPosition() { return Send({0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, aspi::Direction::In, 20); }
 inline Reply Rewind() { return Send({0x01, 0, 0, 0, 0, 0}); }
