@@ -1,8 +1,9 @@
 #include "tape/positioning.h"
 
 #include <array>
+#include <string>
 
-#include "platform/aspi/scsi_codes.h"
+#include "platform/aspi/sense.h"
 #include "platform/ui/message_box.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
@@ -45,18 +46,18 @@ std::uint8_t ConvertToBCD(std::int32_t n)
     return static_cast<std::uint8_t>((n / 10) * 16 + n % 10);
 }
 
-void LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
+bool LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
                 std::int32_t a2, std::int32_t a3)
 {
     if (locateType > kHighestLocateType) {
         ui::ShowMessage("Wrong Locate Type specified.");
-        return;
+        return false;
     }
     // Times and program digits are never negative, and a digit above a byte would wrap into
     // another address: refuse both before anything moves the tape.
     if (AnyNegative(a1, a2, a3) || (locateType == kLocateProgram && AnyAboveByte(a1, a2, a3))) {
         ui::ShowMessage("Locate address out of range. Nothing was sent.");
-        return;
+        return false;
     }
     const std::array<std::uint8_t, 10> cdb{kLocateOpcode,
                                            kLocateBlockAddressType,
@@ -71,8 +72,19 @@ void LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateTy
     SRB_ExecSCSICmd srb;
     FillExecRecord(srb, adapter, target, 0, cdb, nullptr, 0);
     SendAndWait(srb, nullptr);
-    if (LoadStatus(srb) == SS_ABORTED)
+    const std::uint8_t status = LoadStatus(srb);
+    if (status == SS_COMP)
+        return true;
+    if (status == SS_ABORTED && srb.SRB_HaStat == scsi::host::TimedOut)
+        ui::ShowMessage("Locate timed out: the drive did not finish within its time limit of " +
+                        std::to_string(scsi::CommandTimeoutMs(kLocateOpcode) / 1000) + " seconds.");
+    else if (status == SS_ABORTED)
         ui::ShowMessage("Locate aborted ok.");
+    else if (status == SS_ERR && scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea).present)
+        ui::ShowMessage("Locate failed: " + scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea).text() + ".");
+    else
+        ui::ShowMessage("Locate failed: the drive did not answer (status " + std::to_string(status) + ").");
+    return false;
 }
 
 void RewindTape(std::uint8_t adapter, std::uint8_t target)

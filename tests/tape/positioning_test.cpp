@@ -76,14 +76,28 @@ TEST_F(TapeCommandTest, LocateRefusalsSendNothing)
                                                   "Locate address out of range. Nothing was sent."}));
 }
 
-TEST_F(TapeCommandTest, LocateReportsOnlyAnAbort)
+TEST_F(TapeCommandTest, LocateSaysHowItFailedAndNeverCallsATimeoutOk)
 {
-    AnswerAll(CheckCondition(3, 0x14, 0));
-    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1);
+    AnswerAll(WithStatus(SS_COMP));
+    EXPECT_TRUE(LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1));
     EXPECT_TRUE(messages.empty());
-    AnswerAll(WithStatus(SS_ABORTED));
-    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1);
-    EXPECT_EQ(messages, std::vector<std::string>{"Locate aborted ok."});
+
+    AnswerAll(CheckCondition(8, 0x00, 0x05));  // a program that is not on the tape
+    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 9));
+    AnswerAll(WithStatus(SS_ABORTED));  // a genuine abort
+    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1));
+    aspi::ExecResult timedOut = WithStatus(SS_ABORTED);
+    timedOut.haStat = 0x03;  // DID_TIME_OUT
+    AnswerAll(timedOut);
+    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 1, 0, 0));
+    AnswerAll(WithStatus(SS_NO_DEVICE));
+    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 1, 0, 0));
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "Locate failed: BLANK CHECK, end of data detected (00/05).",
+                            "Locate aborted ok.",
+                            "Locate timed out: the drive did not finish within its time limit of 3600 seconds.",
+                            "Locate failed: the drive did not answer (status 130).",
+                        }));
 }
 
 TEST_F(TapeCommandTest, RewindWaitsForTheWholeMovement)

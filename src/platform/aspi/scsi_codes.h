@@ -37,6 +37,13 @@ inline constexpr std::uint8_t Good = 0x00;
 inline constexpr std::uint8_t CheckCondition = 0x02;
 }  // namespace status
 
+// Host statuses the Linux SCSI midlayer reports (SRB_HaStat on this platform).
+namespace host {
+inline constexpr std::uint8_t Ok = 0x00;
+inline constexpr std::uint8_t NoConnect = 0x01;  // DID_NO_CONNECT: the device is gone
+inline constexpr std::uint8_t TimedOut = 0x03;   // DID_TIME_OUT: the command's time ran out
+}  // namespace host
+
 // Sense keys (the low nibble of byte 2 of fixed-format sense).
 namespace key {
 inline constexpr std::uint8_t NoSense = 0x0;

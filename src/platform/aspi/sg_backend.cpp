@@ -18,8 +18,8 @@ namespace aspi {
 namespace {
 
 // glibc's headers define neither the host (DID_*) nor the driver codes.
-constexpr unsigned kDidNoConnect = 0x01;
-constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDidNoConnect = scsi::host::NoConnect;
+constexpr unsigned kDidTimeOut = scsi::host::TimedOut;
 constexpr unsigned kDriverTimeout = 0x06;  // old kernels, low nibble of driver_status
 constexpr std::uint8_t kStatusGood = scsi::status::Good;
 constexpr std::uint8_t kStatusCheckCondition = scsi::status::CheckCondition;
