@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libasound2-dev libsndfile1-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
-  fonts-dejavu-core xvfb xauth lsscsi sox
+  fonts-dejavu-core xvfb xauth xdotool libx11-dev lsscsi sox
 )
 
 missing=()

@@ -17,7 +17,7 @@
 #include "dat/time_code.h"
 #include "audio/playback.h"
 #include "platform/ui/message_box.h"
-#include "platform/wave/termination_signals.h"
+#include "platform/ui/termination_signals.h"
 #include "tape/unit_mode.h"
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
@@ -217,14 +217,14 @@ int RunCaptureMode(const Options& options)
 {
     SetMaxBadFrames(options.maxBadFrames);
     CaptureSession session(options.captureFile);
-    wave::CatchTerminationSignals([&](int) { session.interrupt(); });
+    ui::CatchTerminationSignals([&](int) { session.interrupt(); });
     const int discovery = RunWindowlessStartup();
     if (discovery != 0 || session.interrupted()) {
-        wave::ReleaseTerminationSignals();
+        ui::ReleaseTerminationSignals();
         return discovery != 0 ? discovery : kExitFailure;
     }
     QTimer::singleShot(0, [&] { session.poll(); });
     const int status = QCoreApplication::exec();
-    wave::ReleaseTerminationSignals();
+    ui::ReleaseTerminationSignals();
     return status;
 }

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 
 #include "audio/playback.h"
-#include "platform/wave/termination_signals.h"
+#include "platform/ui/termination_signals.h"
 
 namespace {
 
@@ -12,6 +12,8 @@ std::function<void()>& CloseSteps()
     static std::function<void()> steps;
     return steps;
 }
+
+int g_signalStatus = 0;
 
 }  // namespace
 
@@ -27,8 +29,13 @@ void RunCloseRequest()
 
 void CatchCloseSignals()
 {
-    wave::CatchTerminationSignals([](int signo) {
+    g_signalStatus = 0;
+    ui::CatchTerminationSignals([](int signo) {
+        // Set first: the close steps may ask for the program's end, which must not read 0.
+        g_signalStatus = 128 + signo;
         RunCloseRequest();
         QCoreApplication::exit(128 + signo);
     });
 }
+
+int CloseSignalStatus() { return g_signalStatus; }

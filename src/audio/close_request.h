@@ -13,3 +13,5 @@ void RunCloseRequest();
 // and then quit the application's event loop with 128 + the signal number. Call once on the
 // program's thread after the Q(Core)Application exists.
 void CatchCloseSignals();
+// 128 + the number of the signal that asked the program to end since CatchCloseSignals, or 0.
+int CloseSignalStatus();

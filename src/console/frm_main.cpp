@@ -1,6 +1,5 @@
 #include "console/frm_main.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <vector>
 
 #include "audio/capture.h"
@@ -89,6 +89,16 @@ constexpr std::array<LineSpec, 2> kLines{{
     {"Line2", 3360, 4560, 11880, 4560},
 }};
 
+// The place of a control in kControls, found while compiling: a misspelt name or a wrong
+// kind does not build.
+consteval std::size_t IndexOf(std::string_view name, Kind kind)
+{
+    for (std::size_t i = 0; i < kControls.size(); ++i)
+        if (name == kControls[i].name && kControls[i].kind == kind)
+            return i;
+    throw "no such control";
+}
+
 QRect PixelRect(int left, int top, int width, int height)
 {
     return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel};
@@ -131,7 +141,9 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
 void frmMain::buildControls()
 {
     std::vector<std::pair<int, QWidget*>> tabOrder;
-    for (const ControlSpec& spec : kControls) {
+    std::array<QWidget*, kControls.size()> built{};
+    for (std::size_t i = 0; i < kControls.size(); ++i) {
+        const ControlSpec& spec = kControls[i];
         const QString text = QString::fromLatin1(spec.text);
         QWidget* widget = nullptr;
         switch (spec.kind) {
@@ -162,6 +174,7 @@ void frmMain::buildControls()
             widget = new OutputBox(this);
             break;
         }
+        built[i] = widget;
         widget->setObjectName(QString::fromLatin1(spec.name));
         widget->setGeometry(PixelRect(spec.left, spec.top, spec.width, spec.height));
         widget->setProperty("tabIndex", spec.tab);
@@ -184,32 +197,32 @@ void frmMain::buildControls()
                                    : QRect(x, y, (spec.x2 - spec.x1) / kTwipsPerPixel, 1));
     }
 
-    const auto button = [this](const char* name) { return findChild<QPushButton*>(QString::fromLatin1(name)); };
-    const auto textBox = [this](const char* name) { return findChild<QLineEdit*>(QString::fromLatin1(name)); };
-    picOutput_ = findChild<OutputBox*>(QStringLiteral("picOutput"));
-    txtAdapterNum_ = textBox("txtAdapterNum");
-    txtTapeID_ = textBox("txtTapeID");
-    txtProgNum_ = textBox("txtProgNum");
-    txtAbsTime_ = textBox("txtAbsTime");
-    cmdGetDevType_ = button("cmdGetDevType");
-    cmdEjectTape_ = button("cmdEjectTape");
-    cmdPreventEject_ = button("cmdPreventEject");
-    cmdAllowEject_ = button("cmdAllowEject");
-    cmdReadBlockLimits_ = button("cmdReadBlockLimits");
-    cmdTestUnitReady_ = button("cmdTestUnitReady");
-    cmdModeSense_ = button("cmdModeSense");
-    cmdDataModeSelect_ = button("cmdDataModeSelect");
-    cmdAudioModeSelect_ = button("cmdAudioModeSelect");
-    cmdRewind_ = button("cmdRewind");
-    cmdPlay_ = button("cmdPlay");
-    cmdStop_ = button("cmdStop");
-    cmdReadTape_ = button("cmdReadTape");
-    cmdUnBuffered_ = button("cmdUnBuffered");
-    cmdBuffered_ = button("cmdBuffered");
-    cmdReadPosition_ = button("cmdReadPosition");
-    cmdTimerOnOff_ = button("cmdTimerOnOff");
-    cmdLocateProgram_ = button("cmdLocateProgram");
-    cmdLocateAbsTime_ = button("cmdLocateAbsTime");
+    const auto button = [&](std::size_t i) { return static_cast<QPushButton*>(built[i]); };
+    const auto textBox = [&](std::size_t i) { return static_cast<QLineEdit*>(built[i]); };
+    picOutput_ = static_cast<OutputBox*>(built[IndexOf("picOutput", Kind::Output)]);
+    txtAdapterNum_ = textBox(IndexOf("txtAdapterNum", Kind::TextBox));
+    txtTapeID_ = textBox(IndexOf("txtTapeID", Kind::TextBox));
+    txtProgNum_ = textBox(IndexOf("txtProgNum", Kind::TextBox));
+    txtAbsTime_ = textBox(IndexOf("txtAbsTime", Kind::TextBox));
+    cmdGetDevType_ = button(IndexOf("cmdGetDevType", Kind::Button));
+    cmdEjectTape_ = button(IndexOf("cmdEjectTape", Kind::Button));
+    cmdPreventEject_ = button(IndexOf("cmdPreventEject", Kind::Button));
+    cmdAllowEject_ = button(IndexOf("cmdAllowEject", Kind::Button));
+    cmdReadBlockLimits_ = button(IndexOf("cmdReadBlockLimits", Kind::Button));
+    cmdTestUnitReady_ = button(IndexOf("cmdTestUnitReady", Kind::Button));
+    cmdModeSense_ = button(IndexOf("cmdModeSense", Kind::Button));
+    cmdDataModeSelect_ = button(IndexOf("cmdDataModeSelect", Kind::Button));
+    cmdAudioModeSelect_ = button(IndexOf("cmdAudioModeSelect", Kind::Button));
+    cmdRewind_ = button(IndexOf("cmdRewind", Kind::Button));
+    cmdPlay_ = button(IndexOf("cmdPlay", Kind::Button));
+    cmdStop_ = button(IndexOf("cmdStop", Kind::Button));
+    cmdReadTape_ = button(IndexOf("cmdReadTape", Kind::Button));
+    cmdUnBuffered_ = button(IndexOf("cmdUnBuffered", Kind::Button));
+    cmdBuffered_ = button(IndexOf("cmdBuffered", Kind::Button));
+    cmdReadPosition_ = button(IndexOf("cmdReadPosition", Kind::Button));
+    cmdTimerOnOff_ = button(IndexOf("cmdTimerOnOff", Kind::Button));
+    cmdLocateProgram_ = button(IndexOf("cmdLocateProgram", Kind::Button));
+    cmdLocateAbsTime_ = button(IndexOf("cmdLocateAbsTime", Kind::Button));
 
     tmrReadPosition_ = new QTimer(this);
     tmrReadPosition_->setObjectName(QStringLiteral("tmrReadPosition"));
@@ -441,21 +454,29 @@ void frmMain::showBlockLimits()
     picOutput_->print(line);
 }
 
-void ShowConsoleWindow()
+namespace {
+
+// One console for the run: closing hides it. A guarded pointer, not an owner: destroying a
+// widget from a static destructor would run after the QApplication is gone.
+QPointer<frmMain>& Console()
 {
-    // One console for the run: it is hidden, never destroyed, by closing it.
     static QPointer<frmMain> window;
+    return window;
+}
+
+}  // namespace
+
+void ShowConsoleWindow(const QWidget* deck)
+{
+    QPointer<frmMain>& window = Console();
     if (!window) {
         window = new frmMain;
-        // Opened from the deck: beside it, to its right, top edges level.
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w->objectName() == QStringLiteral("frmDeck") && w->isVisible()) {
-                window->move(w->frameGeometry().right() + 1, w->frameGeometry().top());
-                break;
-            }
-        }
+        if (deck && deck->isVisible())
+            window->move(deck->frameGeometry().right() + 1, deck->frameGeometry().top());
     }
     window->show();
     window->raise();
     window->activateWindow();
 }
+
+void DestroyConsoleWindow() { delete Console().data(); }

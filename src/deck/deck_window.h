@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 
 class frmDeck;
 
@@ -10,23 +9,17 @@ class frmDeck;
 // the wait-for-tape timer. Called at the end of Main.
 void PresentDeck();
 
-// What the deck's File menu item for the console does (the app connects the console).
-void SetOpenConsoleHandler(std::function<void()> handler);
-
-// The one deck window, created on first reference (which runs its load handler).
+// The one deck window, created on first reference (which runs its load handler). What it
+// asks for (the console, the program's end) it emits as signals; the program connects them.
 frmDeck& DeckWindow();
 // True once PresentDeck has shown the window.
 bool DeckPresented();
-// True once the deck's File, Exit has asked the program to end.
-bool DeckExitRequested();
 
-// What File, Exit does after the window has closed. The default leaves the event loops; if
-// a drive command is still pending it is abandoned, and a command that never lets go ends
-// the process after a grace period. Tests replace it.
-void SetDeckExitHandler(std::function<void()> handler);
+// Destroys the window, so that the next DeckWindow() is a fresh one. The program calls it
+// before its QApplication goes away: a widget must not outlive the application, and one
+// left at exit is never destroyed by a static destructor.
+void DestroyDeckWindow();
 
 // Tests: the lengths of the lamp test and of the dAtA pause of the presentation
 // (zero: no pause at all).
 void SetPresentationPauses(std::chrono::milliseconds lampTest, std::chrono::milliseconds dataPause);
-// Tests: destroys the window, so that the next DeckWindow() is a fresh one.
-void DestroyDeckWindow();

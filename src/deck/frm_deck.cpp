@@ -22,8 +22,10 @@ using deck::PictureButton;
 using deck::TransportPicture;
 
 // The client area below the menu bar. The deck imitates a hardware panel: fixed geometry.
-constexpr int kClientWidth = 417;
-constexpr int kClientHeight = 254;
+// The whole window of about 417 x 254 pixels less a 4-pixel frame on each side, a 19-pixel
+// caption and a 19-pixel menu bar; the lowest controls end at y 193.
+constexpr int kClientWidth = 409;
+constexpr int kClientHeight = 208;
 
 // Digit and colon boxes of one row, as x offsets inside the row.
 constexpr std::array<int, 5> kDigitX{0, 24, 40, 64, 80};
@@ -194,7 +196,7 @@ void frmDeck::CreatePanel(QWidget* client)
     makeRow("Frame3", "Frame1", "picAtime", 22, "Absolute Time", picAtime, 0, Frame3, Frame1);
     makeRow("Frame4", "Frame2", "picPtime", 66, "Program Time", picPtime, 2, Frame4, Frame2);
 
-    // The template of the lit colon, below the visible area, never changed.
+    // The template of the lit colon, below the visible client area, never changed.
     picColon[4] = new LedBox(client);
     picColon[4]->setObjectName(Indexed("picColon", 4));
     picColon[4]->setGeometry(272, 248, deck::kColonWidth, deck::kCellHeight);

@@ -90,6 +90,13 @@ public:
     // Playback or a capture from the deck reached the end of the recorded area.
     void EndOfTapeReached();
 
+signals:
+    // File, Console...: the diagnostic console is wanted.
+    void consoleRequested();
+    // The window has closed (its close button, File, Exit or a termination signal), after
+    // the close request's steps: the program is to end.
+    void programEndRequested();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

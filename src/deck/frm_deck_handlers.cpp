@@ -6,7 +6,6 @@
 
 #include "audio/capture.h"
 #include "audio/playback.h"
-#include "deck/deck_hooks.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "platform/ui/message_box.h"
@@ -243,13 +242,10 @@ void frmDeck::cmdExecute_Click()
 
 // --- Menus -------------------------------------------------------------------------------
 
-void frmDeck::mnuFileConsole_Click() { deck::OpenConsole(); }
+void frmDeck::mnuFileConsole_Click() { emit consoleRequested(); }
 
-void frmDeck::mnuFileExit_Click()
-{
-    close();
-    deck::RequestProgramEnd();
-}
+// The close request's steps run in closeEvent, which then asks for the program's end.
+void frmDeck::mnuFileExit_Click() { close(); }
 
 // Qt has already inverted the item's own check mark; at most one of the two is marked.
 void frmDeck::mnuOptionsSave_Click() { mnuOptionsOnly->setChecked(false); }
@@ -278,8 +274,10 @@ void frmDeck::Form_Unload()
     StopPlayback();
 }
 
+// Granted always. Closing the deck ends the program, whatever other window is open.
 void frmDeck::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     event->accept();
+    emit programEndRequested();
 }

@@ -4,7 +4,7 @@
 
 #include "audio/close_request.h"
 #include "audio_fixture.h"
-#include "platform/wave/termination_signals.h"
+#include "platform/ui/termination_signals.h"
 
 namespace audio_test {
 namespace {
@@ -168,11 +168,11 @@ TEST_F(CaptureTest, TerminationSignalDuringACaptureFinishesTheFile)
         closed = true;
         StopPlayback();
     });
-    wave::CatchTerminationSignals([](int) { RunCloseRequest(); });
+    ui::CatchTerminationSignals([](int) { RunCloseRequest(); });
     tape.duringRead[6] = [] { std::raise(SIGTERM); };
     tape.duringRead[7] = [] {};  // the signal is taken up by the time read 7 waits
     const CaptureResult r = RunCapture(path);
-    wave::ReleaseTerminationSignals();
+    ui::ReleaseTerminationSignals();
     SetCloseRequestHandler({});
     EXPECT_EQ(r, CaptureResult::Stopped);
     EXPECT_TRUE(closed);

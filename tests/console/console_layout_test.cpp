@@ -2,6 +2,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 #include <map>
 
@@ -127,6 +128,23 @@ std::vector<QWidget*> ConsoleWindows()
         if (w->objectName() == QStringLiteral("frmMain") && qobject_cast<frmMain*>(w))
             found.push_back(w);
     return found;
+}
+
+TEST(ConsoleWindow, OpensBesideTheDeckItIsGivenAndGoesWhenDestroyed)
+{
+    DestroyConsoleWindow();  // the next one is created here
+    QWidget deck;
+    deck.setGeometry(100, 50, 409, 227);
+    deck.show();
+    ShowConsoleWindow(&deck);
+    ASSERT_EQ(ConsoleWindows().size(), 1u);
+    QPointer<QWidget> console = ConsoleWindows().front();
+    EXPECT_EQ(console->frameGeometry().topLeft(), QPoint(deck.frameGeometry().right() + 1, deck.frameGeometry().top()));
+
+    DestroyConsoleWindow();
+    EXPECT_TRUE(console.isNull());
+    EXPECT_TRUE(ConsoleWindows().empty());
+    DestroyConsoleWindow();  // none left: nothing to do
 }
 
 TEST(ConsoleWindow, OpeningItAgainShowsTheSameWindow)

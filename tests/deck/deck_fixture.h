@@ -1,6 +1,6 @@
 // The deck window on the virtual drive: read speed 0 and a virtual clock (nothing sleeps),
 // the bus wrapped in a recorder to see the CDBs that went out, start-up run through Main with
-// the presentation's pauses off, messages captured, File, Exit counted.
+// the presentation's pauses off, messages captured, the deck's requests counted.
 #pragma once
 
 #include <QAction>
@@ -151,13 +151,18 @@ protected:
         ui::SetMessageSink([this](const std::string& text) { messages.push_back(text); });
         ui::SetEndHandler([](int status) { throw ProgramEnded{status}; });
         SetPresentationPauses(0ms, 0ms);
-        SetDeckExitHandler([this] { ++exitRequests; });
         // A sound device that keeps what it is given until told to play it, so playback
         // runs until the test ends it; the capture tests play through ALSA instead.
         if (fakeSoundDevice)
             wave::SetWaveOutDriver(&fakeWave);
         SetProbeCommands(AudioDriveProbe());
-        SetDeckPresenter(PresentDeck);
+        // As the program does: what the deck asks for is connected before it is shown.
+        SetDeckPresenter([this] {
+            frmDeck& d = DeckWindow();
+            QObject::connect(&d, &frmDeck::programEndRequested, &d, [this] { ++exitRequests; });
+            QObject::connect(&d, &frmDeck::consoleRequested, &d, [this] { ++consoleRequests; });
+            PresentDeck();
+        });
     }
 
     void TearDown() override
@@ -170,7 +175,6 @@ protected:
         wave::SetWaveOutDriver(nullptr);
         aspi::InstallBackend(nullptr);
         SetDeckPresenter({});
-        SetDeckExitHandler({});
         ui::SetMessageSink({});
         ui::SetEndHandler({});
         SetWaveOutDevice("default");
@@ -264,7 +268,8 @@ protected:
     sim::Bus* bus = nullptr;
     testing_support::RecordingBackend* recorder = nullptr;
     std::vector<std::string> messages;
-    int exitRequests = 0;
+    int exitRequests = 0;     // programEndRequested
+    int consoleRequests = 0;  // consoleRequested
 };
 
 }  // namespace deck_test

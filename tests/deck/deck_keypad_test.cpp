@@ -141,14 +141,12 @@ TEST_F(DeckTest, AboutNamesTheProgramAndContentsDoesNothing)
     EXPECT_NE(messages[0].find(VANTREL_TEST_VERSION), std::string::npos);
 }
 
-TEST_F(DeckTest, TheConsoleItemRunsTheConsoleHandler)
+TEST_F(DeckTest, TheConsoleItemAsksForTheConsole)
 {
-    int opened = 0;
-    SetOpenConsoleHandler([&] { ++opened; });
     Start(nullptr);
     deck().mnuFileConsole->trigger();
-    EXPECT_EQ(opened, 1);
-    SetOpenConsoleHandler({});
+    EXPECT_EQ(consoleRequests, 1);
+    EXPECT_EQ(exitRequests, 0);
 }
 
 }  // namespace

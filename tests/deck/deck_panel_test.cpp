@@ -26,7 +26,6 @@ TEST_F(DeckTest, ControlsSitAtTheirPlacesWithTheirTooltips)
 {
     Start(nullptr);
     frmDeck& d = deck();
-    EXPECT_EQ(d.centralWidget()->size(), QSize(417, 254));
     struct Place {
         QWidget* w;
         QRect rect;
@@ -83,6 +82,36 @@ TEST_F(DeckTest, ControlsSitAtTheirPlacesWithTheirTooltips)
     // Named for the program's readers and testers.
     EXPECT_EQ(d.findChild<QPushButton*>("cmdPad(7)"), d.cmdPad[7]);
     EXPECT_EQ(d.findChild<QWidget*>("picColon(3)"), d.picColon[3]);
+}
+
+TEST_F(DeckTest, TheClientAreaFitsTheControlsBelowTheMenuBar)
+{
+    Start(nullptr);
+    frmDeck& d = deck();
+    QApplication::processEvents();
+    QWidget* client = d.centralWidget();
+    EXPECT_EQ(client->size(), QSize(409, 208));
+    EXPECT_EQ(d.size(), QSize(409, d.menuBar()->height() + 208));
+    EXPECT_EQ(client->mapTo(&d, QPoint(0, 0)), QPoint(0, d.menuBar()->height()));
+
+    // Every shown control lies inside the client area, and the area ends shortly below the
+    // lowest of them (no empty band); the colon template alone lies outside, unseen.
+    int lowest = 0;
+    for (QWidget* w : client->findChildren<QWidget*>()) {
+        const QRect r = InClient(d, w);
+        if (w == d.picColon[4]) {
+            EXPECT_FALSE(client->rect().intersects(r));
+            continue;
+        }
+        if (!w->isVisibleTo(client))
+            continue;
+        SCOPED_TRACE(w->objectName().toStdString());
+        EXPECT_TRUE(client->rect().contains(r));
+        lowest = std::max(lowest, r.bottom() + 1);
+    }
+    EXPECT_EQ(lowest, 193);
+    // The window cannot be resized beyond its panel.
+    EXPECT_EQ(d.minimumSize(), d.maximumSize());
 }
 
 TEST_F(DeckTest, TabWalksTheControlsInTheDeckOrder)

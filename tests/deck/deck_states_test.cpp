@@ -213,12 +213,16 @@ TEST_F(DeckTest, AFailedEjectShowsItsMessageAndLeavesOnlyEject)
     EXPECT_TRUE(deck().tmrWait4Tape->isActive());
 }
 
-TEST_F(DeckTest, ClosingTheWindowDuringPlaybackStopsIt)
+TEST_F(DeckTest, ClosingTheWindowDuringPlaybackStopsItThenEndsTheProgram)
 {
     StartReady();
     deck().cmdPlay->click();
     ASSERT_TRUE(testing_support::PumpUntil([] { return PlayActive; }));
+    bool stoppedBeforeTheEnd = false;
+    QObject::connect(&deck(), &frmDeck::programEndRequested, [&] { stoppedBeforeTheEnd = !PlayActive; });
     deck().close();
+    EXPECT_TRUE(stoppedBeforeTheEnd);
+    EXPECT_EQ(exitRequests, 1);
     EXPECT_FALSE(PlayActive);
     EXPECT_TRUE(deck().Unloaded());
     EXPECT_FALSE(deck().isVisible());
@@ -259,7 +263,6 @@ TEST_F(DeckTest, FileExitClosesTheWindowThenEndsTheProgram)
     deck().cmdPlay->click();
     deck().mnuFileExit->trigger();
     EXPECT_EQ(exitRequests, 1);
-    EXPECT_TRUE(DeckExitRequested());
     EXPECT_TRUE(deck().Unloaded());
     EXPECT_FALSE(PlayActive);
 }

@@ -45,23 +45,21 @@ void SilenceAlsaMessages()
     std::call_once(once, [] { snd_lib_error_set_handler(&CatchAlsaMessage); });
 }
 
-// "step: reason" in words: ALSA's last message with the error's own text.
-std::string AlsaReason(int err)
+// "step: reason": the ALSA call that failed, then ALSA's last message with the error's own
+// text, e.g. "snd_pcm_open: Unknown PCM hw:9 (No such file or directory)".
+std::string AlsaFailure(const char* step, int err)
 {
     std::string reason = snd_strerror(err);
     if (!t_alsaMessage.empty() && t_alsaMessage != reason)
         reason = t_alsaMessage + " (" + reason + ")";
     t_alsaMessage.clear();
-    return reason;
+    return std::string(step) + ": " + reason;
 }
 
-// Every write error passes through here. Underrun and suspend are recovered (0: write
-// again); anything else means the device is gone (the error, negative).
-int RecoverFromWriteError(snd_pcm_t* pcm, int err)
+// A failure no one waits for (the end of a device): it goes to stderr instead of a box.
+void ReportLate(const std::string& device, const std::string& what, const std::string& failure)
 {
-    if (err == -EINTR || err == -EPIPE || err == -ESTRPIPE)
-        return snd_pcm_recover(pcm, err, 1);
-    return err;
+    std::fprintf(stderr, "vantrel: the audio device \"%s\" %s: %s.\n", device.c_str(), what.c_str(), failure.c_str());
 }
 
 bool AlsaFormatOf(const WAVEFORMATEX& f, snd_pcm_format_t& out)
@@ -95,7 +93,8 @@ public:
     ~AlsaDevice() override
     {
         stopFeeder(/*drain=*/false);
-        snd_pcm_close(pcm_);
+        if (const int err = snd_pcm_close(pcm_); err < 0)
+            ReportLate(name_, "did not close", AlsaFailure("snd_pcm_close", err));
     }
 
     const std::string& name() const { return name_; }
@@ -125,7 +124,13 @@ public:
     }
 
     // Lets ALSA play out what it holds, then ends the feeder. Only with nothing queued.
-    void finish() { stopFeeder(/*drain=*/true); }
+    void finish()
+    {
+        stopFeeder(/*drain=*/true);
+        // The feeder has ended: its result is ours to read.
+        if (!drainFailure_.empty())
+            ReportLate(name_, "did not play out its last sound", drainFailure_);
+    }
 
 protected:
     void customEvent(QEvent* event) override
@@ -155,17 +160,29 @@ private:
         feeder_.join();
     }
 
-    // Blocking write with recovery; the frames written, or a negative error for a lost device.
-    long writeFrames(const std::uint8_t* data, snd_pcm_uframes_t frames)
+    // Blocking write; underrun and suspend are recovered. The frames written, or -1 for a
+    // lost device with the failed step and ALSA's reason in `failure`.
+    long writeFrames(const std::uint8_t* data, snd_pcm_uframes_t frames, std::string& failure)
     {
         for (;;) {
             const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, data, frames);
             if (n >= 0)
                 return static_cast<long>(n);
-            const int err = RecoverFromWriteError(pcm_, static_cast<int>(n));
-            if (err < 0)
-                return err;
+            const int err = static_cast<int>(n);
+            if (err != -EINTR && err != -EPIPE && err != -ESTRPIPE) {
+                failure = AlsaFailure("snd_pcm_writei", err);
+                return -1;
+            }
+            if (const int r = snd_pcm_recover(pcm_, err, 1); r < 0) {
+                failure = AlsaFailure("snd_pcm_recover", r);
+                return -1;
+            }
         }
+    }
+
+    std::string lostText(const std::string& failure) const
+    {
+        return "The audio device \"" + name_ + "\" stopped working: " + failure + ".";
     }
 
     void feed()
@@ -175,9 +192,16 @@ private:
             feedWake_.wait(lock, [&] { return quit_ || resetRequested_ || !pending_.empty(); });
             if (resetRequested_) {
                 lock.unlock();
-                snd_pcm_drop(pcm_);
-                snd_pcm_prepare(pcm_);
+                // A device that cannot be stopped or made ready again is lost: later buffers
+                // go unheard and the next delivery reports why.
+                std::string failure;
+                if (const int err = snd_pcm_drop(pcm_); err < 0)
+                    failure = AlsaFailure("snd_pcm_drop", err);
+                else if (const int err2 = snd_pcm_prepare(pcm_); err2 < 0)
+                    failure = AlsaFailure("snd_pcm_prepare", err2);
                 lock.lock();
+                if (!failure.empty() && lostText_.empty())
+                    lostText_ = lostText(failure);
                 while (!pending_.empty()) {
                     finished_.push_back(pending_.front().header);
                     pending_.pop_front();
@@ -196,18 +220,15 @@ private:
             const bool lost = !lostText_.empty();
             lock.unlock();
             long written = static_cast<long>(count);
-            std::string lostText;
+            std::string failure;
             if (!lost && count > 0) {
-                written = writeFrames(data, count);
-                if (written < 0) {
-                    lostText = "The audio device \"" + name_ + "\" stopped working: " +
-                               AlsaReason(static_cast<int>(written)) + ".";
+                written = writeFrames(data, count, failure);
+                if (written < 0)
                     written = static_cast<long>(count);  // a lost device takes the rest unheard
-                }
             }
             lock.lock();
-            if (!lostText.empty())
-                lostText_ = lostText;
+            if (!failure.empty())
+                lostText_ = lostText(failure);
             wroteSinceDrop_ = true;
             Entry& front = pending_.front();
             front.framesWritten += static_cast<snd_pcm_uframes_t>(written);
@@ -222,8 +243,10 @@ private:
         }
         const bool drain = drainOnQuit_ && wroteSinceDrop_ && lostText_.empty();
         lock.unlock();
-        if (drain)
-            snd_pcm_drain(pcm_);
+        if (drain) {
+            if (const int err = snd_pcm_drain(pcm_); err < 0)
+                drainFailure_ = AlsaFailure("snd_pcm_drain", err);
+        }
     }
 
     // Program's thread: marks the buffers the feeder handed back as done and notifies.
@@ -276,6 +299,9 @@ private:
     std::string lostText_;  // set once the device is lost; later buffers go unheard
     bool lostReported_ = false;
 
+    // Written by the feeder as it ends, read after it has been joined.
+    std::string drainFailure_;
+
     std::thread feeder_;
 };
 
@@ -304,16 +330,18 @@ public:
         int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
         if (err < 0) {
             const MMRESULT code = err == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_BADDEVICEID;
-            return fail(code, "The audio device \"" + name + "\" cannot be opened: " + AlsaReason(err) + ".");
+            return fail(code,
+                        "The audio device \"" + name + "\" cannot be opened: " + AlsaFailure("snd_pcm_open", err) + ".");
         }
         err = snd_pcm_set_params(pcm, alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format->nChannels,
                                  format->nSamplesPerSec, 1, kLatencyMicroseconds);
         if (err < 0) {
-            const std::string reason = AlsaReason(err);
-            snd_pcm_close(pcm);
+            const std::string reason = AlsaFailure("snd_pcm_set_params", err);
+            snd_pcm_close(pcm);  // the failure reported is the one above
             return fail(WAVERR_BADFORMAT,
                         "The audio device \"" + name + "\" does not accept " + describe(*format) + ": " + reason + ".");
         }
+        // Only the write size depends on the period: without it, a fixed size serves as well.
         snd_pcm_uframes_t bufferFrames = 0, periodFrames = 0;
         if (snd_pcm_get_params(pcm, &bufferFrames, &periodFrames) < 0 || periodFrames == 0)
             periodFrames = kFallbackChunkFrames;

@@ -2,8 +2,8 @@
 //
 // A device is opened on one ALSA playback device with one PCM format; buffers are described
 // by headers, queued with waveOutWrite and handed back in the order they were queued. Each
-// handed-back buffer gives one MM_WOM_DONE message (window_messages.h) to the window named at
-// open, carrying the header's address. The audio bytes go to ALSA unchanged.
+// handed-back buffer gives one MM_WOM_DONE message (platform/ui/window_messages.h) to the
+// window named at open, carrying the header's address. The audio bytes go to ALSA unchanged.
 //
 // Thread rule: every call below is made on the program's thread, which is also where the
 // notifications arrive. A header is the device's from waveOutWrite until its notification
@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/wave/window_messages.h"
+#include "platform/ui/window_messages.h"
 
 using MMRESULT = std::uint32_t;
 using DWORD = std::uint32_t;

@@ -1,4 +1,4 @@
-#include "platform/wave/window_messages.h"
+#include "platform/ui/window_messages.h"
 
 #include <QCoreApplication>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "platform/wave/termination_signals.h"
+#include "platform/ui/termination_signals.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace wave {
+namespace ui {
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -80,4 +80,4 @@ void ReleaseTerminationSignals()
     State().handler = nullptr;
 }
 
-}  // namespace wave
+}  // namespace ui

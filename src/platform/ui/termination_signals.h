@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace wave {
+namespace ui {
 
 // From now on each of the three signals runs `handler(signal number)` on the program's thread,
 // from its event loop (or a SendAndWait), instead of ending the process. A second signal
@@ -14,4 +14,4 @@ void CatchTerminationSignals(std::function<void(int)> handler);
 // Gives the three signals their default action back (tests).
 void ReleaseTerminationSignals();
 
-}  // namespace wave
+}  // namespace ui

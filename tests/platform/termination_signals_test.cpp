@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-#include "platform/wave/termination_signals.h"
+#include "platform/ui/termination_signals.h"
 #include "wave/pump.h"
 
 namespace {
@@ -13,7 +13,7 @@ TEST(TerminationSignalsTest, EachSignalRunsTheHandlerOnTheProgramThread)
 {
     std::vector<int> seen;
     QThread* handlerThread = nullptr;
-    wave::CatchTerminationSignals([&](int signo) {
+    ui::CatchTerminationSignals([&](int signo) {
         seen.push_back(signo);
         handlerThread = QThread::currentThread();
     });
@@ -23,7 +23,7 @@ TEST(TerminationSignalsTest, EachSignalRunsTheHandlerOnTheProgramThread)
     }
     EXPECT_EQ(seen, (std::vector<int>{SIGHUP, SIGTERM, SIGINT}));
     EXPECT_EQ(handlerThread, QThread::currentThread());
-    wave::ReleaseTerminationSignals();
+    ui::ReleaseTerminationSignals();
 }
 
 }  // namespace
