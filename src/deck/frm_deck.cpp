@@ -90,6 +90,10 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     tmrWait4Tape = new QTimer(this);
     tmrWait4Tape->setObjectName("tmrWait4Tape");
     connect(tmrWait4Tape, &QTimer::timeout, this, &frmDeck::tmrWait4Tape_Timer);
+    tmrPanel = new QTimer(this);
+    tmrPanel->setObjectName("tmrPanel");
+    tmrPanel->setInterval(250);
+    connect(tmrPanel, &QTimer::timeout, this, &frmDeck::tmrPanel_Timer);
 }
 
 frmDeck::~frmDeck() = default;
@@ -156,11 +160,14 @@ void frmDeck::CreatePanel(QWidget* client)
     lblPno->setToolTip("Program Number");
     lblKhz = PanelLabel(Frame5, "lblKhz", "48 KHz", {224, 88});
     lblKhz->setToolTip("Sample Rate");
-    for (QLabel* l : {lblPno, lblKhz}) {
+    lblEmph = PanelLabel(Frame5, "lblEmph", "EMPH", {224, 40});
+    lblEmph->setToolTip("Emphasis: the tape was recorded with 50/15 us pre-emphasis");
+    for (QLabel* l : {lblPno, lblKhz, lblEmph}) {
         l->resize(49, 17);
         l->setFont(small);
         l->setPalette(green);
     }
+    lblEmph->hide();
 
     const auto makeRow = [&](const char* outer, const char* inner, const char* boxName, int y, const char* tip,
                              std::array<LedBox*, 5>& digits, int firstColon, QFrame*& rowFrame, QFrame*& black) {
@@ -333,6 +340,30 @@ void frmDeck::SetColons(bool lit)
         else
             picColon[i]->SetPicture(QPixmap(), LedBox::kEmpty);
     }
+}
+
+void frmDeck::SetDisplayToPosition(const dat::TimeCode& absolute, const dat::TimeCode& program,
+                                   const dat::ProgramNumber& number)
+{
+    // h:mm:ss as five cells; a time that is not valid (or past 9 hours) shows dashes.
+    const auto cells = [](const dat::TimeCode& t) -> std::array<int, 5> {
+        if (!t.valid || t.h > 9)
+            return {deck::kCellDash, deck::kCellDash, deck::kCellDash, deck::kCellDash, deck::kCellDash};
+        return {static_cast<int>(t.h), static_cast<int>(t.m / 10), static_cast<int>(t.m % 10),
+                static_cast<int>(t.s / 10), static_cast<int>(t.s % 10)};
+    };
+    SetRow(picAtime, cells(absolute));
+    SetRow(picPtime, cells(number.IsNumber() ? program : dat::TimeCode{}));
+    SetColons(true);
+    lblPno->setText(number.IsNumber() ? QStringLiteral("PNo %1").arg(number.number, 2, 10, QLatin1Char('0'))
+                                      : QStringLiteral("PNo - -"));
+}
+
+void frmDeck::SetRateDisplay(const QString& rateText, bool emphasis)
+{
+    if (!rateText.isEmpty())
+        lblKhz->setText(rateText);
+    lblEmph->setVisible(emphasis);
 }
 
 void frmDeck::SetDisplayTo8s()

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 
+#include "dat/frame.h"
 #include "deck/clp_digits.h"
 
 class QAction;
@@ -44,6 +45,12 @@ public:
     void SetDisplayTo8s();
     void SetDisplayToBlank();
     void SetDisplayToData();
+    // A tape position on both rows (dashes where a time is not valid) and the program number
+    // ("PNo 12"; dashes for lead-in, lead-out or none).
+    void SetDisplayToPosition(const dat::TimeCode& absolute, const dat::TimeCode& program,
+                              const dat::ProgramNumber& number);
+    // The tape's rate ("44.1 KHz") and the EMPH mark, lit while the tape carries emphasis.
+    void SetRateDisplay(const QString& rateText, bool emphasis);
 
     // True once the close request has run (the window is gone for the rest of the run).
     bool Unloaded() const { return unloaded_; }
@@ -59,9 +66,11 @@ public:
     std::array<QPushButton*, 10> cmdPad{};
     std::array<deck::LedBox*, 5> picAtime{}, picPtime{}, picColon{};
     QLabel *lblAtime, *lblPtime, *lblPno, *lblKhz;
+    QLabel* lblEmph;  // "EMPH", shown only while the tape carries emphasis
     QFrame *Frame5, *Frame3, *Frame4, *Frame1, *Frame2;
     std::unique_ptr<deck::clpDigits> clpDigits;
     QTimer* tmrWait4Tape;
+    QTimer* tmrPanel;  // while the deck plays: the position heard, a few times a second
     QMenu *mnuFile, *mnuOptions, *mnuHelp;
     QAction *mnuFileConsole, *mnuFileExit, *mnuOptionsSave, *mnuOptionsOnly, *mnuHelpContents, *mnuHelpAbout;
 
@@ -81,6 +90,7 @@ public:
     void cmdPad_Click(int index);
     void cmdExecute_Click();
     void tmrWait4Tape_Timer();
+    void tmrPanel_Timer();
     void mnuFileConsole_Click();
     void mnuFileExit_Click();
     void mnuOptionsSave_Click();
@@ -110,6 +120,8 @@ private:
     void SetColons(bool lit);
     void BeginTransportCommand();
     void ReturnToReady();
+    // One READ POSITION: where the stopped tape stands, on the panel (dashes if it fails).
+    void ShowDrivePosition();
     void SeekTypeClicked(bool restart);
     void Form_Unload();
 

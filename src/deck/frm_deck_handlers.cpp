@@ -5,11 +5,14 @@
 #include <QTimer>
 
 #include "audio/capture.h"
+#include "audio/frame_reader.h"
 #include "audio/playback.h"
+#include "dat/time_code.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "platform/ui/message_box.h"
 #include "tape/eject_read.h"
+#include "tape/position_record.h"
 #include "tape/positioning.h"
 #include "tape/unit_mode.h"
 #include "transport/drive_state.h"
@@ -68,6 +71,7 @@ void frmDeck::cmdPlay_Click()
 {
     BeginTransportCommand();
     cmdStop->setEnabled(true);
+    tmrPanel->start();
     if (mnuOptionsOnly->isChecked()) {
         // Archive without the sound device, as fast as the drive delivers; returns when a
         // stop, the end of the tape (which brings the deck back to Ready through the
@@ -83,8 +87,50 @@ void frmDeck::cmdPlay_Click()
 void frmDeck::cmdStop_Click()
 {
     BeginTransportCommand();
+    tmrPanel->stop();
     StopPlayback();
     ReturnToReady();
+    // Where the tape stopped, once the read that a stop can arrive in has ended: a position
+    // asked for from inside it would wait behind it.
+    QTimer::singleShot(0, this, [this] {
+        if (unloaded_ || !cmdPlay->isEnabled() || CommandRunning())
+            return;  // the deck has moved on
+        DisableAllButtons();
+        ShowDrivePosition();
+        if (!unloaded_)
+            ReturnToReady();
+    });
+}
+
+void frmDeck::ShowDrivePosition()
+{
+    PositionRecord record{};
+    bool read;
+    {
+        CommandScope running(commandRunning_);
+        read = ReadPosition(AspiAdapter, AspiTarget, record);
+    }
+    if (unloaded_ || !read)
+        return;  // the panel keeps its dashes
+    SetDisplayToPosition(dat::TimeCodeFromBcd(&record[12]), dat::TimeCodeFromBcd(&record[8]),
+                         dat::ProgramNumber::FromDigits(record[4], record[5], record[6]));
+}
+
+void frmDeck::tmrPanel_Timer()
+{
+    if (unloaded_)
+        return;
+    if (const std::optional<HeardFrame> heard = HeardNow()) {
+        SetDisplayToPosition(heard->absoluteTime, heard->programTime, heard->program);
+        SetRateDisplay(QString::fromStdString(heard->rateText), heard->emphasis);
+        return;
+    }
+    // Save Only plays nothing: the panel follows the frames read.
+    const ReadReport& read = FramePassReport();
+    if (CaptureFileNum > 0 && read.lastTime) {
+        SetDisplayToPosition(*read.lastTime, dat::TimeCode{}, dat::ProgramNumber{});
+        SetRateDisplay(QString::fromStdString(read.rateText), read.emphasis);
+    }
 }
 
 void frmDeck::cmdCue_Click()
@@ -121,6 +167,9 @@ void frmDeck::cmdBOT_Click()
     // File, Exit may have closed the window while the locate waited.
     if (unloaded_)
         return;
+    ShowDrivePosition();
+    if (unloaded_)
+        return;
     ReturnToReady();
 }
 
@@ -133,6 +182,9 @@ void frmDeck::cmdEOT_Click()
         // they are.
         LocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14);
     }
+    if (unloaded_)
+        return;
+    ShowDrivePosition();
     if (unloaded_)
         return;
     ReturnToReady();

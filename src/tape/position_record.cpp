@@ -19,11 +19,17 @@ std::string Time(const PositionRecord& r, std::size_t first)
 
 }  // namespace
 
-void ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& record)
+bool ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& record)
 {
+    // Read aside: a failed command may leave anything in the buffer it was given.
+    PositionRecord in{};
     SRB_ExecSCSICmd srb;
-    FillExecRecord(srb, adapter, target, SRB_DIR_IN, kReadPositionCdb, record.data(), record.size());
-    SendAndWait(srb, record.data());
+    FillExecRecord(srb, adapter, target, SRB_DIR_IN, kReadPositionCdb, in.data(), in.size());
+    SendAndWait(srb, in.data());
+    if (LoadStatus(srb) != SS_COMP)
+        return false;
+    record = in;
+    return true;
 }
 
 std::vector<std::string> FormatPositionReport(const PositionRecord& r)

@@ -8,7 +8,8 @@
 
 using PositionRecord = std::array<std::uint8_t, 20>;
 
-// READ POSITION into `record`; the outcome is not examined.
-void ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& record);
+// READ POSITION into `record`. True when the command completed; otherwise `record` holds what
+// it held before, never bytes the drive did not send.
+bool ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& record);
 // The eight report lines ("Program # = 123", ..., "Run Frame = 0").
 std::vector<std::string> FormatPositionReport(const PositionRecord& record);
