@@ -265,18 +265,17 @@ void Refill(WAVEHDR* h)
     waveOutWrite(hWaveOut, h, sizeof(WAVEHDR));
 }
 
-// A buffer came back: the next one in the queue is what the device plays now.
+// A buffer came back: the next one in the queue is what the device plays now. The start
+// messages name buffers that were never queued: they change nothing.
 void BufferReturned(const WAVEHDR* h)
 {
     Engine& e = S();
-    while (!e.queued.empty()) {
-        const bool found = e.queued.front().header == h;
-        if (!e.queued.front().frames.empty())
-            e.lastHeard = e.queued.front().frames.back();
-        e.queued.pop_front();
-        if (found)
-            break;
-    }
+    const auto it = std::find_if(e.queued.begin(), e.queued.end(), [h](const QueuedBuffer& q) { return q.header == h; });
+    if (it == e.queued.end())
+        return;
+    if (!it->frames.empty())
+        e.lastHeard = it->frames.back();
+    e.queued.erase(e.queued.begin(), it + 1);
     e.frontSince = std::chrono::steady_clock::now();
 }
 

@@ -2,6 +2,7 @@
 #include "deck/frm_deck.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLayout>
@@ -361,8 +362,14 @@ void frmDeck::SetDisplayToPosition(const dat::TimeCode& absolute, const dat::Tim
 
 void frmDeck::SetRateDisplay(const QString& rateText, bool emphasis)
 {
-    if (!rateText.isEmpty())
+    if (!rateText.isEmpty() && rateText != lblKhz->text()) {
+        // "44.1 KHz" and "32 KHz LP" are wider than "48 KHz": a smaller font, never a cut.
+        QFont f = lblPno->font();
+        while (QFontMetrics(f).horizontalAdvance(rateText) > lblKhz->width() && f.pixelSize() > 7)
+            f.setPixelSize(f.pixelSize() - 1);
+        lblKhz->setFont(f);
         lblKhz->setText(rateText);
+    }
     lblEmph->setVisible(emphasis);
 }
 
