@@ -97,7 +97,9 @@ CaptureResult RunCapture(const std::string& path)
         }
     }
     BeginCaptureLoop(false);
-    if (result == CaptureResult::EndOfTape)
+    // Ended by itself, by the tape or by the drive: a deck that started it goes back to Ready.
+    if (result == CaptureResult::EndOfTape || result == CaptureResult::ReadFailed ||
+        result == CaptureResult::RateChange)
         NotifyEndOfTape();
     return result;
 }

@@ -127,6 +127,7 @@ private:
 
     QPixmap litColon_;
     bool unloaded_ = false;
+    bool captureRunning_ = false;  // Play pressed with Play and Save or Save Only
     bool pollRunning_ = false;
     int commandRunning_ = 0;
     unsigned commandSerial_ = 0;  // counts transport commands, so a poll can tell one ran

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <utility>
 
 #include "audio/capture.h"
 #include "audio/frame_reader.h"
@@ -72,6 +73,7 @@ void frmDeck::cmdPlay_Click()
     BeginTransportCommand();
     cmdStop->setEnabled(true);
     tmrPanel->start();
+    captureRunning_ = mnuOptionsOnly->isChecked() || mnuOptionsSave->isChecked();
     if (mnuOptionsOnly->isChecked()) {
         // Archive without the sound device, as fast as the drive delivers; returns when a
         // stop, the end of the tape (which brings the deck back to Ready through the
@@ -90,6 +92,10 @@ void frmDeck::cmdStop_Click()
     tmrPanel->stop();
     StopPlayback();
     ReturnToReady();
+    // A deck capture that lost or concealed frames says so; a clean one says nothing.
+    if (std::exchange(captureRunning_, false))
+        if (const std::string errors = ErrorSummary(FramePassReport()); !errors.empty())
+            ui::ShowMessage(errors);
     // Where the tape stopped, once the read that a stop can arrive in has ended: a position
     // asked for from inside it would wait behind it.
     QTimer::singleShot(0, this, [this] {
