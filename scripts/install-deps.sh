@@ -10,19 +10,4 @@ packages=(
   fonts-dejavu-core xvfb xauth xdotool libx11-dev lsscsi sox
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: all packages present"
-  exit 0
-fi
-
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+exec bash "$(dirname "$0")/install-missing.sh" install-deps "${packages[@]}"

@@ -12,19 +12,4 @@ if [ "${1:-}" = "--screenshot" ]; then
   packages+=(xvfb xauth openbox xdotool x11-utils x11-xserver-utils imagemagick librsvg2-bin)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-package-tools: all packages present"
-  exit 0
-fi
-
-echo "install-package-tools: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+exec bash "$(dirname "$0")/install-missing.sh" install-package-tools "${packages[@]}"
