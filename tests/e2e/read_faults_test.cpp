@@ -1,0 +1,140 @@
+// Read faults, each for a capture and for a playback through ALSA's file device: the output
+// holds only frames the drive delivered for their position, silence exactly where frames
+// were lost, and a failure ends the pass with one message instead of running on.
+#include "sim_audio.h"
+
+namespace e2e {
+namespace {
+
+constexpr std::uint64_t kFrames = 400;  // the one program; the lead-out follows
+
+enum class Mode { Capture, Playback };
+
+class ReadFaultsTest : public SimAudioTest, public ::testing::WithParamInterface<Mode> {
+protected:
+    // Capture or play the whole pass; `ended` tells whether it reached the end of the tape.
+    std::vector<std::uint8_t> Run(bool& ended)
+    {
+        if (GetParam() == Mode::Capture) {
+            CaptureResult result;
+            auto audio = Capture(result);
+            ended = result == CaptureResult::EndOfTape;
+            return audio;
+        }
+        auto audio = Play();
+        ended = messages.empty();
+        return audio;
+    }
+    void LoadWith(const std::function<void(sim::DriveConfig&)>& faults)
+    {
+        Load(sim::MakePcmTape({NoisePcm(kFrames * 1440)}), faults);
+    }
+    // A failed pass: capture has every frame before the fault; playback a prefix of them
+    // (the stop drops what the device still held) and never anything after.
+    void ExpectStoppedBefore(const std::vector<std::uint8_t>& audio, std::uint64_t frames)
+    {
+        if (GetParam() == Mode::Capture)
+            EXPECT_EQ(audio.size(), frames * 5760);
+        else
+            EXPECT_LE(audio.size(), frames * 5760);
+        ExpectTapeFrames(audio);
+    }
+};
+
+TEST_P(ReadFaultsTest, SkippedFrameBecomesOneFrameOfSilenceAtItsPlace)
+{
+    LoadWith([](sim::DriveConfig& d) { d.mediumErrors = {200}; });
+    bool ended = false;
+    const auto audio = Run(ended);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    EXPECT_EQ(audio.size(), kFrames * 5760);  // exactly as long as the tape
+    ExpectTapeFrames(audio, {200});
+    EXPECT_EQ(FramePassReport().unreadable.count, 1u);
+    EXPECT_EQ(FramePassReport().unreadable.text(), "00:00:06.00");  // frame 200: 6 s exactly
+}
+
+TEST_P(ReadFaultsTest, FrameReadOnTheThirdTryInsertsNothing)
+{
+    LoadWith([](sim::DriveConfig& d) { d.retryErrors = {{200, 2}}; });
+    bool ended = false;
+    const auto audio = Run(ended);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(audio.size(), kFrames * 5760);
+    ExpectTapeFrames(audio);
+    EXPECT_EQ(FramePassReport().unreadable.count, 0u);
+    EXPECT_EQ(ErrorSummary(FramePassReport()), "");
+}
+
+TEST_P(ReadFaultsTest, ConcealedFramesAreKeptAsGivenAndCounted)
+{
+    LoadWith([](sim::DriveConfig& d) { d.concealed = {100, 101, 102, 103, 104}; });
+    bool ended = false;
+    const auto audio = Run(ended);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(audio.size(), kFrames * 5760);
+    ExpectTapeFrames(audio);
+    const ReadReport& r = FramePassReport();
+    EXPECT_EQ(r.concealed.count, 5u);
+    EXPECT_EQ(r.concealed.text(), "00:00:03.00\u201300:00:03.04");
+    EXPECT_EQ(r.unreadable.count, 0u);
+}
+
+TEST_P(ReadFaultsTest, ConsecutiveBadFramesStopAtTheLimitNamingTheTime)
+{
+    LoadWith([](sim::DriveConfig& d) {
+        for (std::uint64_t f = 100; f < 250; ++f)
+            d.mediumErrors.push_back(f);
+    });
+    bool ended = true;
+    const auto audio = Run(ended);
+    EXPECT_FALSE(ended);
+    ASSERT_EQ(messages.size(), 1u);
+    // Frame 99, the last that read, is at 2.97 s.
+    EXPECT_EQ(messages[0], "The drive could not read 100 frames in a row at 0:00:02; reading was stopped there.");
+    ExpectStoppedBefore(audio, 100);
+}
+
+TEST_P(ReadFaultsTest, LimitIsSetByMaxBadFrames)
+{
+    SetMaxBadFrames(10);
+    LoadWith([](sim::DriveConfig& d) {
+        for (std::uint64_t f = 100; f < 115; ++f)
+            d.mediumErrors.push_back(f);
+    });
+    bool ended = true;
+    const auto audio = Run(ended);
+    EXPECT_FALSE(ended);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("10 frames in a row"), std::string::npos) << messages[0];
+    ExpectStoppedBefore(audio, 100);
+}
+
+TEST_P(ReadFaultsTest, VanishedDriveEndsThePassWithAMessage)
+{
+    LoadWith([](sim::DriveConfig& d) { d.vanishAfterReads = 150; });
+    bool ended = true;
+    const auto audio = Run(ended);
+    EXPECT_FALSE(ended);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("The drive stopped answering at 0:00:04", 0), 0u) << messages[0];
+    ExpectStoppedBefore(audio, 150);
+}
+
+TEST_P(ReadFaultsTest, TimedOutReadEndsThePassWithAMessage)
+{
+    LoadWith([](sim::DriveConfig& d) { d.readTimeoutAt = 120; });
+    bool ended = true;
+    const auto audio = Run(ended);
+    EXPECT_FALSE(ended);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("did not end within its time limit"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("at 0:00:03"), std::string::npos) << messages[0];  // frame 119
+    ExpectStoppedBefore(audio, 120);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ReadFaultsTest, ::testing::Values(Mode::Capture, Mode::Playback),
+                         [](const auto& info) { return info.param == Mode::Capture ? "Capture" : "Playback"; });
+
+}  // namespace
+}  // namespace e2e

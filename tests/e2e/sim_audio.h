@@ -1,0 +1,188 @@
+// Playback and capture on the virtual drive (instant virtual clock), with playback going
+// through ALSA's "file" plugin (its slave the null device), so that what the sound device
+// was sent can be compared with the tape frame by frame.
+#pragma once
+
+#include <QTemporaryDir>
+#include <QWidget>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "audio/capture.h"
+#include "audio/frame_reader.h"
+#include "audio/playback.h"
+#include "platform/aspi/aspi.h"
+#include "platform/ui/message_box.h"
+#include "platform/wave/wave_out.h"
+#include "sim/tape.h"
+#include "sim/virtual_bus.h"
+#include "tape/unit_mode.h"
+#include "transport/drive_state.h"
+#include "wave/pump.h"
+
+namespace e2e {
+
+// Interleaved stereo noise: no two frames alike, so a frame out of place cannot pass.
+inline std::vector<std::int16_t> NoisePcm(std::size_t pairs, std::uint32_t seed = 12345)
+{
+    std::vector<std::int16_t> pcm(pairs * 2);
+    for (auto& s : pcm) {
+        seed = seed * 1103515245u + 12345u;
+        s = static_cast<std::int16_t>(seed >> 16);
+    }
+    return pcm;
+}
+
+inline std::vector<std::uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+class SimAudioTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ResetDriveState();
+        AspiAdapter = 0;
+        AspiTarget = 4;
+        ui::SetMessageSink([this](const std::string& t) { messages.push_back(t); });
+        ResetAudioState();
+        deck = std::make_unique<QWidget>();
+        HookDeckWindow(deck.get());
+        SetEndOfTapeHandler([this] { ++ends; });
+    }
+    void TearDown() override
+    {
+        ResetAudioState();
+        deck.reset();
+        testing_support::PumpPosted();
+        SetMaxBadFrames(0);
+        wave::SetWaveOutDriver(nullptr);
+        SetWaveOutDevice("default");
+        ui::SetMessageSink({});
+        aspi::InstallBackend(nullptr);
+        ResetDriveState();
+    }
+
+    // Loads `t` into a drive at 0:4 with `faults` applied, and takes the power-on attention.
+    void Load(std::shared_ptr<const sim::Tape> t, const std::function<void(sim::DriveConfig&)>& faults = {})
+    {
+        tape = std::move(t);
+        ASSERT_TRUE(tape);
+        sim::BusConfig config;
+        config.readSpeed = 0;
+        config.clock = std::make_shared<sim::VirtualClock>();
+        sim::DriveConfig drive;
+        drive.target = 4;
+        drive.tape = tape;
+        if (faults)
+            faults(drive);
+        concealed = drive.concealed;
+        config.adapters[0].devices.push_back(drive);
+        std::string error;
+        auto bus = sim::CreateBus(config, error);
+        ASSERT_TRUE(bus) << error;
+        aspi::InstallBackend(std::move(bus));
+        TestUnitReady(AspiAdapter, AspiTarget);
+    }
+
+    // RunCapture into a file; returns the file's audio (after checking its header).
+    std::vector<std::uint8_t> Capture(CaptureResult& result, std::uint32_t rate = 48000)
+    {
+        const std::string path = dir.filePath("capture.wav").toStdString();
+        result = RunCapture(path);
+        const auto file = ReadAll(path);
+        EXPECT_GE(file.size(), 44u);
+        if (file.size() < 44)
+            return {};
+        EXPECT_EQ(Le32(file, 4), file.size() - 8);
+        EXPECT_EQ(Le32(file, 40), file.size() - 44);
+        if (file.size() > 44) {
+            EXPECT_EQ(Le32(file, 24), rate);
+        }
+        return {file.begin() + 44, file.end()};
+    }
+
+    // Plays the tape through ALSA's file plugin until playback ends by itself (the end of the
+    // tape or a failure); returns what the device was sent (`format` "raw" or "wav").
+    std::vector<std::uint8_t> Play(const char* format = "raw")
+    {
+        const std::string path = dir.filePath(QStringLiteral("device.%1").arg(format)).toStdString();
+        SetWaveOutDevice("file:'" + path + "'," + format);
+        BeginPlayback();
+        EXPECT_TRUE(testing_support::PumpUntil([this] { return ends > 0; }, 120000));
+        ResetAudioState();  // closes the device: the plugin finishes its file
+        testing_support::PumpPosted();
+        return ReadAll(path);
+    }
+
+    // The audio a drive with the same concealed frames (and no other fault) delivers for
+    // frame n: the tape's audio, or the drive's interpolation where it conceals.
+    std::vector<std::uint8_t> Delivered(std::uint64_t n)
+    {
+        if (!std::binary_search(concealed.begin(), concealed.end(), n))
+            return sim::FrameAudio(*tape, n);
+        sim::BusConfig config;
+        config.readSpeed = 0;
+        config.clock = std::make_shared<sim::VirtualClock>();
+        sim::DriveConfig drive;
+        drive.tape = tape;
+        drive.concealed = {n};
+        config.adapters[0].devices.push_back(drive);
+        std::string error;
+        auto twin = sim::CreateBus(config, error);
+        std::vector<std::uint8_t> frame(5822);
+        const std::uint8_t tur[6] = {0x00, 0, 0, 0, 0, 0};
+        const std::uint8_t locate[10] = {0x2B, 0, 0, static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+                                         static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 0, 0, 0};
+        const std::uint8_t read[6] = {0x08, 0, 0, 0x16, 0xBE, 0};  // one 5822-byte frame
+        twin->execute({0, 4, 0, tur, 6, aspi::Direction::None, nullptr, 0});
+        twin->execute({0, 4, 0, locate, 10, aspi::Direction::None, nullptr, 0});
+        const aspi::ExecResult r = twin->execute({0, 4, 0, read, 6, aspi::Direction::In, frame.data(), 5822});
+        EXPECT_EQ(r.transferred, 5822u) << "frame " << n;
+        frame.resize(5760);
+        return frame;
+    }
+
+    // `audio` is frames of the tape from frame 0, each as the drive delivered it or all zero
+    // where listed in `silent`; none that the drive did not deliver for its position. A
+    // playback stopped at once may end inside a frame (the device drops what it held).
+    void ExpectTapeFrames(const std::vector<std::uint8_t>& audio, const std::set<std::uint64_t>& silent = {},
+                          std::size_t frameBytes = 5760)
+    {
+        for (std::uint64_t n = 0; n * frameBytes < audio.size(); ++n) {
+            const auto at = audio.begin() + static_cast<std::ptrdiff_t>(n * frameBytes);
+            const auto len = static_cast<std::ptrdiff_t>(std::min<std::size_t>(frameBytes, audio.size() - n * frameBytes));
+            if (silent.count(n)) {
+                ASSERT_TRUE(std::all_of(at, at + len, [](auto b) { return b == 0; })) << "frame " << n << " should be silence";
+            } else {
+                const auto want = Delivered(n);
+                ASSERT_TRUE(std::equal(at, at + len, want.begin())) << "frame " << n;
+            }
+        }
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<const sim::Tape> tape;
+    std::unique_ptr<QWidget> deck;
+    std::vector<std::uint64_t> concealed;  // sorted
+    std::vector<std::string> messages;
+    int ends = 0;
+};
+
+}  // namespace e2e
