@@ -15,6 +15,7 @@ constexpr std::uint32_t kDefaultMaxBadFrames = 100;
 struct Pass {
     ReadReport report;
     std::optional<std::uint32_t> lastIndex;  // absolute frame index of the last frame delivered
+    bool catchingUp = false;  // after failures the drive delivered a frame again: skip to the next new one
     std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
 };
 
@@ -62,9 +63,15 @@ void Deliver(FrameRead& r)
     const std::optional<std::uint32_t> index = AbsoluteIndex(r.frame);
     const std::uint32_t failures = rep.consecutiveFailures;
     rep.consecutiveFailures = 0;
-    if (index && p.lastIndex) {
+    // The clock decides only after failed reads (or while the drive is still going over
+    // frames it delivered before them): frames that read one after the other are consecutive
+    // on the tape whatever their clock says, since it starts again or jumps where a tape
+    // was recorded in pieces.
+    const bool afterFailure = failures > 0 || p.catchingUp;
+    if (index && p.lastIndex && afterFailure) {
         if (*index <= *p.lastIndex) {
             r.repeat = true;  // the drive went back: this frame was delivered already
+            p.catchingUp = true;
             return;
         }
         r.missingBefore = *index - *p.lastIndex - 1;
@@ -80,6 +87,7 @@ void Deliver(FrameRead& r)
             rep.unreadable.count += failures - 1;
         }
     }
+    p.catchingUp = false;
     if (index)
         p.lastIndex = index;
     else if (p.lastIndex)
@@ -159,6 +167,7 @@ void BeginFramePass()
     Pass& p = P();
     p.report = ReadReport{};
     p.lastIndex.reset();
+    p.catchingUp = false;
 }
 
 const ReadReport& FramePassReport() { return P().report; }

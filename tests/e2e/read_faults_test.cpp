@@ -1,6 +1,8 @@
 // Read faults, each for a capture and for a playback through ALSA's file device: the output
 // holds only frames the drive delivered for their position, silence exactly where frames
 // were lost, and a failure ends the pass with one message instead of running on.
+#include "dat/frame_builder.h"
+#include "dat/time_code.h"
 #include "sim_audio.h"
 
 namespace e2e {
@@ -131,6 +133,80 @@ TEST_P(ReadFaultsTest, TimedOutReadEndsThePassWithAMessage)
     EXPECT_NE(messages[0].find("did not end within its time limit"), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find("at 0:00:03"), std::string::npos) << messages[0];  // frame 119
     ExpectStoppedBefore(audio, 120);
+}
+
+// 200 frames of noise whose absolute time runs 0-99 and then from `secondStart` on: a tape
+// recorded in two sessions whose clock did not continue.
+std::shared_ptr<const sim::Tape> TwoSessionTape(std::uint64_t secondStart)
+{
+    std::vector<std::uint8_t> dump(200 * 5822);
+    const auto noise = NoisePcm(dump.size() / 4 + 1);
+    std::memcpy(dump.data(), noise.data(), dump.size());
+    for (std::uint64_t n = 0; n < 200; ++n) {
+        std::uint8_t* frame = dump.data() + n * 5822;
+        std::memset(frame + 5760, 0, 62);
+        dat::SubcodeWriter w(dat::MutableFrameBytes(frame, 5822));
+        w.SetMainId({});
+        w.AddTimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(1), 1,
+                      dat::TimeCodeOfIndex(n < 100 ? n : secondStart + n - 100));
+        w.SetSubId({.program = dat::ProgramNumber::Of(1)});
+    }
+    std::string error;
+    auto tape = sim::MakeFrameDumpTape(std::move(dump), error);
+    EXPECT_TRUE(tape) << error;
+    return tape;
+}
+
+// Frames that all read are consecutive on the tape, whatever their clock says: a clock that
+// starts again or jumps is no lost or repeated frame.
+TEST_P(ReadFaultsTest, ClockThatStartsAgainOrJumpsLosesAndInsertsNothing)
+{
+    for (const std::uint64_t secondStart : {0u, 40u, 99u, 5000u}) {
+        SCOPED_TRACE("second session from frame index " + std::to_string(secondStart));
+        messages.clear();
+        ends = 0;
+        Load(TwoSessionTape(secondStart));
+        bool ended = false;
+        const auto audio = Run(ended);
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(audio.size(), 200u * 5760);
+        ExpectTapeFrames(audio);
+        EXPECT_EQ(FramePassReport().unreadable.count, 0u);
+        EXPECT_EQ(FramePassReport().frames, 200u);
+    }
+}
+
+// After a failed read the drive goes back and delivers frames 48 and 49 again: each frame
+// is in the output once, in order, with nothing inserted.
+TEST_P(ReadFaultsTest, FramesDeliveredAgainAfterAFailureAreNotWrittenTwice)
+{
+    // Tape positions 0-49 hold frames 0-49, 50 cannot be read, 51 and 52 hold frames 48 and
+    // 49 again, and 53-149 frames 50-146.
+    const auto clean = TwoSessionTape(100);
+    std::vector<std::uint8_t> dump;
+    const auto add = [&](std::uint64_t n) {
+        const auto f = sim::FrameBytes(*clean, n);
+        dump.insert(dump.end(), f.begin(), f.end());
+    };
+    for (std::uint64_t n = 0; n < 50; ++n)
+        add(n);
+    add(50);
+    add(48);
+    add(49);
+    for (std::uint64_t n = 50; n < 147; ++n)
+        add(n);
+    std::string error;
+    Load(sim::MakeFrameDumpTape(std::move(dump), error), [](sim::DriveConfig& d) { d.mediumErrors = {50}; });
+    bool ended = false;
+    const auto audio = Run(ended);
+    EXPECT_TRUE(ended);
+    ASSERT_EQ(audio.size(), 147u * 5760);
+    for (std::uint64_t n = 0; n < 147; ++n) {
+        const auto want = sim::FrameAudio(*clean, n);
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), audio.begin() + static_cast<std::ptrdiff_t>(n * 5760)))
+            << "frame " << n;
+    }
+    EXPECT_EQ(FramePassReport().unreadable.count, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ReadFaultsTest, ::testing::Values(Mode::Capture, Mode::Playback),
