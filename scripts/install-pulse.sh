@@ -3,7 +3,7 @@
 # sink, parec, and ALSA's pulse plugin), skipping those already installed. Run as root.
 set -euo pipefail
 
-packages=(pulseaudio pulseaudio-utils libasound2-plugins)
+packages=(pulseaudio pulseaudio-utils libasound2-plugins python3)
 
 missing=()
 for p in "${packages[@]}"; do
