@@ -1,5 +1,7 @@
 #include "audio/frame_reader.h"
 
+#include <algorithm>
+
 #include "dat/time_code.h"
 #include "platform/aspi/aspi.h"
 #include "platform/aspi/scsi_codes.h"
@@ -82,6 +84,12 @@ void Deliver(FrameRead& r)
         r.missingBefore = failures;
         if (p.lastIndex) {
             rep.unreadable.add(*p.lastIndex + 1, *p.lastIndex + failures);
+        } else if (index) {
+            // The pass's first frame: its own time bounds what can lie before it, so a frame
+            // read after retries at the start of the tape inserts nothing.
+            r.missingBefore = std::min(failures, *index);
+            if (r.missingBefore > 0)
+                rep.unreadable.add(*index - r.missingBefore, *index - 1);
         } else {
             rep.unreadable.add(-1, -1);
             rep.unreadable.count += failures - 1;

@@ -68,6 +68,28 @@ TEST_P(ReadFaultsTest, FrameReadOnTheThirdTryInsertsNothing)
     EXPECT_EQ(ErrorSummary(FramePassReport()), "");
 }
 
+// At the start of the tape no earlier frame tells where the pass began; the first frame's
+// own time still bounds what can have been lost before it.
+TEST_P(ReadFaultsTest, FirstFrameOfTheTapeReadAfterRetriesOrSkipped)
+{
+    LoadWith([](sim::DriveConfig& d) { d.retryErrors = {{0, 2}}; });
+    bool ended = false;
+    auto audio = Run(ended);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(audio.size(), kFrames * 5760);
+    ExpectTapeFrames(audio);
+    EXPECT_EQ(FramePassReport().unreadable.count, 0u);
+
+    messages.clear();
+    ends = 0;
+    LoadWith([](sim::DriveConfig& d) { d.mediumErrors = {0}; });
+    audio = Run(ended);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(audio.size(), kFrames * 5760);
+    ExpectTapeFrames(audio, {0});
+    EXPECT_EQ(FramePassReport().unreadable.text(), "00:00:00.00");
+}
+
 TEST_P(ReadFaultsTest, ConcealedFramesAreKeptAsGivenAndCounted)
 {
     LoadWith([](sim::DriveConfig& d) { d.concealed = {100, 101, 102, 103, 104}; });
