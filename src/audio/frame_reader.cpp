@@ -45,8 +45,10 @@ FrameStatus ClassifyFailure(const ReadOutcome& r)
         return FrameStatus::DriveLost;  // a transport or host error: no sense from the drive
     switch (r.sense.key) {
     case scsi::key::BlankCheck:
-    case scsi::key::NotReady:  // without a tape no frame follows either
         return FrameStatus::EndOfTape;
+    case scsi::key::NotReady:
+        // A tape taken out mid-way is no end of the recorded area: what follows was not read.
+        return FrameStatus::NoTape;
     case scsi::key::IllegalRequest:
         return FrameStatus::WrongMedium;
     case scsi::key::MediumError:
@@ -229,6 +231,8 @@ std::string PassEndMessage(const FrameRead& read, bool tooMany)
     switch (read.status) {
     case FrameStatus::WrongMedium:
         return "The drive cannot read this tape as audio: " + read.outcome.sense.text() + ".";
+    case FrameStatus::NoTape:
+        return "The drive has no tape ready" + at + " (" + read.outcome.sense.text() + "); reading was stopped there.";
     case FrameStatus::DriveLost:
         return "The drive stopped answering" + at + " (status " + NumText(read.outcome.srbStatus) +
                "); reading was stopped there.";

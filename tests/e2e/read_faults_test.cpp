@@ -157,6 +157,19 @@ TEST_P(ReadFaultsTest, TimedOutReadEndsThePassWithAMessage)
     ExpectStoppedBefore(audio, 120);
 }
 
+// A tape taken out mid-pass is no end of the recorded area: the pass fails, saying so.
+TEST_P(ReadFaultsTest, TapeTakenOutMidPassEndsItAsAFailure)
+{
+    Load(sim::MakePcmTape({NoisePcm(kFrames * 1440)}), {}, 151);
+    bool ended = true;
+    const auto audio = Run(ended);
+    EXPECT_FALSE(ended);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("at 0:00:04"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("NOT READY, medium not present"), std::string::npos) << messages[0];
+    ExpectStoppedBefore(audio, 150);
+}
+
 // 200 frames of noise whose absolute time runs 0-99 and then from `secondStart` on: a tape
 // recorded in two sessions whose clock did not continue.
 std::shared_ptr<const sim::Tape> TwoSessionTape(std::uint64_t secondStart)

@@ -31,6 +31,30 @@
 
 namespace e2e {
 
+// The virtual bus, with the tape taken out by hand just before READ number `removeAt`.
+class TapeTakenOut final : public aspi::Backend {
+public:
+    TapeTakenOut(std::unique_ptr<sim::Bus> inner, int removeAt) : inner_(std::move(inner)), removeAt_(removeAt) {}
+    std::uint32_t supportInfo() override { return inner_->supportInfo(); }
+    std::uint8_t inquiry(std::uint8_t a, aspi::AdapterInquiry& out) override { return inner_->inquiry(a, out); }
+    std::uint8_t deviceType(std::uint8_t a, std::uint8_t t, std::uint8_t l, std::uint8_t& type) override
+    {
+        return inner_->deviceType(a, t, l, type);
+    }
+    aspi::ExecResult execute(const aspi::ExecRequest& req) override
+    {
+        if (req.cdb[0] == 0x08 && ++reads_ == removeAt_)
+            inner_->removeTape(req.adapter, req.target);
+        return inner_->execute(req);
+    }
+    void cancel() override { inner_->cancel(); }
+
+private:
+    std::unique_ptr<sim::Bus> inner_;
+    int removeAt_;
+    int reads_ = 0;  // the manager's worker thread only
+};
+
 class SimAudioTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -59,7 +83,8 @@ protected:
     }
 
     // Loads `t` into a drive at 0:4 with `faults` applied, and takes the power-on attention.
-    void Load(std::shared_ptr<const sim::Tape> t, const std::function<void(sim::DriveConfig&)>& faults = {})
+    void Load(std::shared_ptr<const sim::Tape> t, const std::function<void(sim::DriveConfig&)>& faults = {},
+              int removeTapeAtRead = 0)
     {
         tape = std::move(t);
         ASSERT_TRUE(tape);
@@ -76,7 +101,10 @@ protected:
         std::string error;
         auto bus = sim::CreateBus(config, error);
         ASSERT_TRUE(bus) << error;
-        aspi::InstallBackend(std::move(bus));
+        if (removeTapeAtRead > 0)
+            aspi::InstallBackend(std::make_unique<TapeTakenOut>(std::move(bus), removeTapeAtRead));
+        else
+            aspi::InstallBackend(std::move(bus));
         TestUnitReady(AspiAdapter, AspiTarget);
     }
 
