@@ -37,6 +37,28 @@ std::vector<std::uint8_t> Wav(const std::vector<std::int16_t>& pcm, std::uint32_
     return b;
 }
 
+// The READs in a --scsi-trace file: those that delivered, those that failed with MEDIUM
+// ERROR, and the rest.
+struct TraceReads {
+    int good = 0, mediumErrors = 0, other = 0;
+};
+TraceReads ReadsIn(const std::string& path)
+{
+    TraceReads t;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" EXEC 08 ") == std::string::npos)
+            continue;
+        if (line.find(" status=1 ") != std::string::npos)
+            ++t.good;
+        else if (line.find(" sense=F0 00 03 ") != std::string::npos || line.find(" sense=70 00 03 ") != std::string::npos)
+            ++t.mediumErrors;
+        else
+            ++t.other;
+    }
+    return t;
+}
+
 std::string At(std::uint64_t frame) { return dat::FormatHmsf(dat::TimeCodeOfIndex(frame)); }
 
 class CaptureModeFaultsTest : public ::testing::Test {
@@ -106,7 +128,11 @@ protected:
 TEST_F(CaptureModeFaultsTest, ScatteredFaultsExitThreeWithTheWholeTapeAndTheRangesListed)
 {
     Describe(500, R"("medium_errors": [50, 300, 301], "retry_errors": {"200": 2}, "concealed": [10, 11, 12, 13, 14, 400])");
-    EXPECT_EQ(Run({"--simulate=faults.json", "--capture=out.wav"}), 3) << errors;
+    EXPECT_EQ(Run({"--simulate=faults.json", "--capture=out.wav", "--scsi-trace=trace.txt"}), 3) << errors;
+    const TraceReads reads = ReadsIn(Path("trace.txt"));
+    EXPECT_EQ(reads.good, 498);  // every frame not skipped, once, then the first lead-out frame
+    EXPECT_EQ(reads.mediumErrors, 5);  // three skipped frames, two retries
+    EXPECT_EQ(reads.other, 0);
     const auto audio = Out();
     EXPECT_EQ(audio.size(), 500u * 5760);  // exactly the tape's frames
     ExpectTapeFrames(audio, {50, 300, 301}, {10, 11, 12, 13, 14, 400});
@@ -137,7 +163,11 @@ TEST_F(CaptureModeFaultsTest, TooManyBadFramesStopAtTheLimitUnlessItIsRaised)
     for (int f = 100; f < 250; ++f)
         bad += (bad.empty() ? "" : ", ") + std::to_string(f);
     Describe(300, "\"medium_errors\": [" + bad + "]");
-    EXPECT_EQ(Run({"--simulate=faults.json", "--capture=out.wav"}), 1) << errors;
+    EXPECT_EQ(Run({"--simulate=faults.json", "--capture=out.wav", "--scsi-trace=trace.txt"}), 1) << errors;
+    const TraceReads reads = ReadsIn(Path("trace.txt"));
+    EXPECT_EQ(reads.good, 100);
+    EXPECT_EQ(reads.mediumErrors, 100);  // not one READ past the limit
+    EXPECT_EQ(reads.other, 0);
     EXPECT_NE(errors.find("The drive could not read 100 frames in a row at 0:00:02; reading was stopped there."),
               std::string::npos)
         << errors;
@@ -160,7 +190,10 @@ TEST_F(CaptureModeFaultsTest, TooManyBadFramesStopAtTheLimitUnlessItIsRaised)
 TEST_F(CaptureModeFaultsTest, VanishedDriveExitsOneWithTheFramesReadBeforeIt)
 {
     Describe(300, R"("vanish_after_reads": 150)");
-    EXPECT_EQ(Run({"--simulate=faults.json", "--capture=out.wav"}), 1) << errors;
+    EXPECT_EQ(Run({"--simulate=faults.json", "--capture=out.wav", "--scsi-trace=trace.txt"}), 1) << errors;
+    const TraceReads reads = ReadsIn(Path("trace.txt"));
+    EXPECT_EQ(reads.good, 150);
+    EXPECT_EQ(reads.other, 1);  // the READ that found the drive gone, and none after it
     EXPECT_NE(errors.find("The drive stopped answering at 0:00:04"), std::string::npos) << errors;
     const auto audio = Out();
     EXPECT_EQ(audio.size(), 150u * 5760);
