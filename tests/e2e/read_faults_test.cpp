@@ -170,6 +170,32 @@ TEST_P(ReadFaultsTest, TapeTakenOutMidPassEndsItAsAFailure)
     ExpectStoppedBefore(audio, 150);
 }
 
+// Play and Save: the file and the device both get the tape in step, lost frames as silence,
+// concealed ones as delivered.
+TEST_F(SimAudioTest, PlayAndSaveKeepsFileAndDeviceInStepWithTheTape)
+{
+    Load(sim::MakePcmTape({NoisePcm(kFrames * 1440)}), [](sim::DriveConfig& d) {
+        d.mediumErrors = {60, 61, 250};
+        d.retryErrors = {{100, 2}};
+        d.concealed = {180, 181};
+    });
+    const std::string device = dir.filePath("device.raw").toStdString();
+    const std::string file = dir.filePath("Audio48.wav").toStdString();
+    SetWaveOutDevice("file:'" + device + "',raw");
+    BeginPlaybackAndCapture(file);
+    ASSERT_TRUE(testing_support::PumpUntil([this] { return ends > 0; }, 60000));
+    ResetAudioState();
+    EXPECT_TRUE(messages.empty());
+    const auto played = ReadAll(device);
+    const auto saved = ReadAll(file);
+    ASSERT_EQ(saved.size(), 44 + kFrames * 5760);
+    EXPECT_EQ(Le32(saved, 40), kFrames * 5760);
+    EXPECT_EQ(std::vector<std::uint8_t>(saved.begin() + 44, saved.end()), played);
+    ExpectTapeFrames(played, {60, 61, 250});
+    EXPECT_EQ(FramePassReport().unreadable.count, 3u);
+    EXPECT_EQ(FramePassReport().concealed.count, 2u);
+}
+
 // 200 frames of noise whose absolute time runs 0-99 and then from `secondStart` on: a tape
 // recorded in two sessions whose clock did not continue.
 std::shared_ptr<const sim::Tape> TwoSessionTape(std::uint64_t secondStart)
