@@ -1,5 +1,7 @@
 #include "audio/frame_reader.h"
 
+#include <algorithm>
+
 #include "dat/time_code.h"
 #include "platform/aspi/aspi.h"
 #include "platform/aspi/scsi_codes.h"
@@ -15,6 +17,7 @@ constexpr std::uint32_t kDefaultMaxBadFrames = 100;
 struct Pass {
     ReadReport report;
     std::optional<std::uint32_t> lastIndex;  // absolute frame index of the last frame delivered
+    bool catchingUp = false;  // after failures the drive delivered a frame again: skip to the next new one
     std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
 };
 
@@ -42,8 +45,10 @@ FrameStatus ClassifyFailure(const ReadOutcome& r)
         return FrameStatus::DriveLost;  // a transport or host error: no sense from the drive
     switch (r.sense.key) {
     case scsi::key::BlankCheck:
-    case scsi::key::NotReady:  // without a tape no frame follows either
         return FrameStatus::EndOfTape;
+    case scsi::key::NotReady:
+        // A tape taken out mid-way is no end of the recorded area: what follows was not read.
+        return FrameStatus::NoTape;
     case scsi::key::IllegalRequest:
         return FrameStatus::WrongMedium;
     case scsi::key::MediumError:
@@ -62,9 +67,15 @@ void Deliver(FrameRead& r)
     const std::optional<std::uint32_t> index = AbsoluteIndex(r.frame);
     const std::uint32_t failures = rep.consecutiveFailures;
     rep.consecutiveFailures = 0;
-    if (index && p.lastIndex) {
+    // The clock decides only after failed reads (or while the drive is still going over
+    // frames it delivered before them): frames that read one after the other are consecutive
+    // on the tape whatever their clock says, since it starts again or jumps where a tape
+    // was recorded in pieces.
+    const bool afterFailure = failures > 0 || p.catchingUp;
+    if (index && p.lastIndex && afterFailure) {
         if (*index <= *p.lastIndex) {
             r.repeat = true;  // the drive went back: this frame was delivered already
+            p.catchingUp = true;
             return;
         }
         r.missingBefore = *index - *p.lastIndex - 1;
@@ -75,11 +86,18 @@ void Deliver(FrameRead& r)
         r.missingBefore = failures;
         if (p.lastIndex) {
             rep.unreadable.add(*p.lastIndex + 1, *p.lastIndex + failures);
+        } else if (index) {
+            // The pass's first frame: its own time bounds what can lie before it, so a frame
+            // read after retries at the start of the tape inserts nothing.
+            r.missingBefore = std::min(failures, *index);
+            if (r.missingBefore > 0)
+                rep.unreadable.add(*index - r.missingBefore, *index - 1);
         } else {
             rep.unreadable.add(-1, -1);
             rep.unreadable.count += failures - 1;
         }
     }
+    p.catchingUp = false;
     if (index)
         p.lastIndex = index;
     else if (p.lastIndex)
@@ -159,6 +177,7 @@ void BeginFramePass()
     Pass& p = P();
     p.report = ReadReport{};
     p.lastIndex.reset();
+    p.catchingUp = false;
 }
 
 const ReadReport& FramePassReport() { return P().report; }
@@ -212,6 +231,8 @@ std::string PassEndMessage(const FrameRead& read, bool tooMany)
     switch (read.status) {
     case FrameStatus::WrongMedium:
         return "The drive cannot read this tape as audio: " + read.outcome.sense.text() + ".";
+    case FrameStatus::NoTape:
+        return "The drive has no tape ready" + at + " (" + read.outcome.sense.text() + "); reading was stopped there.";
     case FrameStatus::DriveLost:
         return "The drive stopped answering" + at + " (status " + NumText(read.outcome.srbStatus) +
                "); reading was stopped there.";

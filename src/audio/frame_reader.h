@@ -22,7 +22,8 @@ enum class FrameStatus {
     Audio,        // FrameBuffer holds the next frame
     Concealed,    // as Audio, but the drive interpolated one or both channels
     Unreadable,   // this frame could not be read (MEDIUM ERROR, a recovered error without data)
-    EndOfTape,    // the end of the recorded area (BLANK CHECK, lead-out, no tape): no more audio
+    EndOfTape,    // the end of the recorded area (BLANK CHECK, lead-out): no more audio
+    NoTape,       // NOT READY: the tape was taken out, or is not ready; the rest is not read
     WrongMedium,  // a data tape or the drive not in audio mode: nothing here is audio
     DriveLost,    // no device, or a transport or host error
     Timeout,      // the READ did not end within its time
@@ -75,7 +76,7 @@ std::string LastFrameTimeText();
 void SetMaxBadFrames(std::uint32_t frames);
 std::uint32_t MaxBadFrames();
 
-// The messages that end a pass for `status` (WrongMedium, DriveLost, Timeout, LongPlay, or
+// The messages that end a pass for `status` (WrongMedium, NoTape, DriveLost, Timeout, LongPlay, or
 // too many failed reads when `tooMany`).
 std::string PassEndMessage(const FrameRead& read, bool tooMany = false);
 // "Errors: 3 unreadable frames (00:00:01.02-00:00:01.04), 5 concealed frames (...)." or "".

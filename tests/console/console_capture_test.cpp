@@ -255,5 +255,20 @@ TEST_F(ConsoleCaptureTest, PlayDisablesPlayAndReadTapeUntilStop)
     EXPECT_FALSE(PlayActive);
 }
 
+TEST_F(ConsoleCaptureTest, ReadTapeInDataModeStopsAtOnceWithOneMessageAndAnEmptyFile)
+{
+    Press("cmdDataModeSelect");
+    messages.clear();
+    drive_->stepOn(0, {});
+    Press("cmdReadTape");
+    ExpectCaptureOf(0, 0);  // the 44-byte header, sizes zero: no frame was ever on the tape here
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("The drive cannot read this tape as audio: ", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("MEDIUM ERROR"), std::string::npos) << messages[0];
+    EXPECT_FALSE(PlayActive);
+    EXPECT_TRUE(Button("cmdReadTape")->isEnabled());
+    EXPECT_EQ(TapeFrame(), 0u);  // one failed READ, no runaway over the tape
+}
+
 }  // namespace
 }  // namespace console_test
