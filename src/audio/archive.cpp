@@ -164,6 +164,17 @@ std::string ReadText(const std::string& path)
     return s.str();
 }
 
+struct Totals {
+    std::uint64_t audioFrames = 0, unreadable = 0, concealed = 0;
+    std::int64_t firstAbsolute = -1, lastAbsolute = -1;
+    std::uint32_t rate = 0;
+    bool emphasis = false;
+    std::vector<std::size_t> reread;  // positions of frames read after failed tries
+    std::vector<Range> unreadableRanges, concealedRanges;
+    std::set<unsigned> programs;
+    double speed = 0;  // of the main pass, as a multiple of real time
+};
+
 class Session {
 public:
     Session(const Options& o, const std::function<void(const Progress&)>& progress)
@@ -185,8 +196,17 @@ private:
     void acquire();
     void readLeadOut();
     bool append(const std::uint8_t* frame, const FrameRecord& record);
+    bool appendLost(std::uint32_t count, std::int64_t firstAbsolute);
     void retryPass();
     Result finish();
+    Totals totals(const std::vector<PlannedFile>& files) const;
+    void writeWavs(const std::vector<PlannedFile>& files, std::vector<WrittenFile>& payload,
+                   std::vector<std::string>& failures);
+    nlohmann::json reportJson(const Totals& t, const std::vector<PlannedFile>& files) const;
+    std::string reportText(const Totals& t, const nlohmann::json& j) const;
+    std::string errorLines(const Totals& t) const;
+    std::string bagInfo(const Totals& t, std::uint64_t octets, std::size_t streams) const;
+    void writeBag(const Totals& t, std::vector<WrittenFile> payload, std::vector<std::string>& failures);
     void report(const char* phase, bool force = false);
 
     Options o_;
@@ -345,6 +365,19 @@ bool Session::append(const std::uint8_t* frame, const FrameRecord& record)
     return true;
 }
 
+// Frames the drive could not deliver: zeros at their place, from `firstAbsolute` on (-1: not known).
+bool Session::appendLost(std::uint32_t count, std::int64_t firstAbsolute)
+{
+    for (std::uint32_t k = 0; k < count; ++k) {
+        FrameRecord lost;
+        lost.state = FrameState::Unreadable;
+        lost.absolute = firstAbsolute >= 0 ? static_cast<std::int32_t>(firstAbsolute + k) : -1;
+        if (!append(zeros_.data(), lost))
+            return false;
+    }
+    return true;
+}
+
 void Session::acquire()
 {
     // Where a resumed package left off: frames up to it are passed over.
@@ -401,15 +434,7 @@ void Session::acquire()
             continue;
         }
         if (r.status == FrameStatus::EndOfTape) {
-            bool ok = true;
-            if (!passing)
-                for (std::uint32_t k = 0; k < r.missingBefore && ok; ++k) {
-                    FrameRecord lost;
-                    lost.state = FrameState::Unreadable;
-                    lost.absolute = lastAbsolute >= 0 ? static_cast<std::int32_t>(++lastAbsolute) : -1;
-                    ok = append(zeros_.data(), lost);
-                }
-            if (!ok)
+            if (!passing && !appendLost(r.missingBefore, lastAbsolute >= 0 ? lastAbsolute + 1 : -1))
                 break;
             complete_ = true;
             if (r.outcome.completed)
@@ -440,16 +465,10 @@ void Session::acquire()
             passing = false;
             missing = std::min<std::uint32_t>(missing, static_cast<std::uint32_t>(rec.absolute - resumeAfter - 1));
         }
-        bool ok = true;
-        for (std::uint32_t k = 0; k < missing && ok; ++k) {
-            FrameRecord lost;
-            lost.state = FrameState::Unreadable;
-            if (rec.absolute >= 0)
-                lost.absolute = static_cast<std::int32_t>(rec.absolute - missing + k);
-            else if (lastAbsolute >= 0)
-                lost.absolute = static_cast<std::int32_t>(lastAbsolute + 1 + k);
-            ok = append(zeros_.data(), lost);
-        }
+        std::int64_t lostFrom = lastAbsolute >= 0 ? lastAbsolute + 1 : -1;
+        if (rec.absolute >= 0)
+            lostFrom = std::max<std::int64_t>(-1, std::int64_t{rec.absolute} - missing);
+        const bool ok = appendLost(missing, lostFrom);
         // Reads that failed beyond the frames lost were failed tries on this frame.
         if (!placeholder && failures > missing) {
             rec.failedReads = static_cast<std::uint16_t>(std::min<std::uint32_t>(failures - missing, 65535));
@@ -577,29 +596,41 @@ Result Session::run()
     return finish();
 }
 
-Result Session::finish()
+// What the kept frames add up to, for the reports and bag-info.txt.
+Totals Session::totals(const std::vector<PlannedFile>& files) const
 {
-    report("writing the package", true);
-    finished_ = QDateTime::currentDateTimeUtc();
-    std::vector<WrittenFile> payload;
-    std::vector<std::string> failures;
-    WrittenFile tape;
-    tape.path = kTapeDat;
-    tape.bytes = records_.size() * kFrame;
-    if (::fsync(fd_) != 0 && errno != EINVAL)
-        failures.push_back(std::string(kTapeDat) + ": " + std::strerror(errno));
-    if (tapePatched_) {
-        std::string e;
-        tape.sha256 = HashFile(path(kTapeDat), e);  // the retry pass changed frames in place
-        if (!e.empty())
-            failures.push_back(e);
-    } else {
-        tape.sha256 = hash_.result().toHex().toStdString();
+    Totals t;
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const FrameRecord& r = records_[i];
+        t.unreadable += r.state == FrameState::Unreadable;
+        t.concealed += r.state == FrameState::Concealed;
+        if (r.failedReads > 0)
+            t.reread.push_back(i);
+        if (r.readable() && r.kind != ProgramKind::LeadIn && r.kind != ProgramKind::LeadOut) {
+            ++t.audioFrames;
+            if (t.rate == 0)
+                t.rate = r.sampleRate();
+            t.emphasis = t.emphasis || r.emphasis;
+        }
+        if (r.absolute >= 0) {
+            if (t.firstAbsolute < 0)
+                t.firstAbsolute = r.absolute;
+            t.lastAbsolute = r.absolute;
+        }
     }
-    payload.push_back(tape);
+    t.unreadableRanges = RangesOf(records_, FrameState::Unreadable);
+    t.concealedRanges = RangesOf(records_, FrameState::Concealed);
+    for (const PlannedFile& f : files)
+        if (f.program > 0)
+            t.programs.insert(f.program);
+    t.speed = readMs_ > 0 ? static_cast<double>(readFrames_) * kFrameSeconds * 1000.0 / static_cast<double>(readMs_) : 0;
+    return t;
+}
 
-    // Leftovers of an earlier run (a resume) are written again from the frames.
-    const std::vector<PlannedFile> files = PlanFiles(records_);
+// The WAV files, written from tape.dat now that every frame (and every retry) is in.
+void Session::writeWavs(const std::vector<PlannedFile>& files, std::vector<WrittenFile>& payload,
+                        std::vector<std::string>& failures)
+{
     BextCommon common;
     common.codingSource = "DAT drive" + (drive_.vendor.empty() && drive_.product.empty()
                                              ? std::string()
@@ -607,81 +638,39 @@ Result Session::finish()
     // The bext date and time are local, as a person reads them.
     const QDateTime local = started_.toLocalTime();
     common.archiveTime = SecondsSince2000(QDateTime(local.date(), local.time(), Qt::UTC));
+    // Those of an earlier run (a resume) are made again from the frames.
     for (const QFileInfo& old : QDir(QString::fromStdString(path("data"))).entryInfoList({"*.wav"}, QDir::Files))
         QFile::remove(old.filePath());
-    std::vector<WrittenFile> wavs;
     for (const PlannedFile& f : files) {
         WrittenFile w;
         std::string e;
-        if (WriteWav(o_.dir, f, records_, fd_, common, w, e)) {
-            wavs.push_back(w);
+        if (WriteWav(o_.dir, f, records_, fd_, common, w, e))
             payload.push_back(w);
-        } else {
+        else
             failures.push_back(e);
-        }
     }
+}
 
-    std::string csv = SubcodeLog::Header();
-    for (std::size_t i = 0; i < records_.size(); ++i)
-        csv += SubcodeLog::RowFor(records_, i);
-    WrittenFile w;
-    std::string e;
-    if (WriteTextFile(o_.dir, "data/subcode.csv", csv, w, e))
-        payload.push_back(w);
-    else
-        failures.push_back(e);
-
-    // What the tape held, for both reports.
-    std::uint64_t audioFrames = 0, unreadable = 0, concealed = 0;
-    std::int64_t firstAbs = -1, lastAbs = -1;
-    std::uint32_t rate = 0;
-    bool emphasis = false;
-    for (const FrameRecord& r : records_) {
-        unreadable += r.state == FrameState::Unreadable;
-        concealed += r.state == FrameState::Concealed;
-        if (r.readable() && r.kind != ProgramKind::LeadIn && r.kind != ProgramKind::LeadOut) {
-            ++audioFrames;
-            if (rate == 0)
-                rate = r.sampleRate();
-            emphasis = emphasis || r.emphasis;
-        }
-        if (r.absolute >= 0) {
-            if (firstAbs < 0)
-                firstAbs = r.absolute;
-            lastAbs = r.absolute;
-        }
-    }
-    const std::vector<Range> unreadableRanges = RangesOf(records_, FrameState::Unreadable);
-    const std::vector<Range> concealedRanges = RangesOf(records_, FrameState::Concealed);
-    std::vector<std::size_t> reread;
-    for (std::size_t i = 0; i < records_.size(); ++i)
-        if (records_[i].failedReads > 0)
-            reread.push_back(i);
-    std::set<unsigned> programs;
-    for (const PlannedFile& f : files)
-        if (f.program > 0)
-            programs.insert(f.program);
-    const double speed = readMs_ > 0 ? static_cast<double>(readFrames_) * kFrameSeconds * 1000.0 / static_cast<double>(readMs_) : 0;
-    const std::string status = complete_ ? "complete" : "incomplete";
-
+nlohmann::json Session::reportJson(const Totals& t, const std::vector<PlannedFile>& files) const
+{
     nlohmann::json j;
-    j["status"] = status;
+    j["status"] = complete_ ? "complete" : "incomplete";
     if (!complete_)
         j["reason"] = reason_;
     j["started"] = Iso(started_);
     j["finished"] = Iso(finished_);
-    j["read_speed"] = std::round(speed * 10) / 10;
+    j["read_speed"] = std::round(t.speed * 10) / 10;
     j["drive"] = {{"vendor", drive_.vendor}, {"product", drive_.product}, {"firmware", drive_.firmware}};
-    j["tape"] = {{"sample_rate", rate},
-                 {"emphasis", emphasis},
-                 {"first_absolute_time", IndexText(firstAbs)},
-                 {"last_absolute_time", IndexText(lastAbs)},
+    j["tape"] = {{"sample_rate", t.rate},
+                 {"emphasis", t.emphasis},
+                 {"first_absolute_time", IndexText(t.firstAbsolute)},
+                 {"last_absolute_time", IndexText(t.lastAbsolute)},
                  {"frames", records_.size()},
-                 {"audio_frames", audioFrames}};
+                 {"audio_frames", t.audioFrames}};
     j["programs"] = nlohmann::json::array();
     for (const PlannedFile& f : files) {
-        const double seconds = static_cast<double>(f.frames.size()) * (f.sampleRate == 44100 ? 1323 : f.sampleRate == 32000 ? 960 : 1440) /
-                               f.sampleRate;
+        const std::uint32_t pairs = f.sampleRate == 44100 ? 1323 : f.sampleRate == 32000 ? 960 : 1440;
+        const double seconds = static_cast<double>(f.frames.size()) * pairs / f.sampleRate;
         nlohmann::json cues = nlohmann::json::array();
         for (const CuePoint& c : f.cues)
             cues.push_back({{"sample", c.sample}, {"index", c.index}});
@@ -697,19 +686,19 @@ Result Session::finish()
                                  {"time_reference", f.timeReference},
                                  {"cues", cues}});
     }
-    auto rangesJson = [](const std::vector<Range>& ranges) {
+    auto ranges = [](const std::vector<Range>& list) {
         nlohmann::json a = nlohmann::json::array();
-        for (const Range& r : ranges)
+        for (const Range& r : list)
             a.push_back({{"first_frame", r.first},
                          {"count", r.count},
                          {"first", IndexText(r.firstAbsolute)},
                          {"last", IndexText(r.lastAbsolute)}});
         return a;
     };
-    j["errors"]["unreadable"] = {{"count", unreadable}, {"ranges", rangesJson(unreadableRanges)}};
-    j["errors"]["concealed"] = {{"count", concealed}, {"ranges", rangesJson(concealedRanges)}};
+    j["errors"]["unreadable"] = {{"count", t.unreadable}, {"ranges", ranges(t.unreadableRanges)}};
+    j["errors"]["concealed"] = {{"count", t.concealed}, {"ranges", ranges(t.concealedRanges)}};
     j["errors"]["recovered_on_reread"] = nlohmann::json::array();
-    for (std::size_t i : reread)
+    for (std::size_t i : t.reread)
         j["errors"]["recovered_on_reread"].push_back({{"frame", i},
                                                        {"absolute_time", IndexText(records_[i].absolute)},
                                                        {"failed_reads", records_[i].failedReads}});
@@ -719,26 +708,26 @@ Result Session::finish()
         retry["recovered"].push_back({{"frame", pos},
                                       {"absolute_time", IndexText(records_[pos].absolute)},
                                       {"was", was == FrameState::Unreadable ? "unreadable" : "concealed"}});
-    retry["still_bad"] = unreadable + concealed;
+    retry["still_bad"] = t.unreadable + t.concealed;
     retry["notes"] = retryNotes_;
     j["retry_pass"] = retry;
-    j["last_absolute_time"] = IndexText(lastAbs);
-    if (WriteTextFile(o_.dir, "data/report.json", j.dump(2) + "\n", w, e))
-        payload.push_back(w);
-    else
-        failures.push_back(e);
+    j["last_absolute_time"] = IndexText(t.lastAbsolute);
+    return j;
+}
 
+std::string Session::reportText(const Totals& t, const nlohmann::json& j) const
+{
     std::string txt = "Vantrel archive of a DAT tape\n\n";
-    txt += "Status: " + status + (complete_ ? "" : " (" + reason_ + ")") + "\n";
+    txt += "Status: " + std::string(complete_ ? "complete" : "incomplete (" + reason_ + ")") + "\n";
     txt += "Run: " + Iso(started_) + " to " + Iso(finished_) + "\n";
     char line[256];
-    std::snprintf(line, sizeof line, "Read speed: %.1f x real time\n", speed);
+    std::snprintf(line, sizeof line, "Read speed: %.1f x real time\n", t.speed);
     txt += line;
     txt += "Drive: " + (drive_.vendor.empty() ? std::string("(did not report itself)")
                                               : drive_.vendor + " " + drive_.product + ", firmware " + drive_.firmware) +
            "\n";
-    txt += "Tape: " + std::to_string(rate) + " Hz, " + (emphasis ? "emphasis 50/15 us" : "no emphasis") +
-           ", absolute time " + IndexText(firstAbs) + " to " + IndexText(lastAbs) + ", " +
+    txt += "Tape: " + std::to_string(t.rate) + " Hz, " + (t.emphasis ? "emphasis 50/15 us" : "no emphasis") +
+           ", absolute time " + IndexText(t.firstAbsolute) + " to " + IndexText(t.lastAbsolute) + ", " +
            std::to_string(records_.size()) + " frames\n\nPrograms:\n";
     for (const auto& p : j["programs"]) {
         std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s\n", p["file"].get<std::string>().c_str() + 5,
@@ -746,37 +735,69 @@ Result Session::finish()
                       p["end"].get<std::string>().c_str(), p["duration"].get<std::string>().c_str());
         txt += line;
     }
-    txt += "\nErrors:\n";
-    txt += "  Unreadable: " + std::to_string(unreadable) + " frames, kept as zeros and heard as silence";
-    for (std::size_t k = 0; k < unreadableRanges.size(); ++k)
-        txt += (k ? ", " : ": ") + RangeText(unreadableRanges[k]);
-    txt += "\n  Concealed: " + std::to_string(concealed) + " frames, kept as the drive gave them";
-    for (std::size_t k = 0; k < concealedRanges.size(); ++k)
-        txt += (k ? ", " : ": ") + RangeText(concealedRanges[k]);
-    txt += "\n  Read after failed tries: " + std::to_string(reread.size()) + " frames (recovered)";
-    for (std::size_t k = 0; k < reread.size(); ++k)
-        txt += (k ? ", " : ": ") + IndexText(records_[reread[k]].absolute) + " (" +
-               std::to_string(records_[reread[k]].failedReads) + " failed reads)";
-    txt += "\n\nRetry pass: ";
+    txt += "\nErrors:\n" + errorLines(t);
+    txt += "\nRetry pass: ";
     if (o_.retries == 0)
-        txt += "not run (--retries=0)\n";
-    else if (!complete_)
-        txt += "not run: the main pass did not finish\n";
-    else {
-        txt += std::to_string(retryPlaces_) + " places read again in " + std::to_string(retryRounds_) + " rounds, " +
-               std::to_string(recovered_.size()) + " frames recovered";
-        for (std::size_t k = 0; k < recovered_.size(); ++k)
-            txt += (k ? ", " : ": ") + IndexText(records_[recovered_[k].first].absolute);
-        txt += ", " + std::to_string(unreadable + concealed) + " still bad\n";
-        for (const std::string& n : retryNotes_)
-            txt += "  " + n + "\n";
-    }
-    if (WriteTextFile(o_.dir, "data/report.txt", txt, w, e))
-        payload.push_back(w);
-    else
-        failures.push_back(e);
+        return txt + "not run (--retries=0)\n";
+    if (!complete_)
+        return txt + "not run: the main pass did not finish\n";
+    txt += std::to_string(retryPlaces_) + " places read again in " + std::to_string(retryRounds_) + " rounds, " +
+           std::to_string(recovered_.size()) + " frames recovered";
+    for (std::size_t k = 0; k < recovered_.size(); ++k)
+        txt += (k ? ", " : ": ") + IndexText(records_[recovered_[k].first].absolute);
+    txt += ", " + std::to_string(t.unreadable + t.concealed) + " still bad\n";
+    for (const std::string& n : retryNotes_)
+        txt += "  " + n + "\n";
+    return txt;
+}
 
-    // The bag around it.
+// The three error lines of the text report and the summary.
+std::string Session::errorLines(const Totals& t) const
+{
+    std::string txt = "  Unreadable: " + std::to_string(t.unreadable) + " frames, kept as zeros and heard as silence";
+    for (std::size_t k = 0; k < t.unreadableRanges.size(); ++k)
+        txt += (k ? ", " : ": ") + RangeText(t.unreadableRanges[k]);
+    txt += "\n  Concealed: " + std::to_string(t.concealed) + " frames, kept as the drive gave them";
+    for (std::size_t k = 0; k < t.concealedRanges.size(); ++k)
+        txt += (k ? ", " : ": ") + RangeText(t.concealedRanges[k]);
+    txt += "\n  Read after failed tries: " + std::to_string(t.reread.size()) + " frames (recovered)";
+    for (std::size_t k = 0; k < t.reread.size(); ++k)
+        txt += (k ? ", " : ": ") + IndexText(records_[t.reread[k]].absolute) + " (" +
+               std::to_string(records_[t.reread[k]].failedReads) + " failed reads)";
+    return txt + "\n";
+}
+
+std::string Session::bagInfo(const Totals& t, std::uint64_t octets, std::size_t streams) const
+{
+    std::string programs;
+    for (unsigned p : t.programs)
+        programs += (programs.empty() ? "" : " ") + std::to_string(p);
+    std::string info;
+    info += "Bagging-Date: " + QDateTime::currentDateTime().date().toString(Qt::ISODate).toStdString() + "\n";
+    info += "Payload-Oxum: " + std::to_string(octets) + "." + std::to_string(streams) + "\n";
+    info += "Bag-Software-Agent: Vantrel " VANTREL_VERSION "\n";
+    info += "External-Description: DAT audio tape read frame by frame, with a Broadcast WAVE file per program\n";
+    info += "Vantrel-Status: " + std::string(complete_ ? "complete" : "incomplete") + "\n";
+    if (!complete_)
+        info += "Vantrel-Incomplete-Reason: " + reason_ + "\n";
+    info += "Vantrel-Drive-Vendor: " + drive_.vendor + "\n";
+    info += "Vantrel-Drive-Product: " + drive_.product + "\n";
+    info += "Vantrel-Drive-Firmware: " + drive_.firmware + "\n";
+    info += "Vantrel-Tape-Rate: " + std::to_string(t.rate) + "\n";
+    info += "Vantrel-Tape-Emphasis: " + std::string(t.emphasis ? "50/15 us" : "none") + "\n";
+    info += "Vantrel-Programs: " + programs + "\n";
+    info += "Vantrel-First-Absolute-Time: " + IndexText(t.firstAbsolute) + "\n";
+    info += "Vantrel-Last-Absolute-Time: " + IndexText(t.lastAbsolute) + "\n";
+    info += "Vantrel-Frames: " + std::to_string(records_.size()) + "\n";
+    info += "Vantrel-Frames-Unreadable: " + std::to_string(t.unreadable) + "\n";
+    info += "Vantrel-Frames-Concealed: " + std::to_string(t.concealed) + "\n";
+    info += "Vantrel-Frames-Recovered: " + std::to_string(t.reread.size() + recovered_.size()) + "\n";
+    return info;
+}
+
+// The manifests over what was written, and the tag files around them.
+void Session::writeBag(const Totals& t, std::vector<WrittenFile> payload, std::vector<std::string>& failures)
+{
     std::uint64_t octets = 0;
     std::string manifest;
     std::sort(payload.begin(), payload.end(), [](const WrittenFile& a, const WrittenFile& b) { return a.path < b.path; });
@@ -784,62 +805,89 @@ Result Session::finish()
         octets += f.bytes;
         manifest += f.sha256 + "  " + f.path + "\n";
     }
-    std::string programsText;
-    for (unsigned p : programs)
-        programsText += (programsText.empty() ? "" : " ") + std::to_string(p);
-    std::string info;
-    info += "Bagging-Date: " + QDateTime::currentDateTime().date().toString(Qt::ISODate).toStdString() + "\n";
-    info += "Payload-Oxum: " + std::to_string(octets) + "." + std::to_string(payload.size()) + "\n";
-    info += "Bag-Software-Agent: Vantrel " VANTREL_VERSION "\n";
-    info += "External-Description: DAT audio tape read frame by frame, with a Broadcast WAVE file per program\n";
-    info += "Vantrel-Status: " + status + "\n";
-    if (!complete_)
-        info += "Vantrel-Incomplete-Reason: " + reason_ + "\n";
-    info += "Vantrel-Drive-Vendor: " + drive_.vendor + "\n";
-    info += "Vantrel-Drive-Product: " + drive_.product + "\n";
-    info += "Vantrel-Drive-Firmware: " + drive_.firmware + "\n";
-    info += "Vantrel-Tape-Rate: " + std::to_string(rate) + "\n";
-    info += "Vantrel-Tape-Emphasis: " + std::string(emphasis ? "50/15 us" : "none") + "\n";
-    info += "Vantrel-Programs: " + programsText + "\n";
-    info += "Vantrel-First-Absolute-Time: " + IndexText(firstAbs) + "\n";
-    info += "Vantrel-Last-Absolute-Time: " + IndexText(lastAbs) + "\n";
-    info += "Vantrel-Frames: " + std::to_string(records_.size()) + "\n";
-    info += "Vantrel-Frames-Unreadable: " + std::to_string(unreadable) + "\n";
-    info += "Vantrel-Frames-Concealed: " + std::to_string(concealed) + "\n";
-    info += "Vantrel-Frames-Recovered: " + std::to_string(reread.size() + recovered_.size()) + "\n";
     std::vector<WrittenFile> tags(3);
-    bool tagsOk = WriteTextFile(o_.dir, "bagit.txt", "BagIt-Version: 1.0\nTag-File-Character-Encoding: UTF-8\n", tags[0], e);
-    tagsOk = tagsOk && WriteTextFile(o_.dir, "bag-info.txt", info, tags[1], e);
-    tagsOk = tagsOk && WriteTextFile(o_.dir, "manifest-sha256.txt", manifest, tags[2], e);
+    std::string e;
+    bool ok = WriteTextFile(o_.dir, "bagit.txt", "BagIt-Version: 1.0\nTag-File-Character-Encoding: UTF-8\n", tags[0], e);
+    ok = ok && WriteTextFile(o_.dir, "bag-info.txt", bagInfo(t, octets, payload.size()), tags[1], e);
+    ok = ok && WriteTextFile(o_.dir, "manifest-sha256.txt", manifest, tags[2], e);
     std::string tagManifest;
-    for (const WrittenFile& t : tags)
-        tagManifest += t.sha256 + "  " + t.path + "\n";
-    WrittenFile tm;
-    tagsOk = tagsOk && WriteTextFile(o_.dir, "tagmanifest-sha256.txt", tagManifest, tm, e);
-    if (!tagsOk)
+    for (const WrittenFile& tag : tags)
+        tagManifest += tag.sha256 + "  " + tag.path + "\n";
+    WrittenFile written;
+    ok = ok && WriteTextFile(o_.dir, "tagmanifest-sha256.txt", tagManifest, written, e);
+    if (!ok)
         failures.push_back(e);
+}
+
+Result Session::finish()
+{
+    report("writing the package", true);
+    std::vector<WrittenFile> payload;
+    std::vector<std::string> failures;
+    WrittenFile tape;
+    tape.path = kTapeDat;
+    tape.bytes = records_.size() * kFrame;
+    if (::fsync(fd_) != 0 && errno != EINVAL)
+        failures.push_back(std::string(kTapeDat) + ": " + std::strerror(errno));
+    if (tapePatched_) {
+        std::string e;  // the retry pass changed frames in place
+        tape.sha256 = HashFile(path(kTapeDat), e);
+        if (!e.empty())
+            failures.push_back(e);
+    } else {
+        tape.sha256 = hash_.result().toHex().toStdString();
+    }
+    payload.push_back(tape);
+
+    const std::vector<PlannedFile> files = PlanFiles(records_);
+    writeWavs(files, payload, failures);
+    std::string csv = SubcodeLog::Header();
+    for (std::size_t i = 0; i < records_.size(); ++i)
+        csv += SubcodeLog::RowFor(records_, i);
+    WrittenFile w;
+    std::string e;
+    if (WriteTextFile(o_.dir, "data/subcode.csv", csv, w, e))
+        payload.push_back(w);
+    else
+        failures.push_back(e);
+    // A package that could not be written whole says so where a checker looks.
+    if (complete_ && !failures.empty()) {
+        complete_ = false;
+        reason_ = failures.front();
+    }
+
+    finished_ = QDateTime::currentDateTimeUtc();
+    const Totals t = totals(files);
+    const nlohmann::json j = reportJson(t, files);
+    if (WriteTextFile(o_.dir, "data/report.json", j.dump(2) + "\n", w, e))
+        payload.push_back(w);
+    else
+        failures.push_back(e);
+    if (WriteTextFile(o_.dir, "data/report.txt", reportText(t, j), w, e))
+        payload.push_back(w);
+    else
+        failures.push_back(e);
+    writeBag(t, payload, failures);
 
     Result result;
-    const bool clean = unreadable == 0 && concealed == 0;
     if (!complete_ || !failures.empty()) {
         result.outcome = Outcome::Incomplete;
         result.message = complete_ ? failures.front() : reason_;
-        if (complete_ && failures.size() > 0) {
-            // The package could not be written whole: say so where a checker looks.
-            reason_ = failures.front();
-        }
     } else {
-        result.outcome = clean ? Outcome::Clean : Outcome::WithErrors;
+        result.outcome = t.unreadable == 0 && t.concealed == 0 ? Outcome::Clean : Outcome::WithErrors;
     }
     result.summary.push_back("Archived " + std::to_string(records_.size()) + " frames (" + std::to_string(files.size()) +
-                             " WAV files) into " + o_.dir + ": " + status +
-                             (complete_ ? "" : " (" + reason_ + " Last absolute time " + IndexText(lastAbs) + ")") + ".");
-    std::istringstream t(txt);
-    std::string l;
-    while (std::getline(t, l))
-        if (l.rfind("  Unreadable", 0) == 0 || l.rfind("  Concealed", 0) == 0 || l.rfind("  Read after", 0) == 0 ||
-            l.rfind("Retry pass", 0) == 0)
-            result.summary.push_back(l);
+                             " WAV files) into " + o_.dir + ": " +
+                             (complete_ ? std::string("complete")
+                                        : "incomplete (" + reason_ + " Last absolute time " +
+                                              IndexText(t.lastAbsolute) + ")") +
+                             ".");
+    std::istringstream lines(errorLines(t));
+    for (std::string l; std::getline(lines, l);)
+        result.summary.push_back(l);
+    if (complete_ && o_.retries > 0)
+        result.summary.push_back("Retry pass: " + std::to_string(retryPlaces_) + " places read again, " +
+                                 std::to_string(recovered_.size()) + " frames recovered.");
     for (std::size_t k = 1; k < failures.size(); ++k)
         result.summary.push_back(failures[k]);
     return result;
