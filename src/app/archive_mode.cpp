@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -173,6 +174,9 @@ int RunArchiveMode(const Options& options)
         std::fprintf(stderr, "vantrel: %s\n", refusal.c_str());
         return kExitFailure;
     }
+    // A file-size limit (RLIMIT_FSIZE, or a file system's largest file) is a write error the
+    // archive handles like a full disk, rather than a signal that ends the process mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     SetMaxBadFrames(options.maxBadFrames);
     ArchiveSession session(options);
     wave::CatchTerminationSignals([&](int) { session.interrupt(); });

@@ -302,6 +302,28 @@ TEST_F(ArchiveModeTest, LostDriveLeavesAnIncompletePackageThatResumes)
         EXPECT_TRUE(ReadAll(Path(std::string("whole/data/") + f)) == ReadAll(Path(std::string("out/data/") + f))) << f;
 }
 
+TEST_F(ArchiveModeTest, AFullDiskLeavesAnIncompletePackageThatResumes)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
+    // No file may grow past 3 MB: tape.dat stops at frame 515, as on a full disk.
+    errors.clear();
+    program.setWorkingDirectory(dir.path());
+    program.setReadChannel(QProcess::StandardError);
+    program.start("prlimit", {"--fsize=3000000", QStringLiteral(VANTREL_BINARY), "--simulate=t.json", "--archive=out"});
+    ASSERT_TRUE(program.waitForStarted());
+    EXPECT_EQ(Finish(), 1) << errors;
+    auto info = BagInfo("out");
+    EXPECT_EQ(info["Vantrel-Status"], "incomplete");
+    EXPECT_NE(info["Vantrel-Incomplete-Reason"].find("tape.dat failed: File too large"), std::string::npos)
+        << info["Vantrel-Incomplete-Reason"];
+    EXPECT_EQ(info["Vantrel-Frames"], "515");
+    ExpectManifestHolds("out", "manifest-sha256.txt");
+
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out", "--resume"}), 3) << errors;
+    for (const char* f : {"001.wav", "002.wav", "003.wav"})
+        EXPECT_TRUE(ReadAll(Path(std::string("whole/data/") + f)) == ReadAll(Path(std::string("out/data/") + f))) << f;
+}
+
 TEST_F(ArchiveModeTest, FoldersThatCannotTakeAPackageAndBadSwitchesAreRefused)
 {
     QDir().mkpath(dir.filePath("busy"));
