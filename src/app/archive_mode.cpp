@@ -49,10 +49,11 @@ public:
         shownAt_ = now;
         const double elapsed = static_cast<double>(now) / 1000.0;
         char line[240];
-        std::snprintf(line, sizeof line, "%s: %s %s, %.1f MB, %.1fx real time, %llu unreadable, %llu concealed",
-                      p.phase, p.absoluteTime.empty() ? "-:--:--" : p.absoluteTime.c_str(), p.program.c_str(),
-                      static_cast<double>(p.tapeBytes) / 1e6, elapsed > 0 ? p.audioSeconds / elapsed : 0.0,
-                      static_cast<unsigned long long>(p.unreadable), static_cast<unsigned long long>(p.concealed));
+        std::snprintf(line, sizeof line, "%s: %s%s%s, %.1f MB, %.1fx real time, %llu unreadable, %llu concealed",
+                      p.phase, p.absoluteTime.empty() ? "-:--:--" : p.absoluteTime.c_str(),
+                      p.program.empty() ? "" : " ", p.program.c_str(), static_cast<double>(p.tapeBytes) / 1e6,
+                      elapsed > 0 ? p.audioSeconds / elapsed : 0.0, static_cast<unsigned long long>(p.unreadable),
+                      static_cast<unsigned long long>(p.concealed));
         std::fprintf(stderr, tty_ ? "\r%s\033[K" : "%s\n", line);
         shown_ = true;
     }

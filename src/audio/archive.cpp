@@ -250,7 +250,6 @@ bool Session::openPackage(std::string& error)
 // A resumed package: the frames it holds are taken up again as if just read.
 bool Session::loadPrevious(std::string& error)
 {
-    const std::string info = ReadText(path("bag-info.txt"));
     nlohmann::json report;
     try {
         report = nlohmann::json::parse(ReadText(path("data/report.json")));
@@ -303,7 +302,6 @@ bool Session::loadPrevious(std::string& error)
             }
         }
     }
-    (void)info;
     return true;
 }
 
