@@ -778,9 +778,11 @@ std::string Session::bagInfo(const Totals& t, std::uint64_t octets, std::size_t 
     info += "Vantrel-Status: " + std::string(complete_ ? "complete" : "incomplete") + "\n";
     if (!complete_)
         info += "Vantrel-Incomplete-Reason: " + reason_ + "\n";
-    info += "Vantrel-Drive-Vendor: " + drive_.vendor + "\n";
-    info += "Vantrel-Drive-Product: " + drive_.product + "\n";
-    info += "Vantrel-Drive-Firmware: " + drive_.firmware + "\n";
+    // A drive that does not answer INQUIRY: said so, not an empty value.
+    auto said = [](const std::string& v) { return v.empty() ? std::string("not reported") : v; };
+    info += "Vantrel-Drive-Vendor: " + said(drive_.vendor) + "\n";
+    info += "Vantrel-Drive-Product: " + said(drive_.product) + "\n";
+    info += "Vantrel-Drive-Firmware: " + said(drive_.firmware) + "\n";
     info += "Vantrel-Tape-Rate: " + std::to_string(t.rate) + "\n";
     info += "Vantrel-Tape-Emphasis: " + std::string(t.emphasis ? "50/15 us" : "none") + "\n";
     info += "Vantrel-Programs: " + programs + "\n";

@@ -157,6 +157,10 @@ TEST_F(ArchiveRetryTest, FramesLostOnTheFirstPassAreReadAgainAndPutInPlace)
     EXPECT_EQ(report["drive"]["vendor"], "ARCHIVE");
     EXPECT_EQ(report["drive"]["product"], "DAT DECK 9");
     EXPECT_EQ(report["drive"]["firmware"], "1.07");
+    const auto info = ReadAll(Path("out/bag-info.txt"));
+    EXPECT_NE(std::string(info.begin(), info.end()).find("Vantrel-Drive-Product: DAT DECK 9\n"), std::string::npos);
+    const auto wav = ReadAll(Path("out/data/001.wav"));
+    EXPECT_NE(std::string(wav.begin(), wav.begin() + 1024).find("T=DAT drive ARCHIVE DAT DECK 9 1.07"), std::string::npos);
     const auto csv = ReadAll(Path("out/data/subcode.csv"));
     EXPECT_NE(std::string(csv.begin(), csv.end()).find(",recovered\n"), std::string::npos);
 }
