@@ -61,9 +61,9 @@ int main(int argc, char** argv)
     }
 
     int status;
-    if (options.scan || options.capture) {
+    if (options.scan || options.capture || options.archive) {
         QCoreApplication app(argc, argv);
-        status = options.scan ? RunScanMode(options) : RunCaptureMode(options);
+        status = options.scan ? RunScanMode(options) : options.capture ? RunCaptureMode(options) : RunArchiveMode(options);
     } else {
         QApplication app(argc, argv);
         ApplyDesktopIdentity();

@@ -23,12 +23,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
 {
     ParseOutcome out;
     QStringList list;
-    std::optional<std::string> simulateFile, captureFile;
+    std::optional<std::string> simulateFile, captureFile, archiveDir;
     for (std::size_t i = 0; i < args.size(); ++i) {
         QString a = QString::fromLocal8Bit(args[i].c_str());
         if (i > 0) {
             TakeInlineValue(a, "simulate", simulateFile);
             TakeInlineValue(a, "capture", captureFile);
+            TakeInlineValue(a, "archive", archiveDir);
         }
         list << a;
     }
@@ -50,7 +51,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         "Capture the tape's audio without a window into \"Audio48.wav\" (or --capture=FILE).");
     const QCommandLineOption maxBad("max-bad-frames",
         "Stop playing or capturing after N unreadable frames in a row (default 100, about 3 seconds).", "N");
-    parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad});
+    const QCommandLineOption archive("archive",
+        "Archive the tape without a window into the new or empty folder DIR (--archive=DIR): every frame, "
+        "a Broadcast WAVE file per program, the subcode log, an error report and SHA-256 manifests.");
+    const QCommandLineOption fromHere("from-here", "With --archive: start where the tape is instead of rewinding.");
+    const QCommandLineOption resume("resume", "With --archive: continue the incomplete package in DIR.");
+    const QCommandLineOption retries("retries",
+        "With --archive: read damaged places again N times after the pass (default 1, 0 for none).", "N");
+    parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
 
     if (!parser.parse(list)) {
         out.kind = ParseOutcome::Error;
@@ -73,7 +81,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         out.text = "Unexpected argument '" + parser.positionalArguments().first().toStdString() + "'.";
         return out;
     }
-    if ((simulateFile && simulateFile->empty()) || (captureFile && captureFile->empty())) {
+    if ((simulateFile && simulateFile->empty()) || (captureFile && captureFile->empty()) ||
+        (archiveDir && archiveDir->empty())) {
         out.kind = ParseOutcome::Error;
         out.text = "Missing file name after '='.";
         return out;
@@ -105,9 +114,39 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         }
         o.maxBadFrames = value;
     }
-    if (o.scan && o.capture) {
+    o.archive = parser.isSet(archive);
+    if (o.archive && !archiveDir) {
         out.kind = ParseOutcome::Error;
-        out.text = "--scan and --capture cannot be used together.";
+        out.text = "--archive needs a folder: --archive=DIR.";
+        return out;
+    }
+    o.archiveDir = archiveDir.value_or("");
+    o.fromHere = parser.isSet(fromHere);
+    o.resume = parser.isSet(resume);
+    if (parser.isSet(retries)) {
+        bool ok = false;
+        const uint value = parser.value(retries).toUInt(&ok);
+        if (!ok || value > 100) {
+            out.kind = ParseOutcome::Error;
+            out.text = "--retries needs a whole number from 0 to 100.";
+            return out;
+        }
+        o.retries = value;
+    }
+    if (!o.archive && (o.fromHere || o.resume || parser.isSet(retries))) {
+        out.kind = ParseOutcome::Error;
+        out.text = "--from-here, --resume and --retries go with --archive.";
+        return out;
+    }
+    if (o.fromHere && o.resume) {
+        out.kind = ParseOutcome::Error;
+        out.text = "--from-here and --resume cannot be used together: a resume starts after the package's last frame.";
+        return out;
+    }
+    if (int(o.scan) + int(o.capture) + int(o.archive) > 1) {
+        out.kind = ParseOutcome::Error;
+        out.text = o.archive ? "--archive cannot be used with --scan or --capture."
+                             : "--scan and --capture cannot be used together.";
     }
     return out;
 }

@@ -15,6 +15,11 @@ struct Options {
     bool scan = false;             // --scan
     bool capture = false;          // --capture[=FILE]
     std::string captureFile = "Audio48.wav";
+    bool archive = false;          // --archive=DIR
+    std::string archiveDir;
+    bool fromHere = false;         // --from-here: archive from where the tape is
+    bool resume = false;           // --resume: continue an incomplete package
+    unsigned retries = 1;          // --retries=N: rounds of the archive's retry pass
     std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
 };
 

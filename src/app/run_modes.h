@@ -7,5 +7,7 @@
 int RunScanMode(const Options& options);
 // --capture: start-up without windows, then the tape's audio into a WAV file.
 int RunCaptureMode(const Options& options);
+// --archive: start-up without windows, then the tape into an archive package.
+int RunArchiveMode(const Options& options);
 // The deck window (and the console with --console) on a QApplication.
 int RunDeckMode(const Options& options);

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "deck/archive_window.h"
 #include "deck/led_artwork.h"
 #include "deck/led_box.h"
 #include "deck/picture_button.h"
@@ -106,6 +107,7 @@ void frmDeck::CreateMenus()
     mnuFileConsole = mnuFile->addAction("&Console...", this, &frmDeck::mnuFileConsole_Click);
     mnuFileConsole->setObjectName("mnuFileConsole");
     mnuFileConsole->setShortcut(QKeySequence("Ctrl+D"));
+    mnuFile->addAction("&Archive Tape...", this, [this] { deck::ArchiveTape(*this); })->setObjectName("mnuFileArchive");
     mnuFile->addSeparator();
     mnuFileExit = mnuFile->addAction("E&xit", this, &frmDeck::mnuFileExit_Click);
     mnuFileExit->setObjectName("mnuFileExit");

@@ -1,0 +1,329 @@
+#include "audio/archive_records.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "dat/time_code.h"
+
+namespace archive {
+
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+// Days from 2000-01-01 to y-m-d (proleptic Gregorian).
+std::int64_t DaysFromCivil(int y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<std::int64_t>(era) * 146097 + static_cast<std::int64_t>(doe) - 719468 - 10957;
+}
+
+void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d)
+{
+    z += 719468 + 10957;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int>(yoe + era * 400) + (m <= 2);
+}
+
+std::int32_t IndexOf(const std::optional<dat::TimePack>& pack)
+{
+    if (!pack)
+        return -1;
+    const std::optional<std::uint32_t> i = dat::IndexOfTimeCode(pack->time);
+    return i ? static_cast<std::int32_t>(*i) : -1;
+}
+
+bool RunsOn(std::int32_t prev, std::int32_t now)
+{
+    if (prev < 0 || now < 0)
+        return (prev < 0) == (now < 0);
+    return now == prev + 1;
+}
+
+std::string ProgramText(const FrameRecord& r)
+{
+    switch (r.kind) {
+    case ProgramKind::Number: return std::to_string(r.program);
+    case ProgramKind::LeadIn: return "lead-in";
+    case ProgramKind::LeadOut: return "lead-out";
+    case ProgramKind::None: return "";
+    }
+    return "";
+}
+
+const char* StateText(FrameState s)
+{
+    switch (s) {
+    case FrameState::Clean: return "ok";
+    case FrameState::Concealed: return "concealed";
+    case FrameState::Unreadable: return "unreadable";
+    case FrameState::Recovered: return "recovered";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::uint32_t FrameRecord::sampleRate() const
+{
+    switch (rateCode) {
+    case 1: return 44100;
+    case 2: return 32000;
+    default: return 48000;
+    }
+}
+
+std::uint32_t FrameRecord::pairsPerFrame() const
+{
+    switch (rateCode) {
+    case 1: return 1323;
+    case 2: return 960;
+    default: return 1440;
+    }
+}
+
+FrameRecord RecordOf(const dat::Frame& f)
+{
+    FrameRecord r;
+    r.absolute = IndexOf(f.absoluteTime);
+    r.programTime = IndexOf(f.programTime);
+    r.runningTime = IndexOf(f.runningTime);
+    switch (f.subId.program.kind) {
+    case dat::ProgramNumber::Kind::Number:
+        r.kind = ProgramKind::Number;
+        r.program = f.subId.program.number;
+        break;
+    case dat::ProgramNumber::Kind::LeadIn: r.kind = ProgramKind::LeadIn; break;
+    case dat::ProgramNumber::Kind::LeadOut: r.kind = ProgramKind::LeadOut; break;
+    case dat::ProgramNumber::Kind::Invalid: r.kind = ProgramKind::None; break;
+    }
+    const std::optional<dat::TimePack>& indexed = f.programTime ? f.programTime : f.absoluteTime;
+    if (indexed && indexed->index)
+        r.index = *indexed->index;
+    r.rateCode = f.mainId.rateCode <= 2 ? f.mainId.rateCode : 0;
+    r.emphasis = f.mainId.Emphasis();
+    r.start = f.subId.start;
+    r.skip = f.subId.skip;
+    r.toc = f.subId.toc;
+    r.concealedLeft = f.subId.leftConcealed;
+    r.concealedRight = f.subId.rightConcealed;
+    r.state = r.concealedLeft || r.concealedRight ? FrameState::Concealed : FrameState::Clean;
+    if (f.date && f.date->valid) {
+        const dat::DatePack& d = *f.date;
+        const int year = static_cast<int>(d.year >= 70 ? 1900 + d.year : 2000 + d.year);
+        r.date = DaysFromCivil(year, d.month, d.day) * kSecondsPerDay + d.hour * 3600 + d.minute * 60 + d.second;
+    }
+    return r;
+}
+
+bool IsPlaceholder(const std::uint8_t* frame)
+{
+    return std::all_of(frame, frame + dat::kFrameBytes, [](std::uint8_t b) { return b == 0; });
+}
+
+std::string DateText(std::int64_t date)
+{
+    if (date < 0)
+        return "";
+    int y;
+    unsigned m, d;
+    CivilFromDays(date / kSecondsPerDay, y, m, d);
+    char out[32];
+    std::snprintf(out, sizeof out, "%04d-%02u-%02u", y, m, d);
+    return out;
+}
+
+std::string TimeText(std::int64_t date)
+{
+    if (date < 0)
+        return "";
+    const std::int64_t s = date % kSecondsPerDay;
+    char out[32];
+    std::snprintf(out, sizeof out, "%02d:%02d:%02d", static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60),
+                  static_cast<int>(s % 60));
+    return out;
+}
+
+std::string IndexText(std::int64_t index)
+{
+    return index < 0 ? std::string() : dat::FormatHmsf(dat::TimeCodeOfIndex(static_cast<std::uint64_t>(index)));
+}
+
+std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
+{
+    std::vector<PlannedFile> files;
+    std::set<std::string> names;
+    std::map<std::uint32_t, std::size_t> unnumbered;  // rate -> its 000 file
+    std::vector<std::uint8_t> lastIndex;              // per file, 0xFF none
+    int cur = -1;
+    std::vector<std::size_t> pending;  // unreadable frames not yet placed
+    const FrameRecord* prev = nullptr;  // the last readable frame
+
+    auto newFile = [&](unsigned program, const FrameRecord& r) {
+        PlannedFile f;
+        char base[16];
+        std::snprintf(base, sizeof base, "%03u", program);
+        f.name = std::string(base) + ".wav";
+        for (int n = 2; names.count(f.name); ++n)
+            f.name = std::string(base) + "-" + std::to_string(n) + ".wav";
+        names.insert(f.name);
+        f.program = program;
+        f.sampleRate = r.sampleRate();
+        f.emphasis = r.emphasis;
+        files.push_back(std::move(f));
+        lastIndex.push_back(0xFF);
+        return files.size() - 1;
+    };
+    auto place = [&](std::size_t file, std::size_t position) { files[file].frames.push_back(position); };
+
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const FrameRecord& r = records[i];
+        if (!r.readable()) {
+            pending.push_back(i);
+            continue;
+        }
+        if (r.kind == ProgramKind::LeadIn || r.kind == ProgramKind::LeadOut) {
+            if (cur >= 0)
+                for (std::size_t p : pending)
+                    place(static_cast<std::size_t>(cur), p);
+            pending.clear();
+            cur = -1;
+            prev = &r;
+            continue;
+        }
+        std::size_t target;
+        bool stretch = false;  // a new stretch of an existing 000 file
+        if (r.numbered()) {
+            const bool split = cur < 0 || files[static_cast<std::size_t>(cur)].program != r.program ||
+                               files[static_cast<std::size_t>(cur)].sampleRate != r.sampleRate() ||
+                               (r.start && prev && !prev->start);
+            target = split ? newFile(r.program, r) : static_cast<std::size_t>(cur);
+        } else {
+            auto it = unnumbered.find(r.sampleRate());
+            if (it == unnumbered.end())
+                it = unnumbered.emplace(r.sampleRate(), newFile(0, r)).first;
+            target = it->second;
+            stretch = static_cast<int>(target) != cur && !files[target].frames.empty();
+        }
+        if (static_cast<int>(target) != cur) {
+            // Lost frames just before a new file belong to it as far as its program time
+            // says it had begun; the rest end the file before.
+            std::size_t intoNew = 0;
+            if (r.numbered() && r.programTime >= 0)
+                intoNew = std::min<std::size_t>(pending.size(), static_cast<std::size_t>(r.programTime));
+            const std::size_t intoOld = pending.size() - intoNew;
+            if (cur >= 0)
+                for (std::size_t k = 0; k < intoOld; ++k)
+                    place(static_cast<std::size_t>(cur), pending[k]);
+            if (stretch)
+                files[target].cues.push_back(
+                    {static_cast<std::uint32_t>(files[target].frames.size() * r.pairsPerFrame()), 0});
+            for (std::size_t k = intoOld; k < pending.size(); ++k)
+                place(target, pending[k]);
+            lastIndex[target] = 0xFF;
+        } else {
+            for (std::size_t p : pending)
+                place(target, p);
+        }
+        pending.clear();
+        PlannedFile& f = files[target];
+        if (r.index != 0xFF) {
+            if (lastIndex[target] != 0xFF && lastIndex[target] != r.index)
+                f.cues.push_back({static_cast<std::uint32_t>(f.frames.size() * r.pairsPerFrame()), r.index});
+            lastIndex[target] = r.index;
+        }
+        place(target, i);
+        cur = static_cast<int>(target);
+        prev = &r;
+    }
+    if (cur >= 0)
+        for (std::size_t p : pending)
+            place(static_cast<std::size_t>(cur), p);
+
+    for (PlannedFile& f : files) {
+        const std::uint32_t pairs = f.sampleRate == 44100 ? 1323 : f.sampleRate == 32000 ? 960 : 1440;
+        bool referenced = false;
+        for (std::size_t k = 0; k < f.frames.size(); ++k) {
+            const FrameRecord& r = records[f.frames[k]];
+            if (r.absolute >= 0) {
+                if (!referenced) {
+                    f.timeReference = std::max<std::int64_t>(0, (r.absolute - static_cast<std::int64_t>(k)) * pairs);
+                    f.firstAbsolute = r.absolute - static_cast<std::int64_t>(k);
+                    referenced = true;
+                }
+                f.lastAbsolute = r.absolute + static_cast<std::int64_t>(f.frames.size() - 1 - k);
+            }
+            if (f.date < 0 && r.date >= 0)
+                f.date = r.date;
+        }
+        if (f.firstAbsolute < 0)
+            f.firstAbsolute = -1;
+    }
+    return files;
+}
+
+const char* SubcodeLog::Header()
+{
+    return "frame,absolute_time,program_time,running_time,program,index,start,skip,toc,rate,emphasis,date,"
+           "concealed_left,concealed_right,state\n";
+}
+
+std::string SubcodeLog::RowFor(const std::vector<FrameRecord>& records, std::size_t at)
+{
+    const FrameRecord& r = records[at];
+    if (at == 0 || at + 1 == records.size() || !r.readable())
+        return Row(at, r);
+    const FrameRecord& p = records[at - 1];
+    const bool dateRunsOn = (p.date < 0 && r.date < 0) || (p.date >= 0 && r.date >= 0 && (r.date - p.date == 0 || r.date - p.date == 1));
+    const bool same = p.readable() && p.kind == r.kind && p.program == r.program && p.index == r.index &&
+                      p.start == r.start && p.skip == r.skip && p.toc == r.toc && p.rateCode == r.rateCode &&
+                      p.emphasis == r.emphasis && p.concealedLeft == r.concealedLeft &&
+                      p.concealedRight == r.concealedRight && p.state == r.state && RunsOn(p.absolute, r.absolute) &&
+                      RunsOn(p.runningTime, r.runningTime) &&
+                      (RunsOn(p.programTime, r.programTime) || r.programTime == 0) && dateRunsOn;
+    return same ? std::string() : Row(at, r);
+}
+
+std::string SubcodeLog::Row(std::size_t position, const FrameRecord& r)
+{
+    std::string row = std::to_string(position);
+    auto add = [&row](const std::string& v) {
+        row += ',';
+        row += v;
+    };
+    add(IndexText(r.absolute));
+    if (!r.readable()) {
+        for (int k = 0; k < 12; ++k)
+            add("");
+        add(StateText(r.state));
+        return row + '\n';
+    }
+    add(IndexText(r.programTime));
+    add(IndexText(r.runningTime));
+    add(ProgramText(r));
+    add(r.index == 0xFF ? "" : std::to_string(r.index));
+    add(r.start ? "1" : "0");
+    add(r.skip ? "1" : "0");
+    add(r.toc ? "1" : "0");
+    add(std::to_string(r.sampleRate()));
+    add(r.emphasis ? "1" : "0");
+    add(r.date >= 0 ? DateText(r.date) + " " + TimeText(r.date) : "");
+    add(r.concealedLeft ? "1" : "0");
+    add(r.concealedRight ? "1" : "0");
+    add(StateText(r.state));
+    return row + '\n';
+}
+
+}  // namespace archive

@@ -1,0 +1,349 @@
+// vantrel --archive as a user runs it: the program in a child process on the virtual drive,
+// with a three-program tape that has skipped, concealed and retried frames.
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "archive_tape.h"
+
+namespace {
+
+using namespace archive_test;
+
+// Dump positions of the injected faults (the lead-in is 10 frames, so program 1's frame k
+// is at 10 + k, program 2 starts at 410, program 3 at 760).
+constexpr std::uint32_t kSkipped[3] = {160, 161, 880};
+constexpr std::uint32_t kConcealedFirst = 610, kConcealedCount = 5;
+constexpr std::uint32_t kRetried = 820;
+
+class ArchiveModeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        tape = MakeTestTape();
+        WriteAll(Path("t.dat"), tape.dump);
+        WriteDescription("t.json", 0);
+    }
+
+    std::string Path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+
+    void WriteDescription(const std::string& name, double readSpeed, const std::string& extra = "")
+    {
+        std::string concealed;
+        for (std::uint32_t k = 0; k < kConcealedCount; ++k)
+            concealed += (k ? "," : "") + std::to_string(kConcealedFirst + k);
+        const std::string json = R"({"read_speed": )" + std::to_string(readSpeed) +
+                                 R"(, "adapters": [{"devices": [{"target": 4, "tape": "t.dat", "medium_errors": [)" +
+                                 std::to_string(kSkipped[0]) + "," + std::to_string(kSkipped[1]) + "," +
+                                 std::to_string(kSkipped[2]) + R"(], "concealed": [)" + concealed +
+                                 R"(], "retry_errors": {")" + std::to_string(kRetried) + R"(": 2})" + extra + "}]}]}";
+        WriteAll(Path(name), std::vector<std::uint8_t>(json.begin(), json.end()));
+    }
+
+    void Start(const QStringList& args)
+    {
+        errors.clear();
+        program.setWorkingDirectory(dir.path());
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(VANTREL_BINARY), args);
+        ASSERT_TRUE(program.waitForStarted());
+    }
+    int Finish()
+    {
+        EXPECT_TRUE(program.waitForFinished(120000));
+        errors += QString::fromLocal8Bit(program.readAllStandardError()).toStdString();
+        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    }
+    int Run(const QStringList& args)
+    {
+        Start(args);
+        return Finish();
+    }
+
+    // `sha256sum -c` on a manifest inside the package.
+    void ExpectManifestHolds(const std::string& package, const char* manifest)
+    {
+        QProcess check;
+        check.setWorkingDirectory(QString::fromStdString(Path(package)));
+        check.start("sha256sum", {"-c", "--strict", manifest});
+        ASSERT_TRUE(check.waitForFinished(60000));
+        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().toStdString()
+                                       << check.readAllStandardError().toStdString();
+    }
+
+    std::map<std::string, std::string> BagInfo(const std::string& package)
+    {
+        std::map<std::string, std::string> out;
+        const auto bytes = ReadAll(Path(package + "/bag-info.txt"));
+        std::string text(bytes.begin(), bytes.end());
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = text.find('\n', at);
+            const std::string line = text.substr(at, end - at);
+            const std::size_t colon = line.find(": ");
+            if (colon != std::string::npos)
+                out[line.substr(0, colon)] = line.substr(colon + 2);
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        return out;
+    }
+
+    // What program p's WAV must hold: the source padded to whole frames, silence for the
+    // skipped frames, and the drive's interpolation for the concealed ones.
+    std::vector<std::uint8_t> ExpectedAudio(unsigned p, const std::vector<std::uint8_t>& tapeDat)
+    {
+        std::vector<std::uint8_t> audio = tape.sources[p];
+        audio.resize((audio.size() + kAudio - 1) / kAudio * kAudio, 0);
+        const std::uint32_t first = tape.firstFrame[p];
+        const std::uint32_t frames = static_cast<std::uint32_t>(audio.size() / kAudio);
+        for (std::uint32_t s : kSkipped)
+            if (s >= first && s < first + frames)
+                std::fill_n(audio.begin() + (s - first) * kAudio, kAudio, 0);
+        for (std::uint32_t c = kConcealedFirst; c < kConcealedFirst + kConcealedCount; ++c)
+            if (c >= first && c < first + frames)
+                std::copy_n(tapeDat.begin() + c * kFrame, kAudio, audio.begin() + (c - first) * kAudio);
+        return audio;
+    }
+
+    QTemporaryDir dir;
+    QProcess program;
+    std::string errors;
+    TestTape tape;
+};
+
+TEST_F(ArchiveModeTest, ThreeProgramTapeIsArchivedWithEveryErrorAccountedFor)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out"}), 3) << errors;
+
+    // tape.dat: the tape's frames as delivered, the skipped ones as zeros.
+    const auto tapeDat = ReadAll(Path("out/data/tape.dat"));
+    ASSERT_EQ(tapeDat.size(), tape.dump.size());
+    const std::set<std::uint32_t> skipped(std::begin(kSkipped), std::end(kSkipped));
+    for (std::uint32_t n = 0; n < tape.frames(); ++n) {
+        const auto* got = &tapeDat[n * kFrame];
+        if (skipped.count(n)) {
+            ASSERT_TRUE(std::all_of(got, got + kFrame, [](std::uint8_t b) { return b == 0; })) << "frame " << n;
+        } else if (n >= kConcealedFirst && n < kConcealedFirst + kConcealedCount) {
+            ASSERT_EQ(got[5819], 0x60) << "frame " << n;  // the interpolation flags, as delivered
+        } else {
+            ASSERT_EQ(std::memcmp(got, &tape.dump[n * kFrame], kFrame), 0) << "frame " << n;
+        }
+    }
+
+    // One WAV per program, nothing of lead-in or lead-out, audio bit-exact, bext and cues.
+    QStringList wavs = QDir(QString::fromStdString(Path("out/data"))).entryList({"*.wav"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(wavs, QStringList({"001.wav", "002.wav", "003.wav"}));
+    for (unsigned p = 0; p < 3; ++p) {
+        const auto wav = ReadAll(Path("out/data/00" + std::to_string(p + 1) + ".wav"));
+        const auto chunks = Chunks(wav);
+        ASSERT_TRUE(chunks.count("fmt ") && chunks.count("bext") && chunks.count("data")) << "program " << p + 1;
+        EXPECT_EQ(Le32(&wav[chunks.at("fmt ").first + 4]), 48000u);
+        EXPECT_TRUE(DataOf(wav) == ExpectedAudio(p, tapeDat)) << "program " << p + 1;
+        const std::uint8_t* bext = &wav[chunks.at("bext").first];
+        const std::string description(reinterpret_cast<const char*>(bext));
+        EXPECT_NE(description.find("DAT program " + std::to_string(p + 1)), std::string::npos) << description;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bext + 256)), "Vantrel");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bext + 320), 10), "2025-06-07");
+        const std::uint64_t reference = Le32(bext + 338) | std::uint64_t{Le32(bext + 342)} << 32;
+        EXPECT_EQ(reference, std::uint64_t{tape.firstFrame[p] - kLeadIn} * 1440) << "program " << p + 1;
+        const std::string history(reinterpret_cast<const char*>(bext + 602), chunks.at("bext").second - 602);
+        EXPECT_NE(history.find("A=PCM,F=48000,W=16,M=stereo"), std::string::npos) << history;
+        // Program 1 changes to index 2 at its frame 200: a cue point there, and nowhere else.
+        if (p == 0) {
+            ASSERT_TRUE(chunks.count("cue "));
+            const std::uint8_t* cue = &wav[chunks.at("cue ").first];
+            ASSERT_EQ(Le32(cue), 1u);
+            EXPECT_EQ(Le32(cue + 4 + 20), tape.indexChangeFrame * 1440);  // sample offset
+        } else {
+            EXPECT_FALSE(chunks.count("cue ")) << "program " << p + 1;
+        }
+    }
+    // The origination time comes from the date pack of each program's first frame.
+    const auto wav2 = ReadAll(Path("out/data/002.wav"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&wav2[Chunks(wav2).at("bext").first + 330]), 8), "08:09:22");
+
+    ExpectManifestHolds("out", "manifest-sha256.txt");
+    ExpectManifestHolds("out", "tagmanifest-sha256.txt");
+    auto info = BagInfo("out");
+    EXPECT_EQ(info["Vantrel-Status"], "complete");
+    EXPECT_EQ(info["Vantrel-Programs"], "1 2 3");
+    EXPECT_EQ(info["Vantrel-Frames-Unreadable"], "3");
+    EXPECT_EQ(info["Vantrel-Frames-Concealed"], "5");
+    EXPECT_EQ(info["Vantrel-Frames-Recovered"], "1");
+    EXPECT_FALSE(info["Bagging-Date"].empty());
+    std::uint64_t payload = 0;
+    for (const char* f : {"tape.dat", "001.wav", "002.wav", "003.wav", "subcode.csv", "report.txt", "report.json"})
+        payload += static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(Path("out/data/") + f)).size());
+    EXPECT_EQ(info["Payload-Oxum"], std::to_string(payload) + ".7");
+
+    // The report lists exactly what was injected, by absolute time.
+    const auto reportBytes = ReadAll(Path("out/data/report.json"));
+    const auto report = nlohmann::json::parse(reportBytes.begin(), reportBytes.end());
+    const auto& unreadable = report["errors"]["unreadable"];
+    EXPECT_EQ(unreadable["count"], 3);
+    ASSERT_EQ(unreadable["ranges"].size(), 2u);
+    EXPECT_EQ(unreadable["ranges"][0]["first"], "00:00:04.17");  // absolute frame 150
+    EXPECT_EQ(unreadable["ranges"][0]["last"], "00:00:04.18");
+    EXPECT_EQ(unreadable["ranges"][1]["first"], dat::FormatHmsf(dat::TimeCodeOfIndex(kSkipped[2] - kLeadIn)));
+    const auto& concealed = report["errors"]["concealed"];
+    EXPECT_EQ(concealed["count"], 5);
+    ASSERT_EQ(concealed["ranges"].size(), 1u);
+    EXPECT_EQ(concealed["ranges"][0]["first_frame"], kConcealedFirst);
+    const auto& reread = report["errors"]["recovered_on_reread"];
+    ASSERT_EQ(reread.size(), 1u);
+    EXPECT_EQ(reread[0]["frame"], kRetried);
+    EXPECT_EQ(reread[0]["failed_reads"], 2);
+    EXPECT_EQ(report["retry_pass"]["recovered"].size(), 0u);
+    EXPECT_EQ(report["retry_pass"]["still_bad"], 8);
+    ASSERT_EQ(report["programs"].size(), 3u);
+    EXPECT_EQ(report["programs"][1]["start"], "00:00:12.00");  // program 2 at absolute frame 400
+
+    // The subcode log: a row per change, the unreadable frames each on their own.
+    const auto csvBytes = ReadAll(Path("out/data/subcode.csv"));
+    const std::string csv(csvBytes.begin(), csvBytes.end());
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n') > 10, true);
+    EXPECT_LT(std::count(csv.begin(), csv.end(), '\n'), 200);
+    for (std::uint32_t s : kSkipped)
+        EXPECT_NE(csv.find("\n" + std::to_string(s) + "," + dat::FormatHmsf(dat::TimeCodeOfIndex(s - kLeadIn)) +
+                           ",,,,,,,,,,,,,unreadable\n"),
+                  std::string::npos)
+            << s;
+}
+
+TEST_F(ArchiveModeTest, ArchivedFramesPlayBackIntoTheSameWavs)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out"}), 3) << errors;
+    // The package's tape.dat as the virtual drive's tape (through a description only to read
+    // it at full speed: a bare --simulate=FILE reads at twice real time).
+    const std::string json = R"({"read_speed": 0, "adapters": [{"devices": [{"target": 4, "tape": "out/data/tape.dat"}]}]})";
+    WriteAll(Path("replay.json"), std::vector<std::uint8_t>(json.begin(), json.end()));
+    ASSERT_EQ(Run({"--simulate=replay.json", "--archive=out2", "--retries=0"}), 3) << errors;
+    for (const char* f : {"001.wav", "002.wav", "003.wav"})
+        EXPECT_TRUE(ReadAll(Path(std::string("out/data/") + f)) == ReadAll(Path(std::string("out2/data/") + f))) << f;
+    EXPECT_TRUE(ReadAll(Path("out/data/tape.dat")) == ReadAll(Path("out2/data/tape.dat")));
+    ExpectManifestHolds("out2", "manifest-sha256.txt");
+}
+
+TEST_F(ArchiveModeTest, SigintHalfwayLeavesAValidPackageThatResumesToTheSameWavs)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
+
+    WriteDescription("slow.json", 10);  // about 4 s for the tape
+    Start({"--simulate=slow.json", "--archive=out"});
+    // Wait (on file-system events, no polling) until about half the frames are in tape.dat.
+    QFileSystemWatcher watcher;
+    QEventLoop loop;
+    const QString dataDir = QString::fromStdString(Path("out/data"));
+    const QString tapeDat = dataDir + "/tape.dat";
+    // Each level is watched once it exists: the child makes out/, then out/data/ and tape.dat.
+    auto check = [&] {
+        for (const QString& p : {QString::fromStdString(Path("out")), dataDir, tapeDat})
+            if (QFileInfo::exists(p) && !watcher.files().contains(p) && !watcher.directories().contains(p))
+                watcher.addPath(p);
+        if (QFileInfo(tapeDat).size() >= static_cast<qint64>(600 * kFrame))
+            loop.quit();
+    };
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, check);
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, check);
+    QObject::connect(&program, &QProcess::finished, &loop, &QEventLoop::quit);
+    watcher.addPath(dir.path());
+    QTimer::singleShot(0, check);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a guard, not a wait
+    loop.exec();
+    if (program.state() != QProcess::Running) {
+        Finish();
+        FAIL() << "the archive ended before it could be interrupted: " << errors;
+    }
+    ::kill(static_cast<pid_t>(program.processId()), SIGINT);
+    EXPECT_EQ(Finish(), 1) << errors;
+
+    auto info = BagInfo("out");
+    EXPECT_EQ(info["Vantrel-Status"], "incomplete");
+    EXPECT_FALSE(info["Vantrel-Incomplete-Reason"].empty());
+    EXPECT_FALSE(info["Vantrel-Last-Absolute-Time"].empty());
+    ExpectManifestHolds("out", "manifest-sha256.txt");
+    ExpectManifestHolds("out", "tagmanifest-sha256.txt");
+    for (const QString& f : QDir(dataDir).entryList({"*.wav"}, QDir::Files))
+        EXPECT_FALSE(Chunks(ReadAll(Path("out/data/" + f.toStdString()))).empty()) << f.toStdString();
+
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out", "--resume"}), 3) << errors;
+    EXPECT_EQ(BagInfo("out")["Vantrel-Status"], "complete");
+    EXPECT_EQ(QDir(dataDir).entryList({"*.wav"}, QDir::Files, QDir::Name), QStringList({"001.wav", "002.wav", "003.wav"}));
+    for (const char* f : {"001.wav", "002.wav", "003.wav"})
+        EXPECT_TRUE(ReadAll(Path(std::string("whole/data/") + f)) == ReadAll(Path(std::string("out/data/") + f))) << f;
+    EXPECT_TRUE(ReadAll(Path("whole/data/tape.dat")) == ReadAll(Path("out/data/tape.dat")));
+    EXPECT_TRUE(ReadAll(Path("whole/data/subcode.csv")) == ReadAll(Path("out/data/subcode.csv")));
+    ExpectManifestHolds("out", "manifest-sha256.txt");
+}
+
+TEST_F(ArchiveModeTest, LostDriveLeavesAnIncompletePackageThatResumes)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
+    WriteDescription("vanish.json", 0, R"(, "vanish_after_reads": 500)");
+    EXPECT_EQ(Run({"--simulate=vanish.json", "--archive=out"}), 1) << errors;
+    auto info = BagInfo("out");
+    EXPECT_EQ(info["Vantrel-Status"], "incomplete");
+    EXPECT_NE(info["Vantrel-Incomplete-Reason"].find("stopped answering"), std::string::npos)
+        << info["Vantrel-Incomplete-Reason"];
+    ExpectManifestHolds("out", "manifest-sha256.txt");
+
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out", "--resume"}), 3) << errors;
+    for (const char* f : {"001.wav", "002.wav", "003.wav"})
+        EXPECT_TRUE(ReadAll(Path(std::string("whole/data/") + f)) == ReadAll(Path(std::string("out/data/") + f))) << f;
+}
+
+TEST_F(ArchiveModeTest, AFullDiskLeavesAnIncompletePackageThatResumes)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
+    // No file may grow past 3 MB: tape.dat stops at frame 515, as on a full disk.
+    errors.clear();
+    program.setWorkingDirectory(dir.path());
+    program.setReadChannel(QProcess::StandardError);
+    program.start("prlimit", {"--fsize=3000000", QStringLiteral(VANTREL_BINARY), "--simulate=t.json", "--archive=out"});
+    ASSERT_TRUE(program.waitForStarted());
+    EXPECT_EQ(Finish(), 1) << errors;
+    auto info = BagInfo("out");
+    EXPECT_EQ(info["Vantrel-Status"], "incomplete");
+    EXPECT_NE(info["Vantrel-Incomplete-Reason"].find("tape.dat failed: File too large"), std::string::npos)
+        << info["Vantrel-Incomplete-Reason"];
+    EXPECT_EQ(info["Vantrel-Frames"], "515");
+    ExpectManifestHolds("out", "manifest-sha256.txt");
+
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out", "--resume"}), 3) << errors;
+    for (const char* f : {"001.wav", "002.wav", "003.wav"})
+        EXPECT_TRUE(ReadAll(Path(std::string("whole/data/") + f)) == ReadAll(Path(std::string("out/data/") + f))) << f;
+}
+
+TEST_F(ArchiveModeTest, FoldersThatCannotTakeAPackageAndBadSwitchesAreRefused)
+{
+    QDir().mkpath(dir.filePath("busy"));
+    WriteAll(Path("busy/keep.txt"), {'x'});
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=busy"}), 1);
+    EXPECT_NE(errors.find("is not empty"), std::string::npos) << errors;
+    EXPECT_EQ(QDir(dir.filePath("busy")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({"keep.txt"}));
+
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=busy", "--resume"}), 1);
+    EXPECT_NE(errors.find("cannot be resumed"), std::string::npos) << errors;
+
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=done", "--retries=0"}), 3) << errors;
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=done", "--resume"}), 1);
+    EXPECT_NE(errors.find("already complete"), std::string::npos) << errors;
+
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=x", "--retries=many"}), 2);
+    EXPECT_EQ(Run({"--simulate=t.json", "--resume"}), 2);
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=x", "--capture"}), 2);
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive"}), 2);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("x")));
+}
+
+}  // namespace
