@@ -7,8 +7,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdio>
 #include <map>
 
+#include "dat/time_code.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "platform/ui/message_box.h"
@@ -24,15 +26,14 @@ QLabel* NamedLabel(QWidget* parent, const char* name, const QString& text = {})
     return l;
 }
 
-// The A-time row of the panel, h mm ss as during play ("1:02:03" from "01:02:03.17").
+// The panel as during play: the absolute time ("01:02:03.17") on the A-time row.
 void ShowOnPanel(frmDeck& deck, const std::string& hmsf)
 {
-    if (hmsf.size() < 8)
-        return;
-    const int cells[5] = {hmsf[1] - '0', hmsf[3] - '0', hmsf[4] - '0', hmsf[6] - '0', hmsf[7] - '0'};
-    for (int i = 0; i < 5; ++i)
-        if (cells[i] >= 0 && cells[i] <= 9)
-            deck.picAtime[static_cast<std::size_t>(i)]->SetPicture(deck.clpDigits->GraphicCell(cells[i]), cells[i]);
+    unsigned h = 0, m = 0, s = 0, f = 0;
+    dat::TimeCode t;
+    if (std::sscanf(hmsf.c_str(), "%u:%u:%u.%u", &h, &m, &s, &f) == 4)
+        t = dat::TimeCode{h, m, s, f, true};
+    deck.SetDisplayToPosition(dat::InRange(t) ? t : dat::TimeCode{}, dat::TimeCode{}, dat::ProgramNumber{});
 }
 
 }  // namespace
