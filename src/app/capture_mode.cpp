@@ -156,6 +156,7 @@ public:
     // SIGINT, SIGTERM, SIGHUP: a running capture ends as a stop does; before it, nothing starts.
     void interrupt()
     {
+        ui::EndOnNextSignal();  // a second Ctrl-C does not wait for the stop
         if (capturing_) {
             StopPlayback();
             return;
@@ -218,10 +219,14 @@ int RunCaptureMode(const Options& options)
     SetMaxBadFrames(options.maxBadFrames);
     CaptureSession session(options.captureFile);
     ui::CatchTerminationSignals([&](int) { session.interrupt(); });
-    const int discovery = RunWindowlessStartup();
+    WindowlessStartup how;
+    how.interrupted = [&] { return session.interrupted(); };
+    how.waitWhileBecomingReady = true;  // a tape just inserted: the drive answers 04/01 for a while
+    how.waitMs = kReadyWaitMs;
+    const int discovery = RunWindowlessStartup(how);
     if (discovery != 0 || session.interrupted()) {
         ui::ReleaseTerminationSignals();
-        return discovery != 0 ? discovery : kExitFailure;
+        return discovery != 0 && !session.interrupted() ? discovery : kExitFailure;
     }
     QTimer::singleShot(0, [&] { session.poll(); });
     const int status = QCoreApplication::exec();

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 
 #include "platform/aspi/aspi.h"
+#include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
@@ -18,12 +20,17 @@ constexpr std::size_t kTargetCountByte = 3;  // of HA_Unique
 constexpr std::uint8_t kTapeDevice = 1;      // sequential access
 constexpr int kProbeAttempts = 4;
 constexpr int kExitFailure = 1;
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as a shell reports Ctrl-C
 
 struct StartupState {
     std::function<void()> presenter;
     ProbeCommands probe;
+    std::function<bool()> interrupted;
+    bool tellCauses = true;
     std::int32_t inquired = 0;
     bool ended = false;  // a fatal message has ended the program (its handler may return)
+    std::set<std::string> told;  // causes told during this Main
+    std::string becomingReady;   // "adapter:target" passed over while becoming ready
 };
 
 StartupState& State()
@@ -39,30 +46,117 @@ void EndWith(const std::string& message)
     ui::EndProgram(kExitFailure);
 }
 
+bool Interrupted()
+{
+    return State().interrupted && State().interrupted();
+}
+
+// The user asked to stop: no message, the program ends at once.
+void EndInterrupted()
+{
+    State().ended = true;
+    ui::EndProgram(kExitInterrupted);
+}
+
+// Holds back the messages of the probe's commands while it decides whether they share one
+// cause the backend knows: then that cause is told once instead of a box per attempt.
+class HeldMessages {
+public:
+    HeldMessages() : previous_(ui::CurrentMessageSink()) { hold(); }
+    ~HeldMessages() { ui::SetMessageSink(previous_); }
+    HeldMessages(const HeldMessages&) = delete;
+    HeldMessages& operator=(const HeldMessages&) = delete;
+
+    // Shows what was held.
+    void flush()
+    {
+        std::vector<std::string> texts;
+        texts.swap(held_);
+        if (texts.empty())
+            return;
+        ui::SetMessageSink(previous_);
+        for (const std::string& text : texts)
+            ui::ShowMessage(text);
+        hold();
+    }
+
+    // Drops what was held and shows `text` instead (nothing when it is empty).
+    void replace(const std::string& text)
+    {
+        held_.clear();
+        if (!text.empty())
+            held_.push_back(text);
+        flush();
+    }
+
+private:
+    void hold()
+    {
+        ui::SetMessageSink([this](const std::string& text) { held_.push_back(text); });
+    }
+
+    ui::MessageSink previous_;
+    std::vector<std::string> held_;
+};
+
 void Record(std::uint8_t adapter, std::int32_t target, std::uint8_t entry)
 {
     Adapters[adapter].DeviceTypes[static_cast<std::size_t>(target)] = entry;
 }
 
 // At most four attempts, one after the other; the last drive that passes is the one kept.
-void ProbeTapeDevice(std::uint8_t adapter, std::uint8_t target)
+// Stops early when the backend knows why the device cannot answer (every attempt would fail
+// the same way) or when the user interrupts; false for the latter.
+bool ProbeTapeDevice(std::uint8_t adapter, std::uint8_t target)
 {
     const ProbeCommands& p = State().probe;
     if (!p.testUnitReady || !p.getDensityCode || !p.selectAudioMode || !p.selectDensity)
-        return;
+        return true;
+    HeldMessages messages;
+    // After each command: true when the probe of this device is over for a known cause.
+    const auto knownCause = [&] {
+        const std::string cause = aspi::KnownFailureCause(adapter, target);
+        if (cause.empty()) {
+            messages.flush();
+            return false;
+        }
+        const bool tell = State().tellCauses && State().told.insert(cause).second;
+        messages.replace(tell ? cause : std::string());
+        return true;
+    };
+    std::int32_t last = kTurOther;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        const std::int32_t u = p.testUnitReady(adapter, target);
-        if (u != kTurReady && u != kTurNoTape)  // no tape: the mode commands still work
+        if (Interrupted())
+            return false;
+        last = p.testUnitReady(adapter, target);
+        if (knownCause())
+            break;
+        if (last != kTurReady && last != kTurNoTape)  // no tape: the mode commands still work
             continue;
+        if (Interrupted())
+            return false;
         const std::uint8_t density = p.getDensityCode(adapter, target);
-        if (!p.selectAudioMode(adapter, target))
+        if (knownCause())
+            break;
+        if (Interrupted())
+            return false;
+        const bool selected = p.selectAudioMode(adapter, target);
+        if (knownCause())
+            break;
+        if (!selected)
             continue;
+        if (Interrupted())
+            return false;
         p.selectDensity(adapter, target, density);  // back to what it was; result not needed
+        messages.flush();
         AspiAdapter = adapter;
         AspiTarget = target;
         DriveFound = true;
-        return;
+        return true;
     }
+    if (last == kTurBecomingReady)
+        State().becomingReady = std::to_string(adapter) + ":" + std::to_string(target);
+    return true;
 }
 
 // Asks for the device type at one target; false when the program has ended.
@@ -72,8 +166,10 @@ bool ExamineTarget(std::uint8_t adapter, std::int32_t target)
     switch (answer.status) {
     case SS_COMP:
         Record(adapter, target, answer.deviceType);
-        if (answer.deviceType == kTapeDevice)
-            ProbeTapeDevice(adapter, static_cast<std::uint8_t>(target));
+        if (answer.deviceType == kTapeDevice && !ProbeTapeDevice(adapter, static_cast<std::uint8_t>(target))) {
+            EndInterrupted();
+            return false;
+        }
         return true;
     case SS_NO_DEVICE:
         Record(adapter, target, kNoDeviceEntry);
@@ -92,6 +188,10 @@ bool ScanTargets(std::uint8_t adapter)
 {
     const AdapterInfo& info = Adapters[adapter];
     for (std::int32_t t = 0; t < info.TargetCount; ++t) {
+        if (Interrupted()) {
+            EndInterrupted();
+            return false;
+        }
         if (t == info.ScsiId)
             Record(adapter, t, kAdapterEntry);  // the adapter itself: no request
         else if (!ExamineTarget(adapter, t))
@@ -162,17 +262,26 @@ void Main()
 {
     State().ended = false;
     State().inquired = 0;
+    State().told.clear();
+    State().becomingReady.clear();
     const std::int32_t n = ASPIInitialize();
     if (State().ended)
         return;
     if (n == 0) {
-        EndWith("Could not initialize ASPI Manager (WNASPI32.DLL). Program will terminate.");
+        std::string text = "Could not initialize ASPI Manager (WNASPI32.DLL). Program will terminate.";
+        if (const std::string hint = aspi::NoAdapterHint(); !hint.empty())
+            text += "\n" + hint;
+        EndWith(text);
         return;
     }
     const std::int32_t scanned = std::min(n, kMaxAdapters);
     for (std::int32_t a = 0; a < scanned; ++a) {
         if (!ScanAdapter(static_cast<std::uint8_t>(a)))
             return;
+    }
+    if (Interrupted()) {
+        EndInterrupted();
+        return;
     }
     if (!DriveFound) {
         EndWith("An audio-capable tape drive was not found. Program will exit.");
@@ -185,6 +294,12 @@ void Main()
 void SetDeckPresenter(std::function<void()> presenter) { State().presenter = std::move(presenter); }
 
 void SetProbeCommands(const ProbeCommands& commands) { State().probe = commands; }
+
+void SetDiscoveryInterrupt(std::function<bool()> interrupted) { State().interrupted = std::move(interrupted); }
+
+void SetTellKnownCauses(bool tell) { State().tellCauses = tell; }
+
+std::string TapeDeviceBecomingReady() { return State().becomingReady; }
 
 std::int32_t InquiredAdapterCount() { return State().inquired; }
 

@@ -33,6 +33,20 @@ struct ProbeCommands {
 };
 void SetProbeCommands(const ProbeCommands& commands);
 
+// Asked between discovery's commands (and before each target): true ends Main at once,
+// without a message, through ui::EndProgram(130). Empty: never.
+void SetDiscoveryInterrupt(std::function<bool()> interrupted);
+
+// Whether the probe tells a failure cause the backend knows (no permission, no sg module, no
+// node, the device gone, no answer in time) as one message per cause, in place of its
+// commands' own messages; true by default (the deck's boxes). The window-less modes turn it
+// off: there the backend's own stderr line already said it.
+void SetTellKnownCauses(bool tell);
+
+// "adapter:target" of a tape device the last Main passed over because it was still becoming
+// ready; empty when there was none.
+std::string TapeDeviceBecomingReady();
+
 // How many adapters the last Main inquired successfully, from adapter 0 on (0 to 8).
 std::int32_t InquiredAdapterCount();
 // True for an identifier that names an ATAPI adapter (any case); Main does not scan those.

@@ -1,9 +1,11 @@
 // The sg backend against a fake sysfs tree and a fake sg driver, mostly through the
 // manager's own entry points.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
@@ -203,28 +205,142 @@ TEST_F(SgBackendTest, GoodStatusCompletesOnTheSgNodeOpenedReadWriteOnce)
     EXPECT_TRUE(sg.reports().empty());
 }
 
-TEST_F(SgBackendTest, TapeMovementsGetAnHourAndEverythingElseAMinute)
+TEST_F(SgBackendTest, TimeoutsFollowHowFarTheCommandMayMoveTheTape)
 {
-    auto backend = aspi::CreateSgBackend(env());
     const std::uint8_t cdbs[][10] = {
-        {0x2B, 4, 0, 0x20}, {0x01}, {0x1B, 0, 0, 0, 0}, {0x00}, {0x08, 0, 0, 0x16, 0xBE}, {0x34},
+        {0x2B, 4, 0, 0x20}, {0x01}, {0x1B, 0, 0, 0, 0}, {0x08, 0, 0, 0x16, 0xBE},
+        {0x00}, {0x12, 0, 0, 0, 36}, {0x1A, 0, 0, 0, 12}, {0x15, 0x10, 0, 0, 12}, {0x05}, {0x34}, {0x1E, 0, 0, 0, 1},
     };
-    const unsigned expected[] = {aspi::kSgLongTimeoutMs, aspi::kSgLongTimeoutMs, aspi::kSgLongTimeoutMs,
-                                 aspi::kSgShortTimeoutMs, aspi::kSgShortTimeoutMs, aspi::kSgShortTimeoutMs};
-    for (const auto& cdb : cdbs) {
-        aspi::ExecRequest req;
-        req.adapter = kHost10;
-        req.target = 3;
-        req.cdb = cdb;
-        req.cdbLen = cdb[0] == 0x2B || cdb[0] == 0x34 ? 10 : 6;
-        backend->execute(req);
-    }
-    const auto calls = sg.calls();
-    ASSERT_EQ(calls.size(), std::size(expected));
-    for (std::size_t i = 0; i < calls.size(); ++i)
-        EXPECT_EQ(calls[i].timeout, expected[i]) << "opcode " << int(calls[i].cdb[0]);
-    EXPECT_EQ(aspi::kSgLongTimeoutMs, 3600u * 1000u);
-    EXPECT_EQ(aspi::kSgShortTimeoutMs, 60u * 1000u);
+    const unsigned hour = 3600u * 1000u, minute = 60u * 1000u, quick = 15u * 1000u;
+    const unsigned expected[] = {hour, hour, hour, minute, quick, quick, quick, quick, quick, quick, quick};
+    const auto timeoutsWith = [&](double scale) {
+        aspi::SgEnvironment e = env();
+        e.timeoutScale = scale;
+        auto backend = aspi::CreateSgBackend(e);
+        const std::size_t before = sg.calls().size();
+        for (const auto& cdb : cdbs) {
+            aspi::ExecRequest req;
+            req.adapter = kHost10;
+            req.target = 3;
+            req.cdb = cdb;
+            req.cdbLen = cdb[0] == 0x2B || cdb[0] == 0x34 ? 10 : 6;
+            backend->execute(req);
+        }
+        std::vector<unsigned> out;
+        const auto calls = sg.calls();
+        for (std::size_t i = before; i < calls.size(); ++i)
+            out.push_back(calls[i].timeout);
+        return out;
+    };
+    EXPECT_EQ(timeoutsWith(1), std::vector<unsigned>(std::begin(expected), std::end(expected)));
+    // A test's scale makes the hour a few seconds; nothing drops to zero (no timeout at all).
+    const auto scaled = timeoutsWith(0.001);
+    ASSERT_EQ(scaled.size(), std::size(expected));
+    EXPECT_EQ(scaled[0], 3600u);
+    EXPECT_EQ(scaled[4], 15u);
+    EXPECT_EQ(timeoutsWith(1e-9)[4], 1u);
+
+    EXPECT_EQ(aspi::ParseTimeoutScale("0.01"), 0.01);
+    for (const char* bad : {"", "x", "0", "-2", "1e9", "nan", "0.5s"})
+        EXPECT_EQ(aspi::ParseTimeoutScale(bad), 1.0) << bad;
+    EXPECT_EQ(aspi::ParseTimeoutScale(nullptr), 1.0);
+}
+
+// A failed data-in command must not hand over what sg copied back from its own buffer.
+TEST_F(SgBackendTest, OnlyBytesThatArrivedReachTheCallersBuffer)
+{
+    install();
+    std::string trace = tree.root() + "/trace.txt";
+    std::string error;
+    ASSERT_TRUE(aspi::OpenTrace(trace, error)) << error;
+    const std::vector<std::uint8_t> illegal = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> shortBlock = {0xF0, 0, 0x20, 0, 0, 0, 4, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> answerSense;
+    int resid = 0;
+    sg.setAnswer([&](const std::string&, sg_io_hdr_t& hdr) {
+        // Whatever the outcome, sg's buffer comes back filled (stale bytes of an earlier command).
+        std::memset(hdr.dxferp, 0xEE, hdr.dxfer_len);
+        hdr.resid = resid;
+        return answerSense.empty() ? 0 : AnswerCheckCondition(hdr, answerSense);
+    });
+    const auto readInto = [&](std::array<std::uint8_t, 20>& buffer, std::initializer_list<std::uint8_t> cdb) {
+        SRB_ExecSCSICmd srb;
+        const std::vector<std::uint8_t> bytes(cdb);
+        FillExecRecord(srb, kHost10, 3, SRB_DIR_IN, bytes, buffer.data(), buffer.size());
+        SendAndWait(srb, buffer.data());
+        return srb.SRB_Status;
+    };
+
+    // A failed READ POSITION, no residue reported: the buffer stays as it was.
+    std::array<std::uint8_t, 20> position;
+    position.fill(0x11);
+    answerSense = illegal;
+    EXPECT_EQ(readInto(position, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}), SS_ERR);
+    EXPECT_TRUE(std::all_of(position.begin(), position.end(), [](auto b) { return b == 0x11; }));
+
+    // A short block (ILI): the bytes that came, and not one more.
+    std::array<std::uint8_t, 20> block;
+    block.fill(0x11);
+    answerSense = shortBlock;
+    resid = 4;
+    EXPECT_EQ(readInto(block, {0x08, 0, 0, 0, 20, 0}), SS_ERR);
+    EXPECT_EQ(block[15], 0xEE);
+    EXPECT_EQ(block[16], 0x11);
+
+    // A success with a residue: likewise.
+    answerSense.clear();
+    resid = 18;
+    block.fill(0x11);
+    EXPECT_EQ(readInto(block, {0x1A, 0, 0, 0, 20, 0}), SS_COMP);
+    EXPECT_EQ(block[1], 0xEE);
+    EXPECT_EQ(block[2], 0x11);
+    aspi::OpenTrace("", error);
+
+    std::ifstream in(trace);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].find(" in="), std::string::npos) << lines[0];
+    std::string sixteen = "EE";
+    for (int i = 1; i < 16; ++i)
+        sixteen += " EE";
+    EXPECT_NE(lines[1].find(" in=" + sixteen + " sense="), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(" in=EE EE t="), std::string::npos) << lines[2];
+}
+
+// Failures the backend can explain carry their cause for whoever has to tell the user once.
+TEST_F(SgBackendTest, KnownCausesComeWithTheFailureAndGoWithTheNextAnswer)
+{
+    sg.failOpen(tree.dev() + "/sg2", EACCES);
+    install();
+    run({0x00, 0, 0, 0, 0, 0}, kHost10Ch1, 5);
+    const std::string denied = aspi::KnownFailureCause(kHost10Ch1, 5);
+    EXPECT_NE(denied.find("Permission denied"), std::string::npos) << denied;
+    EXPECT_NE(denied.find("group 'tape'"), std::string::npos) << denied;
+
+    run({0x00, 0, 0, 0, 0, 0}, kHost3, 6);
+    EXPECT_NE(aspi::KnownFailureCause(kHost3, 6).find("modprobe sg"), std::string::npos);
+
+    sg.setAnswer([](const std::string&, sg_io_hdr_t& hdr) {
+        hdr.host_status = 0x03;
+        return 0;
+    });
+    run({0x00, 0, 0, 0, 0, 0});
+    EXPECT_NE(aspi::KnownFailureCause(kHost10, 3).find("timed out after 15 s"), std::string::npos)
+        << aspi::KnownFailureCause(kHost10, 3);
+
+    const std::vector<std::uint8_t> noTape = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0, 0, 0, 0, 0};
+    sg.setAnswer([&](const std::string&, sg_io_hdr_t& hdr) { return AnswerCheckCondition(hdr, noTape); });
+    run({0x00, 0, 0, 0, 0, 0});
+    EXPECT_EQ(aspi::KnownFailureCause(kHost10, 3), "") << "a SCSI answer is no such cause";
+
+    sg.setAnswer([](const std::string&, sg_io_hdr_t& hdr) {
+        hdr.host_status = 0x01;
+        return 0;
+    });
+    run({0x00, 0, 0, 0, 0, 0});
+    EXPECT_NE(aspi::KnownFailureCause(kHost10, 3).find("power and cable"), std::string::npos);
 }
 
 TEST_F(SgBackendTest, DataTransfersReportTheBytesMoved)
@@ -428,13 +544,23 @@ TEST_F(SgBackendTest, DeviceLocationsNameTheNodeTheProductAndTheAccess)
     EXPECT_EQ(sg.openCount(), 0) << "the access check closes what it opened";
 }
 
-TEST(SgBackendWithoutSysfs, ReportsNoAdapters)
+TEST(SgBackendWithoutSysfs, ReportsNoAdaptersAndSaysWhatToCheck)
 {
     FakeSg sg;
     auto backend = aspi::CreateSgBackend(sg.environment("/nonexistent/sys", "/nonexistent/dev"));
     EXPECT_EQ(backend->supportInfo(), std::uint32_t{SS_COMP} << 8);
     aspi::AdapterInquiry info;
     EXPECT_EQ(backend->inquiry(0, info), SS_INVALID_HA);
+    const std::string hint = backend->noAdapterHint();
+    EXPECT_NE(hint.find("no SCSI host (/nonexistent/sys/class/scsi_host is empty)"), std::string::npos) << hint;
+    for (const char* what : {"power and cable", "driver", "USB-SCSI bridge"})
+        EXPECT_NE(hint.find(what), std::string::npos) << what;
+    EXPECT_EQ(hint.find('\n'), std::string::npos);
+}
+
+TEST_F(SgBackendTest, AHostWithoutDevicesNeedsNoHint)
+{
+    EXPECT_EQ(aspi::CreateSgBackend(env())->noAdapterHint(), "");
 }
 
 // The fake tree must look real to a tool that reads real trees.

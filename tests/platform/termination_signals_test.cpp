@@ -1,6 +1,7 @@
 // SIGINT, SIGTERM and SIGHUP come back as a call on the program's thread.
 #include <QThread>
 #include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -24,6 +25,29 @@ TEST(TerminationSignalsTest, EachSignalRunsTheHandlerOnTheProgramThread)
     EXPECT_EQ(seen, (std::vector<int>{SIGHUP, SIGTERM, SIGINT}));
     EXPECT_EQ(handlerThread, QThread::currentThread());
     ui::ReleaseTerminationSignals();
+}
+
+}  // namespace
+
+namespace {
+
+// The user who presses Ctrl-C a second time does not wait for what the first one started.
+TEST(TerminationSignalsDeathTest, AfterEndOnNextSignalASecondSignalEndsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            bool seen = false;
+            ui::CatchTerminationSignals([&](int) {
+                seen = true;
+                ui::EndOnNextSignal();
+            });
+            std::raise(SIGINT);
+            if (!testing_support::PumpUntil([&] { return seen; }))
+                std::_Exit(2);
+            std::raise(SIGINT);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
 }
 
 }  // namespace

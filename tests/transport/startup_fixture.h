@@ -35,6 +35,7 @@ public:
     std::vector<std::pair<std::uint8_t, std::uint8_t>> typeQueries;  // adapter, target
     std::map<std::uint8_t, std::uint8_t> inquiryStatus;            // adapter -> forced status
     std::map<std::pair<std::uint8_t, std::uint8_t>, std::uint8_t> typeStatus;  // forced status
+    std::string hint;  // what noAdapterHint says
 
     std::uint32_t supportInfo() override { return scripted.supportInfo(); }
     std::uint8_t inquiry(std::uint8_t a, aspi::AdapterInquiry& out) override
@@ -52,6 +53,7 @@ public:
         return scripted.deviceType(a, t, lun, type);
     }
     aspi::ExecResult execute(const aspi::ExecRequest& req) override { return scripted.execute(req); }
+    std::string noAdapterHint() override { return hint; }
 };
 
 inline ScriptedAdapter Adapter(const std::string& identifier, std::uint8_t scsiId, std::uint8_t targets,
@@ -83,6 +85,8 @@ protected:
         ui::SetMessageSink({});
         ui::SetEndHandler({});
         SetDeckPresenter({});
+        SetDiscoveryInterrupt({});
+        SetTellKnownCauses(true);
         aspi::InstallBackend(nullptr);
         ResetDriveState();
     }

@@ -61,6 +61,12 @@ TEST_F(StartupTest, SuccessWithNoAdaptersIsLikeAFailedManager)
     ExpectFatal(kNoManager);
 }
 
+TEST_F(StartupTest, NoAdaptersAddTheBackendsHintAsOneMoreLine)
+{
+    bus->hint = "Linux shows no SCSI host: check the cable.";
+    ExpectFatal(std::string(kNoManager) + "\nLinux shows no SCSI host: check the cable.");
+}
+
 TEST(ByteHalves, HiAndLoByteOfTheSupportValue)
 {
     EXPECT_EQ(HiByte(0x12E403), 0xE4);
@@ -287,6 +293,95 @@ TEST_F(StartupTest, WithoutProbeCommandsNoDrivePasses)
     bus->scripted.adapters = {Adapter("HBA", 7, 8, {{4, kTape}})};
     ExpectFatal(kNotFound);
     EXPECT_TRUE(Sent().empty());
+}
+
+}  // namespace
+}  // namespace startup_test
+
+namespace startup_test {
+namespace {
+
+// --- Ctrl-C, known causes, a drive still becoming ready ------------------------------------
+
+TEST_F(StartupTest, AnInterruptStopsDiscoveryBeforeTheNextCommand)
+{
+    bus->scripted.adapters = {Adapter("HBA", 7, 8, {{2, kTape}}), Adapter("HBA", 7, 8, {{3, kTape}})};
+    // Not ready on every attempt, so that the probe would go on without the interrupt.
+    bus->scripted.answer = [](const aspi::ExecRequest&) { return CheckCondition(2, 0x04, 0x01); };
+    SetDiscoveryInterrupt([this] { return Sent().size() >= 2; });
+    EXPECT_EQ(RunMain(), std::optional<int>(130));
+    EXPECT_EQ(Sent().size(), 2u);
+    EXPECT_TRUE(messages.empty()) << "no 'not found' after the user asked to stop";
+
+    // Before the first target, too.
+    messages.clear();
+    bus->scripted.clear();
+    SetDiscoveryInterrupt([] { return true; });
+    EXPECT_EQ(RunMain(), std::optional<int>(130));
+    EXPECT_TRUE(Sent().empty());
+}
+
+// The backend explains the failure; the probe must not retry it three more times with a
+// "status=130" box each.
+class KnownCauseBus final : public aspi::Backend {
+public:
+    std::uint32_t supportInfo() override { return (std::uint32_t{SS_COMP} << 8) | 1; }
+    std::uint8_t inquiry(std::uint8_t a, aspi::AdapterInquiry& out) override
+    {
+        if (a != 0)
+            return SS_INVALID_HA;
+        out.identifier = "HBA";
+        return SS_COMP;
+    }
+    std::uint8_t deviceType(std::uint8_t, std::uint8_t t, std::uint8_t, std::uint8_t& type) override
+    {
+        if (t != 2 && t != 5)
+            return SS_NO_DEVICE;
+        type = 1;
+        return SS_COMP;
+    }
+    aspi::ExecResult execute(const aspi::ExecRequest& req) override
+    {
+        ++commands;
+        aspi::ExecResult r;
+        r.srbStatus = SS_NO_DEVICE;
+        r.cause = "TEST UNIT READY on /dev/sg" + std::to_string(req.target) +
+                  ": Permission denied (add yourself to the group 'tape')";
+        return r;
+    }
+    int commands = 0;  // the worker's, read after SendAndWait has returned
+};
+
+TEST_F(StartupTest, AKnownCauseIsToldOnceAndEndsTheProbeOfThatDevice)
+{
+    auto owned = std::make_unique<KnownCauseBus>();
+    KnownCauseBus* causes = owned.get();
+    aspi::InstallBackend(std::move(owned));
+    EXPECT_EQ(RunMain(), std::optional<int>(1));
+    EXPECT_EQ(causes->commands, 2) << "one TEST UNIT READY per device";
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "TEST UNIT READY on /dev/sg2: Permission denied (add yourself to the group 'tape')",
+                            "TEST UNIT READY on /dev/sg5: Permission denied (add yourself to the group 'tape')",
+                            kNotFound}));
+
+    // Where the backend's own stderr line already said it, nothing more is shown for it.
+    messages.clear();
+    SetTellKnownCauses(false);
+    EXPECT_EQ(RunMain(), std::optional<int>(1));
+    EXPECT_EQ(messages, std::vector<std::string>{kNotFound});
+}
+
+TEST_F(StartupTest, ADriveLeftBecomingReadyIsNamed)
+{
+    bus->scripted.adapters = {Adapter("HBA", 7, 8, {{2, kTape}, {4, 5}})};
+    bus->scripted.answer = [](const aspi::ExecRequest&) { return CheckCondition(2, 0x04, 0x01); };
+    ExpectFatal(kNotFound);
+    EXPECT_EQ(TapeDeviceBecomingReady(), "0:2");
+
+    messages.clear();
+    bus->scripted.answer = [](const aspi::ExecRequest&) { return WithStatus(SS_COMP); };
+    EXPECT_EQ(RunMain(), std::nullopt);
+    EXPECT_EQ(TapeDeviceBecomingReady(), "");
 }
 
 }  // namespace

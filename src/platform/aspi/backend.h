@@ -38,6 +38,10 @@ struct ExecResult {
     std::uint8_t sense[32] = {};  // fixed format (0x70), valid when srbStatus is SS_ERR
     std::uint8_t senseLen = 0;
     std::uint32_t transferred = 0;  // bytes actually moved
+    // Why the device could not be reached, with what to do, when the backend knows it (no
+    // permission, no sg module, no node, the device gone, no answer in time); empty for a
+    // SCSI answer and for failures it cannot explain.
+    std::string cause;
 };
 
 // Thread rules: supportInfo, inquiry and deviceType are called on the caller's thread;
@@ -60,11 +64,34 @@ public:
     // "/dev/sg1 HP C1537A, readable"); empty when there is nothing to add.
     virtual std::string adapterLocation(std::uint8_t /*adapter*/) { return {}; }
     virtual std::string deviceLocation(std::uint8_t /*adapter*/, std::uint8_t /*target*/) { return {}; }
+    // With no adapter at all: what the system shows and what to check; empty otherwise.
+    virtual std::string noAdapterHint() { return {}; }
+    // How long the backend lets a command run before it gives up, in ms (0: no limit known).
+    virtual unsigned timeoutMs(std::uint8_t /*opcode*/) { return 0; }
 };
 
 // The current backend's location texts (empty without a backend).
 std::string AdapterLocation(std::uint8_t adapter);
 std::string DeviceLocation(std::uint8_t adapter, std::uint8_t target);
+
+// The current backend's no-adapter hint (empty without a backend).
+std::string NoAdapterHint();
+
+// The backend's known cause of the last command's failure on this device (ExecResult::cause),
+// kept until the device's next command; empty when that command did not fail for one.
+std::string KnownFailureCause(std::uint8_t adapter, std::uint8_t target);
+
+// The execute record the worker is running now, for a "still waiting" message.
+struct RunningCommand {
+    bool running = false;
+    std::uint8_t adapter = 0;
+    std::uint8_t target = 0;
+    std::uint8_t opcode = 0;
+    long long elapsedMs = 0;  // since the worker started it
+    unsigned timeoutMs = 0;   // the backend's limit for it (0: unknown)
+    unsigned serial = 0;      // changes with every command
+};
+RunningCommand CurrentCommand();
 
 // Replaces the manager's backend (nullptr: none, every request fails). Waits for a running
 // command to finish first. Not to be called while a command is pending.

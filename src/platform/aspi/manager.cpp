@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <vector>
 #include <pthread.h>
@@ -50,6 +51,8 @@ struct Manager {
     };
     std::vector<Hook> hooks;
     int lastHookId = 0;
+    std::map<std::pair<std::uint8_t, std::uint8_t>, std::string> causes;  // by adapter, target
+    RunningCommand running;  // elapsedMs holds the start time here
 
     // Guarded by `traceMutex`.
     std::mutex traceMutex;
@@ -107,6 +110,15 @@ void Complete(SRB_ExecSCSICmd* srb, const std::uint8_t* data, const ExecResult& 
     }
     srb->SRB_HaStat = r.haStat;
     srb->SRB_TargStat = r.targStat;
+    {
+        std::lock_guard lock(M().mutex);
+        const std::pair<std::uint8_t, std::uint8_t> device{srb->SRB_HaId, srb->SRB_Target};
+        if (r.cause.empty())
+            M().causes.erase(device);
+        else
+            M().causes[device] = r.cause;
+        M().running.running = false;
+    }
 
     SRB_ExecSCSICmd shown = *srb;
     shown.SRB_Status = r.srbStatus == SS_PENDING ? SS_ABORTED : r.srbStatus;
@@ -171,6 +183,14 @@ void WorkerLoop()
             m.busy = true;
             backend = m.backend;
             abandon = m.stopping;
+            RunningCommand& now = m.running;
+            now.running = true;
+            now.adapter = job.srb->SRB_HaId;
+            now.target = job.srb->SRB_Target;
+            now.opcode = job.srb->CDBByte[0];
+            now.elapsedMs = ElapsedMs();
+            now.timeoutMs = backend ? backend->timeoutMs(now.opcode) : 0;
+            ++now.serial;
         }
         ExecResult r;
         if (abandon)
@@ -257,6 +277,31 @@ std::string DeviceLocation(std::uint8_t adapter, std::uint8_t target)
 {
     auto backend = CurrentBackend();
     return backend ? backend->deviceLocation(adapter, target) : std::string();
+}
+
+std::string NoAdapterHint()
+{
+    auto backend = CurrentBackend();
+    return backend ? backend->noAdapterHint() : std::string();
+}
+
+std::string KnownFailureCause(std::uint8_t adapter, std::uint8_t target)
+{
+    std::lock_guard lock(M().mutex);
+    const auto it = M().causes.find({adapter, target});
+    return it != M().causes.end() ? it->second : std::string();
+}
+
+RunningCommand CurrentCommand()
+{
+    RunningCommand now;
+    {
+        std::lock_guard lock(M().mutex);
+        now = M().running;
+    }
+    if (now.running)
+        now.elapsedMs = ElapsedMs() - now.elapsedMs;
+    return now;
 }
 
 bool OpenTrace(const std::string& path, std::string& error)

@@ -5,32 +5,37 @@
 namespace scsi {
 namespace {
 
+// How long the host gives a command: commands that stay put answer within seconds, a READ
+// or WRITE may have to wait for the tape to reach speed, and the rest may cross the whole
+// tape.
+enum class Span { Still, Moves, Crosses };
+
 struct Command {
     std::uint8_t opcode;
     const char* name;
-    bool longRunning;
+    Span span;
 };
 
 constexpr Command kCommands[] = {
-    {op::TestUnitReady, "TEST UNIT READY", false},
-    {op::Rewind, "REWIND", true},
-    {op::RequestSense, "REQUEST SENSE", false},
-    {op::FormatMedium, "FORMAT MEDIUM", true},
-    {op::ReadBlockLimits, "READ BLOCK LIMITS", false},
-    {op::Read6, "READ(6)", false},
-    {op::Write6, "WRITE(6)", false},
-    {op::WriteFilemarks6, "WRITE FILEMARKS(6)", false},
-    {op::Space6, "SPACE(6)", true},
-    {op::Inquiry, "INQUIRY", false},
-    {op::ModeSelect6, "MODE SELECT(6)", false},
-    {op::Erase6, "ERASE(6)", true},
-    {op::ModeSense6, "MODE SENSE(6)", false},
-    {op::LoadUnload, "LOAD UNLOAD", true},
-    {op::PreventAllow, "PREVENT ALLOW MEDIUM REMOVAL", false},
-    {op::Locate10, "LOCATE(10)", true},
-    {op::ReadPosition, "READ POSITION", false},
-    {op::Space16, "SPACE(16)", true},
-    {op::Locate16, "LOCATE(16)", true},
+    {op::TestUnitReady, "TEST UNIT READY", Span::Still},
+    {op::Rewind, "REWIND", Span::Crosses},
+    {op::RequestSense, "REQUEST SENSE", Span::Still},
+    {op::FormatMedium, "FORMAT MEDIUM", Span::Crosses},
+    {op::ReadBlockLimits, "READ BLOCK LIMITS", Span::Still},
+    {op::Read6, "READ(6)", Span::Moves},
+    {op::Write6, "WRITE(6)", Span::Moves},
+    {op::WriteFilemarks6, "WRITE FILEMARKS(6)", Span::Moves},
+    {op::Space6, "SPACE(6)", Span::Crosses},
+    {op::Inquiry, "INQUIRY", Span::Still},
+    {op::ModeSelect6, "MODE SELECT(6)", Span::Still},
+    {op::Erase6, "ERASE(6)", Span::Crosses},
+    {op::ModeSense6, "MODE SENSE(6)", Span::Still},
+    {op::LoadUnload, "LOAD UNLOAD", Span::Crosses},
+    {op::PreventAllow, "PREVENT ALLOW MEDIUM REMOVAL", Span::Still},
+    {op::Locate10, "LOCATE(10)", Span::Crosses},
+    {op::ReadPosition, "READ POSITION", Span::Still},
+    {op::Space16, "SPACE(16)", Span::Crosses},
+    {op::Locate16, "LOCATE(16)", Span::Crosses},
 };
 
 constexpr const char* kSenseKeys[16] = {
@@ -84,12 +89,20 @@ std::string CommandName(std::uint8_t opcode)
 bool IsLongTapeCommand(std::uint8_t opcode)
 {
     const Command* c = Find(opcode);
-    return c && c->longRunning;
+    return c && c->span == Span::Crosses;
 }
 
 unsigned CommandTimeoutMs(std::uint8_t opcode)
 {
-    return IsLongTapeCommand(opcode) ? kLongCommandTimeoutMs : kShortCommandTimeoutMs;
+    const Command* c = Find(opcode);
+    if (!c)
+        return kDataCommandTimeoutMs;  // unknown: as long as a READ, not an hour
+    switch (c->span) {
+    case Span::Still: return kQuickCommandTimeoutMs;
+    case Span::Moves: return kDataCommandTimeoutMs;
+    case Span::Crosses: return kLongCommandTimeoutMs;
+    }
+    return kDataCommandTimeoutMs;
 }
 
 std::string SenseKeyText(std::uint8_t senseKey)

@@ -94,9 +94,12 @@ std::string CommandName(std::uint8_t opcode);
 // load/unload, erase, format): those get the long timeout.
 bool IsLongTapeCommand(std::uint8_t opcode);
 // How long a command may take before the host gives up on it: an hour for the commands that
-// may move the tape over its whole length, a minute for the rest.
+// may move the tape over its whole length, a minute for READ and WRITE (and commands not in
+// the table), 15 s for the commands that do not move the tape, so that one unresponsive
+// device does not hold discovery for minutes.
 inline constexpr unsigned kLongCommandTimeoutMs = 60u * 60u * 1000u;
-inline constexpr unsigned kShortCommandTimeoutMs = 60u * 1000u;
+inline constexpr unsigned kDataCommandTimeoutMs = 60u * 1000u;
+inline constexpr unsigned kQuickCommandTimeoutMs = 15u * 1000u;
 unsigned CommandTimeoutMs(std::uint8_t opcode);
 // "NOT READY", "MEDIUM ERROR", ...; "sense key 0xN" for a value not in the table.
 std::string SenseKeyText(std::uint8_t senseKey);

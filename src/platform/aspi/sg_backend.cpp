@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -45,6 +47,11 @@ std::string Reason(int err)
 }
 
 const char* kNoSgNode = "no sg device node (load the sg module with 'modprobe sg')";
+const char* kGoneHint = " (check the drive's power and cable, then start Vantrel again)";
+
+// Byte 2 of fixed-format sense: FILEMARK, EOM and ILI say that data came with the
+// CHECK CONDITION (a short block, a filemark or the end of the medium reached mid-read).
+constexpr std::uint8_t kDataCameFlags = 0x80 | 0x40 | 0x20;
 
 class SgBackend final : public Backend {
 public:
@@ -58,6 +65,8 @@ public:
             env_.close = [](int fd) { return ::close(fd); };
         if (!env_.report)
             env_.report = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        if (env_.timeoutScale <= 0)
+            env_.timeoutScale = ParseTimeoutScale(std::getenv("VANTREL_SG_TIMEOUT_SCALE"));
         buses_ = ScanSgBuses(env_.sysfsRoot);
     }
 
@@ -116,21 +125,51 @@ public:
                 return r;
             sg_io_hdr_t hdr;
             std::uint8_t sense[kSenseBufferLen] = {};
-            Prepare(hdr, req, sense);
+            // sg copies its buffer back whatever the outcome, and an adapter may report no
+            // residue on an error: read aside and hand over only bytes that really came.
+            std::vector<std::uint8_t> in;
+            Prepare(hdr, req, sense, timeoutMs(req.cdbLen ? req.cdb[0] : scsi::op::TestUnitReady));
+            if (hdr.dxfer_direction == SG_DXFER_FROM_DEV) {
+                in.assign(hdr.dxfer_len, 0);
+                hdr.dxferp = in.data();
+            }
             if (env_.ioctl(fd, SG_IO, &hdr) < 0) {
                 const int err = errno;
-                if (err == ENODEV || err == ENXIO)
+                const bool gone = err == ENODEV || err == ENXIO;
+                if (gone)
                     Forget(name);
                 // A device that was unplugged and came back has a new node: look again once.
                 if (err == ENODEV && attempt == 0)
                     continue;
-                r.srbStatus = (err == ENODEV || err == ENXIO) ? SS_NO_DEVICE : SS_ERR;
-                Report(name, command + " on " + where + ": " + std::strerror(err));
+                r.srbStatus = gone ? SS_NO_DEVICE : SS_ERR;
+                const std::string line = command + " on " + where + ": " + std::strerror(err);
+                Report(name, gone ? line + kGoneHint : line);
+                if (gone)
+                    r.cause = line + kGoneHint;
                 return r;
             }
             Classify(hdr, sense, command, where, name, r);
+            if (!DataCame(r))
+                r.transferred = 0;
+            if (!in.empty() && r.transferred > 0)
+                std::memcpy(req.data, in.data(), std::min<std::size_t>(r.transferred, req.dataLen));
             return r;
         }
+    }
+
+    std::string noAdapterHint() override
+    {
+        if (!buses_.empty())
+            return {};
+        return "Linux shows no SCSI host (" + env_.sysfsRoot +
+               "/class/scsi_host is empty): check the drive's power and cable, the SCSI adapter's "
+               "driver (lsmod, dmesg), or the USB-SCSI bridge the drive is on.";
+    }
+
+    unsigned timeoutMs(std::uint8_t opcode) override
+    {
+        const double ms = std::round(scsi::CommandTimeoutMs(opcode) * env_.timeoutScale);
+        return static_cast<unsigned>(std::clamp(ms, 1.0, double{scsi::kLongCommandTimeoutMs}));
     }
 
     std::string adapterLocation(std::uint8_t adapter) override
@@ -188,12 +227,14 @@ private:
         r.srbStatus = SS_NO_DEVICE;
         const std::string dir = DeviceDir(env_.sysfsRoot, a);
         if (!ReadAttribute(dir + "/type")) {
-            Report(name, command + " on " + name + ": no such device");
+            r.cause = command + " on " + name + ": no such device" + kGoneHint;
+            Report(name, r.cause);
             return -1;
         }
         const std::string node = SgNodeName(dir);
         if (node.empty()) {
-            Report(name, command + " on " + name + ": " + kNoSgNode);
+            r.cause = command + " on " + name + ": " + kNoSgNode;
+            Report(name, r.cause);
             return -1;
         }
         where = env_.devRoot + "/" + node;
@@ -201,7 +242,8 @@ private:
         const int fd = env_.open(where.c_str(), kOpenFlags);
         if (fd < 0) {
             const int err = errno;
-            Report(name, command + " on " + where + " (" + name + "): " + Reason(err));
+            r.cause = command + " on " + where + " (" + name + "): " + Reason(err);
+            Report(name, r.cause);
             return -1;
         }
         open_[name] = OpenNode{fd, where};
@@ -217,7 +259,7 @@ private:
         }
     }
 
-    static void Prepare(sg_io_hdr_t& hdr, const ExecRequest& req, std::uint8_t* sense)
+    static void Prepare(sg_io_hdr_t& hdr, const ExecRequest& req, std::uint8_t* sense, unsigned timeout)
     {
         std::memset(&hdr, 0, sizeof hdr);
         hdr.interface_id = 'S';
@@ -229,7 +271,7 @@ private:
         hdr.dxfer_direction = !moves ? SG_DXFER_NONE : req.direction == Direction::In ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
         hdr.dxfer_len = moves ? req.dataLen : 0;
         hdr.dxferp = moves ? req.data : nullptr;
-        hdr.timeout = scsi::CommandTimeoutMs(req.cdbLen ? req.cdb[0] : scsi::op::TestUnitReady);
+        hdr.timeout = timeout;
     }
 
     void Classify(const sg_io_hdr_t& hdr, const std::uint8_t* sense, const std::string& command,
@@ -243,15 +285,17 @@ private:
         if (hdr.host_status == kDidTimeOut || (hdr.driver_status & 0x0F) == kDriverTimeout) {
             r.srbStatus = SS_ABORTED;
             r.transferred = 0;
-            Report(name, command + " on " + where + ": timed out after " + std::to_string(hdr.timeout / 1000) +
-                             " s; the kernel aborted it");
+            r.cause = command + " on " + where + ": timed out after " + SecondsText(hdr.timeout) +
+                      "; the kernel aborted it";
+            Report(name, r.cause);
             return;
         }
         if (hdr.host_status == kDidNoConnect) {
             r.srbStatus = SS_NO_DEVICE;
             r.transferred = 0;
             Forget(name);
-            Report(name, command + " on " + where + ": the device is gone or offline");
+            r.cause = command + " on " + where + ": the device is gone or offline" + kGoneHint;
+            Report(name, r.cause);
             return;
         }
         if (hdr.host_status != 0) {
@@ -280,6 +324,26 @@ private:
         lastReport_.erase(name);
     }
 
+    static std::string SecondsText(unsigned ms)
+    {
+        char text[32];
+        if (ms % 1000 == 0)
+            std::snprintf(text, sizeof text, "%u s", ms / 1000);
+        else
+            std::snprintf(text, sizeof text, "%.3g s", ms / 1000.0);
+        return text;
+    }
+
+    // Whether the bytes the adapter counted are real: a success, or a CHECK CONDITION whose
+    // sense says data came with it.
+    static bool DataCame(const ExecResult& r)
+    {
+        if (r.srbStatus == SS_COMP)
+            return true;
+        return r.srbStatus == SS_ERR && r.senseLen > 2 && (r.sense[0] & 0x7E) == 0x70 &&
+               (r.sense[2] & kDataCameFlags) != 0;
+    }
+
     // One line per failure; the same line again for the same device only after a success.
     void Report(const std::string& device, const std::string& line)
     {
@@ -299,6 +363,17 @@ private:
 };
 
 }  // namespace
+
+double ParseTimeoutScale(const char* text)
+{
+    if (!text || !*text)
+        return 1.0;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(value) || value <= 0 || value > 1000)
+        return 1.0;
+    return value;
+}
 
 std::unique_ptr<Backend> CreateSgBackend(SgEnvironment env) { return std::make_unique<SgBackend>(std::move(env)); }
 

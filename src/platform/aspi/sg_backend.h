@@ -39,12 +39,20 @@ struct SgEnvironment {
     std::function<int(int fd)> close;
     // Where failure lines go; empty: stderr.
     std::function<void(const std::string& line)> report;
+    // Multiplies every command's timeout (tests make hour-long cases short); 0 takes it from
+    // the environment variable VANTREL_SG_TIMEOUT_SCALE, else 1.
+    double timeoutScale = 0;
 };
 
-// Kernel timeouts given to SG_IO: long enough for a locate, rewind or unload over a whole
-// tape, and a minute for everything else (scsi::CommandTimeoutMs).
+// Kernel timeouts given to SG_IO (scsi::CommandTimeoutMs): an hour for a locate, rewind or
+// unload over a whole tape, a minute for READ, 15 s for the commands that stay put.
 inline constexpr unsigned kSgLongTimeoutMs = scsi::kLongCommandTimeoutMs;
-inline constexpr unsigned kSgShortTimeoutMs = scsi::kShortCommandTimeoutMs;
+inline constexpr unsigned kSgShortTimeoutMs = scsi::kDataCommandTimeoutMs;
+inline constexpr unsigned kSgQuickTimeoutMs = scsi::kQuickCommandTimeoutMs;
+
+// A timeout scale as VANTREL_SG_TIMEOUT_SCALE gives it ("0.01"); 1 for an empty, malformed,
+// non-positive or absurd value.
+double ParseTimeoutScale(const char* text);
 
 std::unique_ptr<Backend> CreateSgBackend(SgEnvironment env = {});
 

@@ -47,6 +47,7 @@ void EndProgram(int status)
 }
 
 void SetMessageSink(MessageSink sink) { State().sink = std::move(sink); }
+MessageSink CurrentMessageSink() { return State().sink; }
 void SetEndHandler(EndHandler handler) { State().end = std::move(handler); }
 
 MessageSink StderrSink()

@@ -23,6 +23,8 @@ using EndHandler = std::function<void(int)>;
 
 // Replaces where messages go; an empty function restores the default.
 void SetMessageSink(MessageSink sink);
+// The sink set now (empty: the default), so that a caller may hold messages back and restore it.
+MessageSink CurrentMessageSink();
 // Replaces what ending the program does; an empty function restores the default.
 void SetEndHandler(EndHandler handler);
 

@@ -15,14 +15,19 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // program's thread.
 int g_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_unhandled = 0;
+volatile std::sig_atomic_t g_taken = 0;  // EndOnNextSignal: the next signal ends the process
 
 extern "C" void OnTerminationSignal(int signo)
 {
     const int saved = errno;
-    if (g_unhandled) {
-        // Nobody took up the first one (the program's thread is stuck): end as the signal would.
-        std::signal(signo, SIG_DFL);
-        std::raise(signo);
+    if (g_unhandled || g_taken) {
+        // A second signal: the first was not taken up (the program's thread is stuck), or the
+        // user does not want to wait for what it started. End as the signal would.
+        struct sigaction dfl = {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        sigaction(signo, &dfl, nullptr);
+        raise(signo);
     }
     g_unhandled = 1;
     const unsigned char byte = static_cast<unsigned char>(signo);
@@ -72,11 +77,14 @@ void CatchTerminationSignals(std::function<void(int)> handler)
         sigaction(s, &sa, nullptr);
 }
 
+void EndOnNextSignal() { g_taken = 1; }
+
 void ReleaseTerminationSignals()
 {
     for (int s : kSignals)
         std::signal(s, SIG_DFL);
     g_unhandled = 0;
+    g_taken = 0;
     State().handler = nullptr;
 }
 

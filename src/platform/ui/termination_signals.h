@@ -11,6 +11,9 @@ namespace ui {
 // before the handler has run ends the process as the signal would. Call on the program's
 // thread once the Q(Core)Application exists; calling again replaces the handler.
 void CatchTerminationSignals(std::function<void(int)> handler);
+// From now on a further signal ends the process at once, as the signal would, even after
+// the handler has run for the last one: a second Ctrl-C when the user will not wait.
+void EndOnNextSignal();
 // Gives the three signals their default action back (tests).
 void ReleaseTerminationSignals();
 
