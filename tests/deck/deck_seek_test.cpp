@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "audio/frame_reader.h"
 #include "dat/time_code.h"
 #include "deck_fixture.h"
 #include "sim/tape.h"
@@ -148,6 +149,33 @@ TEST_F(DeckSeek, ProgramTimeCountsFromTheStartOfTheCurrentProgram)
     EXPECT_TRUE(messages.empty()) << messages.front();
 }
 
+TEST_F(DeckSeek, StopLocatesBackOnlyAfterAPlayThatFedTheDevice)
+{
+    StartReady();
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return fakeWave.queued() == 4; }));
+    recorder->clear();
+    deck().cmdStop->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return !CommandsWithOpcode(kReadPosition).empty(); }));
+    // LOCATE by absolute time to the second heard, READs on to its frame, READ POSITION.
+    auto ops = Opcodes();
+    ASSERT_GE(ops.size(), 2u);
+    EXPECT_EQ(ops.front(), kLocate10);
+    EXPECT_EQ(recorder->commands()[0].cdb[3], 0x20);
+    EXPECT_EQ(ops.back(), kReadPosition);
+    for (std::size_t i = 1; i + 1 < ops.size(); ++i)
+        EXPECT_EQ(ops[i], kRead6);
+    ExpectReady();
+
+    // Cue moved nothing: Stop only reads the position.
+    deck().cmdCue->click();
+    recorder->clear();
+    deck().cmdStop->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return !CommandsWithOpcode(kReadPosition).empty(); }));
+    EXPECT_EQ(Opcodes(), std::vector<std::uint8_t>{kReadPosition});
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
 // Three programs of 10 seconds each.
 std::shared_ptr<const sim::Tape> ThreeProgramTape()
 {
@@ -226,5 +254,108 @@ TEST_F(DeckSeek, ASeekDuringPlaybackStopsItAndEndsReady)
     ASSERT_TRUE(testing_support::PumpUntil([&] { return !fakeWave.anyOpen(); }));
     EXPECT_TRUE(messages.empty()) << messages.front();
 }
+
+// Through an ALSA device that writes what it plays into a file (the file plugin over the null
+// device, which takes each buffer at once).
+class DeckResume : public DeckSeek {
+protected:
+    void SetUp() override
+    {
+        fakeSoundDevice = false;
+        DeckSeek::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        rawPath = dir.filePath("device.raw").toStdString();
+        // 400 frames (12 seconds) of a pattern no frame repeats.
+        std::vector<std::int16_t> pcm(400 * 1440 * 2);
+        std::uint32_t x = 2468;
+        for (auto& v : pcm) {
+            x = x * 1103515245u + 12345u;
+            v = static_cast<std::int16_t>(x >> 16);
+        }
+        tape = sim::MakePcmTape({pcm});
+    }
+    void TearDown() override
+    {
+        DeckSeek::TearDown();
+        QDir::setCurrent(previous);
+    }
+    static std::vector<std::uint8_t> ReadAll(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // The tape frame whose audio is the 5760 bytes at `at`; -1 when none is.
+    std::int64_t FrameOf(const std::vector<std::uint8_t>& bytes, std::size_t at) const
+    {
+        for (std::uint64_t n = 0; n < tape->frameCount(); ++n) {
+            const auto audio = sim::FrameAudio(*tape, n);
+            if (at + audio.size() <= bytes.size() && std::equal(audio.begin(), audio.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at)))
+                return static_cast<std::int64_t>(n);
+        }
+        return -1;
+    }
+    static bool DeviceHoldsNothing()
+    {
+        for (int i = 0; i < 4; ++i)
+            if (PlayHeader(i)->dwFlags & WHDR_INQUEUE)
+                return false;
+        return true;
+    }
+    static bool DeviceClosed()
+    {
+        for (int i = 0; i < 4; ++i)
+            if (PlayHeader(i)->dwFlags & WHDR_PREPARED)
+                return false;
+        return !StartPending();
+    }
+
+    QTemporaryDir dir;
+    QString previous;
+    std::string rawPath;
+    std::shared_ptr<const sim::Tape> tape;
+};
+
+TEST_F(DeckResume, PlayAfterStopContinuesFromTheLastFrameTheDeviceGot)
+{
+    SetWaveOutDevice("file:'" + rawPath + "',raw");
+    // Stop about 5 seconds in, while the first frame of the seventh buffer is being read: the
+    // device has had six buffers of 30 frames, frames 0 to 179.
+    HoldCommand(kRead6, 181);
+    constexpr std::int64_t kLastGiven = 179;
+    StartReady(tape);
+    WhenHeld([&] {
+        // The device plays out what it was given before the click comes.
+        EXPECT_TRUE(testing_support::PumpUntil(DeviceHoldsNothing));
+        deck().cmdStop->click();
+        gate->release();
+    });
+    deck().cmdPlay->click();
+    // Stop's locate waits for the refill it arrived in; then one READ POSITION fills the panel.
+    ASSERT_TRUE(testing_support::PumpUntil([&] {
+        return deck().cmdPlay->isEnabled() && !CommandsWithOpcode(kReadPosition).empty() && DeviceClosed();
+    }));
+    ExpectReady();
+    EXPECT_GE(FramePassReport().frames, static_cast<std::uint64_t>(kLastGiven) + 2);  // read ahead of the device
+    // What the device got, in tape order from the first frame.
+    const auto played = ReadAll(rawPath);
+    ASSERT_GE(played.size(), 5760u * (kLastGiven + 1));
+    ASSERT_EQ(FrameOf(played, 5760u * kLastGiven), kLastGiven);
+
+    deck().mnuOptionsSave->trigger();
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+    const auto wav = ReadAll("Audio48.wav");
+    ASSERT_GE(wav.size(), 44u + 5760u);
+    const std::int64_t first = FrameOf(wav, 44);
+    EXPECT_GE(first, kLastGiven);
+    EXPECT_LE(first, kLastGiven + 1);
+    // No gap: from its first frame on, the new capture is the tape.
+    EXPECT_EQ(wav.size(), 44u + 5760u * static_cast<std::size_t>(400 - first));
+    EXPECT_EQ(FrameOf(wav, wav.size() - 5760), 399);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
 }  // namespace
 }  // namespace deck_test
