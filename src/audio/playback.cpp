@@ -398,6 +398,8 @@ void AfterMessages()
 void TakeUpBufferDone(WAVEHDR* h)
 {
     Engine& e = S();
+    // Back from the device now, whenever its refill comes: what is heard moves on at once.
+    BufferReturned(h);
     e.pendingRefills.push_back(h);
     if (e.refillRunning)
         return;
@@ -405,7 +407,6 @@ void TakeUpBufferDone(WAVEHDR* h)
     while (!e.pendingRefills.empty()) {
         WAVEHDR* next = e.pendingRefills.front();
         e.pendingRefills.pop_front();
-        BufferReturned(next);
         if (PlayActive && !e.captureLoop && !e.endOfTape && !e.rateChange)
             Refill(next);
         else
@@ -497,16 +498,24 @@ void StopPlayback()
 std::optional<HeardFrame> HeardNow()
 {
     Engine& e = S();
-    if (!PlayActive || e.queued.empty())
+    if (!PlayActive)
         return e.lastHeard;
-    const std::vector<HeardFrame>& frames = e.queued.front().frames;
-    if (frames.empty())
-        return e.lastHeard;
-    // A frame lasts 30 ms at every rate.
-    const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                              e.frontSince);
-    const auto i = std::min<std::size_t>(static_cast<std::size_t>(played.count() / 30), frames.size() - 1);
-    return frames[i];
+    // The device may have handed buffers back whose messages are not taken up yet: they are
+    // heard already, and the first one it still holds is the one playing.
+    std::optional<HeardFrame> heard = e.lastHeard;
+    for (const QueuedBuffer& q : e.queued) {
+        if (q.frames.empty())
+            continue;
+        if (!(q.header->dwFlags & WHDR_INQUEUE)) {
+            heard = q.frames.back();
+            continue;
+        }
+        // A frame lasts 30 ms at every rate.
+        const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                  e.frontSince);
+        return q.frames[std::min<std::size_t>(static_cast<std::size_t>(played.count() / 30), q.frames.size() - 1)];
+    }
+    return heard;
 }
 
 void SetEndOfTapeHandler(std::function<void()> handler) { S().endOfTapeHandler = std::move(handler); }

@@ -5,10 +5,14 @@
 
 #include <QMainWindow>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "dat/frame.h"
+#include "dat/time_code.h"
 #include "deck/clp_digits.h"
+#include "platform/ui/window_messages.h"
 
 class QAction;
 class QFrame;
@@ -20,6 +24,7 @@ class QTimer;
 namespace deck {
 class LedBox;
 }
+struct LocateOutcome;
 
 // Set by ATime; while true, the next keypad press restarts the entry at the first box.
 extern bool RestartEntry;
@@ -111,6 +116,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Which seek-type button opened the keypad entry: what Execute seeks to.
+    enum class SeekType { ATime, PNo, PTime };
+    // Where the tape was last known to stand: the last READ POSITION or the frame heard.
+    struct KnownPosition {
+        dat::TimeCode absolute, program;
+        dat::ProgramNumber number;
+    };
+
     void CreateMenus();
     void CreatePanel(QWidget* client);
     void CreateKeypad(QWidget* client);
@@ -122,7 +135,25 @@ private:
     void ReturnToReady();
     // One READ POSITION: where the stopped tape stands, on the panel (dashes if it fails).
     void ShowDrivePosition();
-    void SeekTypeClicked(bool restart);
+    // One READ POSITION into known_ only; false (and nothing known) when it fails.
+    bool ReadDrivePosition();
+    void NoteHeardPosition();
+
+    // Seeking. RunSeek stops playback, blanks the panel and disables the buttons, runs `moves`
+    // once the tape is free, then shows the new position and returns to Ready.
+    void RunSeek(std::function<void()> moves);
+    void SeekToEntry(SeekType type, const std::array<int, 5>& digits);
+    void SeekProgram(bool next);
+    // LOCATE by absolute time to the second of `t`, then reads on to the frame `t` itself.
+    LocateOutcome StandAt(const dat::TimeCode& t);
+    // A failed locate: its message, after taking the tape back when the address was missing.
+    void SeekFailed(const LocateOutcome& outcome, const std::optional<KnownPosition>& before);
+    // After a seek that found nothing: back to where the tape stood before it.
+    void ReturnTo(const std::optional<KnownPosition>& before);
+    // Runs `work` once no refill of the play buffers is under way (at once when none is).
+    void AfterRefill(std::function<void()> work, bool deferAlways);
+    static bool DeckProcedure(HWND window, QEvent* event);
+    void SeekTypeClicked(SeekType type);
     void Form_Unload();
 
     QPixmap litColon_;
@@ -131,4 +162,9 @@ private:
     bool pollRunning_ = false;
     int commandRunning_ = 0;
     unsigned commandSerial_ = 0;  // counts transport commands, so a poll can tell one ran
+    SeekType seekType_ = SeekType::ATime;
+    std::optional<KnownPosition> known_;
+    bool resumeAfterStop_ = false;  // the running Play feeds the sound device
+    int insideProcedure_ = 0;       // depth of the playback's message handling (refills)
+    std::function<void()> afterRefill_;
 };

@@ -1,6 +1,7 @@
 // frmDeck: the handlers of the transport buttons, the keypad, the wait-for-tape poll, the
 // menus, and the window's load and close.
 #include <QCloseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "audio/frame_reader.h"
 #include "audio/playback.h"
 #include "dat/time_code.h"
+#include "deck/command_scope.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "platform/ui/message_box.h"
@@ -24,30 +26,72 @@
 
 namespace {
 
+using deck::CommandScope;
+
 constexpr int kPollIntervalMs = 1000;
 
-// Marks a transport handler's drive command as running, for the poll and for File, Exit.
-class CommandScope {
-public:
-    explicit CommandScope(int& depth) : depth_(depth) { ++depth_; }
-    ~CommandScope() { --depth_; }
-    CommandScope(const CommandScope&) = delete;
-    CommandScope& operator=(const CommandScope&) = delete;
-
-private:
-    int& depth_;
-};
+WNDPROC PlaybackProcedure = nullptr;
 
 // Accepted keypad digits by entry position: h:mm:ss.
 constexpr int kHighestDigit[5] = {2, 5, 9, 5, 9};
+
+// Where a stopped Play resumes: the frame being heard, or where the play began when nothing
+// has been heard yet.
+std::optional<dat::TimeCode> ResumePoint()
+{
+    if (const std::optional<HeardFrame> heard = HeardNow()) {
+        if (heard->absoluteTime.valid)
+            return heard->absoluteTime;
+        return std::nullopt;
+    }
+    const std::optional<dat::TimeCode>& first = FramePassReport().firstTime;
+    if (first && first->valid)
+        return first;
+    return std::nullopt;
+}
 
 }  // namespace
 
 void frmDeck::Form_Load()
 {
     HookDeckWindow(this);
+    // Wrapped around playback's procedure, to know when a refill has finished its reads.
+    if (const WNDPROC previous = SetWindowProc(this, &frmDeck::DeckProcedure); previous != &frmDeck::DeckProcedure)
+        PlaybackProcedure = previous;
     // Playback or a capture from the deck that reaches the end of the recorded area.
     SetEndOfTapeHandler([this] { EndOfTapeReached(); });
+}
+
+// Counts how deep the playback's message handling runs: a refill waits for its reads inside
+// it, and clicks arrive in those waits.
+bool frmDeck::DeckProcedure(HWND window, QEvent* event)
+{
+    const QPointer<frmDeck> deck = qobject_cast<frmDeck*>(window);
+    if (!deck || !AsWindowMessage(event))
+        return CallWindowProcA(PlaybackProcedure, window, event);
+    ++deck->insideProcedure_;
+    const bool consumed = CallWindowProcA(PlaybackProcedure, window, event);
+    if (deck && --deck->insideProcedure_ == 0 && deck->afterRefill_)
+        QTimer::singleShot(0, deck, std::exchange(deck->afterRefill_, nullptr));
+    return consumed;
+}
+
+void frmDeck::AfterRefill(std::function<void()> work, bool deferAlways)
+{
+    if (insideProcedure_ > 0) {
+        if (afterRefill_)
+            afterRefill_ = [first = std::move(afterRefill_), then = std::move(work)] {
+                first();
+                then();
+            };
+        else
+            afterRefill_ = std::move(work);
+        return;
+    }
+    if (deferAlways)
+        QTimer::singleShot(0, this, std::move(work));
+    else
+        work();
 }
 
 // --- Transport buttons -------------------------------------------------------------------
@@ -74,6 +118,8 @@ void frmDeck::cmdPlay_Click()
     cmdStop->setEnabled(true);
     tmrPanel->start();
     captureRunning_ = mnuOptionsOnly->isChecked() || mnuOptionsSave->isChecked();
+    // Save Only reads no further than it writes: its tape already stands where it stopped.
+    resumeAfterStop_ = !mnuOptionsOnly->isChecked();
     if (mnuOptionsOnly->isChecked()) {
         // Archive without the sound device, as fast as the drive delivers; returns when a
         // stop, the end of the tape (which brings the deck back to Ready through the
@@ -88,6 +134,11 @@ void frmDeck::cmdPlay_Click()
 
 void frmDeck::cmdStop_Click()
 {
+    // Taken before the stop drops the queue: the reads ran up to four seconds ahead of it.
+    std::optional<dat::TimeCode> resumeAt;
+    if (resumeAfterStop_ && PlayActive)
+        resumeAt = ResumePoint();
+    resumeAfterStop_ = false;
     BeginTransportCommand();
     tmrPanel->stop();
     StopPlayback();
@@ -96,19 +147,35 @@ void frmDeck::cmdStop_Click()
     if (std::exchange(captureRunning_, false))
         if (const std::string errors = ErrorSummary(FramePassReport()); !errors.empty())
             ui::ShowMessage(errors);
-    // Where the tape stopped, once the read that a stop can arrive in has ended: a position
-    // asked for from inside it would wait behind it.
-    QTimer::singleShot(0, this, [this] {
-        if (unloaded_ || !cmdPlay->isEnabled() || CommandRunning())
-            return;  // the deck has moved on
-        DisableAllButtons();
-        ShowDrivePosition();
-        if (!unloaded_)
-            ReturnToReady();
-    });
+    // Once the read that a stop can arrive in, and the refill it belongs to, have ended: a
+    // command sent from inside would wait behind it, and the refill's further reads would
+    // move the tape on from where the locate put it.
+    AfterRefill(
+        [this, resumeAt] {
+            if (unloaded_ || !cmdPlay->isEnabled() || CommandRunning())
+                return;  // the deck has moved on
+            DisableAllButtons();
+            if (resumeAt) {
+                LocateOutcome back;
+                {
+                    CommandScope running(commandRunning_);
+                    back = StandAt(*resumeAt);
+                }
+                if (unloaded_)
+                    return;
+                if (!back.done)
+                    ui::ShowMessage(back.message);
+                if (unloaded_)
+                    return;
+            }
+            ShowDrivePosition();
+            if (!unloaded_)
+                ReturnToReady();
+        },
+        /*deferAlways=*/true);
 }
 
-void frmDeck::ShowDrivePosition()
+bool frmDeck::ReadDrivePosition()
 {
     PositionRecord record{};
     bool read;
@@ -116,10 +183,26 @@ void frmDeck::ShowDrivePosition()
         CommandScope running(commandRunning_);
         read = ReadPosition(AspiAdapter, AspiTarget, record);
     }
-    if (unloaded_ || !read)
+    if (!read) {
+        known_.reset();
+        return false;
+    }
+    known_ = KnownPosition{dat::TimeCodeFromBcd(&record[12]), dat::TimeCodeFromBcd(&record[8]),
+                           dat::ProgramNumber::FromDigits(record[4], record[5], record[6])};
+    return true;
+}
+
+void frmDeck::ShowDrivePosition()
+{
+    if (!ReadDrivePosition() || unloaded_)
         return;  // the panel keeps its dashes
-    SetDisplayToPosition(dat::TimeCodeFromBcd(&record[12]), dat::TimeCodeFromBcd(&record[8]),
-                         dat::ProgramNumber::FromDigits(record[4], record[5], record[6]));
+    SetDisplayToPosition(known_->absolute, known_->program, known_->number);
+}
+
+void frmDeck::NoteHeardPosition()
+{
+    if (const std::optional<HeardFrame> heard = HeardNow())
+        known_ = KnownPosition{heard->absoluteTime, heard->programTime, heard->program};
 }
 
 void frmDeck::tmrPanel_Timer()
@@ -127,6 +210,7 @@ void frmDeck::tmrPanel_Timer()
     if (unloaded_)
         return;
     if (const std::optional<HeardFrame> heard = HeardNow()) {
+        NoteHeardPosition();
         SetDisplayToPosition(heard->absoluteTime, heard->programTime, heard->program);
         SetRateDisplay(QString::fromStdString(heard->rateText), heard->emphasis);
         return;
@@ -151,17 +235,9 @@ void frmDeck::cmdRecord_Click()
     cmdStop->setEnabled(true);
 }
 
-void frmDeck::cmdNext_Click()
-{
-    BeginTransportCommand();
-    ReturnToReady();
-}
-
-void frmDeck::cmdPrev_Click()
-{
-    BeginTransportCommand();
-    ReturnToReady();
-}
+// The names are crossed: cmdNext carries the skip-back picture and "Previous Program".
+void frmDeck::cmdNext_Click() { SeekProgram(/*next=*/false); }
+void frmDeck::cmdPrev_Click() { SeekProgram(/*next=*/true); }
 
 void frmDeck::cmdBOT_Click()
 {
@@ -207,6 +283,7 @@ void frmDeck::cmdEject_Click()
     if (unloaded_)
         return;
     if (ejected) {
+        known_.reset();
         tmrWait4Tape->start(kPollIntervalMs);
         return;
     }
@@ -220,6 +297,8 @@ void frmDeck::EndOfTapeReached()
     // Only from Stop only: the deck may have been stopped or closed in the meantime.
     if (unloaded_ || !cmdStop->isEnabled() || cmdPlay->isEnabled())
         return;
+    // Everything read has been heard: the tape already stands at the end.
+    resumeAfterStop_ = false;
     cmdStop_Click();
 }
 
@@ -241,6 +320,7 @@ void frmDeck::tmrWait4Tape_Timer()
         const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
         if (!stale()) {
             if (density == AudioDensity) {
+                known_.reset();  // a new tape
                 tmrWait4Tape->stop();
                 SetDisplayToBlank();
                 EnableTapeButtons();
@@ -257,18 +337,19 @@ void frmDeck::tmrWait4Tape_Timer()
 
 // --- Keypad ------------------------------------------------------------------------------
 
-void frmDeck::SeekTypeClicked(bool restart)
+void frmDeck::SeekTypeClicked(SeekType type)
 {
     picAtime[0]->setFocus();
-    RestartEntry = restart;
+    seekType_ = type;
+    RestartEntry = type == SeekType::ATime;
     SetDisplayToBlank();
     EnablePadButtons();
     cmdExecute->setEnabled(false);
 }
 
-void frmDeck::cmdAtime_Click() { SeekTypeClicked(true); }
-void frmDeck::cmdPno_Click() { SeekTypeClicked(false); }
-void frmDeck::cmdPtime_Click() { SeekTypeClicked(false); }
+void frmDeck::cmdAtime_Click() { SeekTypeClicked(SeekType::ATime); }
+void frmDeck::cmdPno_Click() { SeekTypeClicked(SeekType::PNo); }
+void frmDeck::cmdPtime_Click() { SeekTypeClicked(SeekType::PTime); }
 
 void frmDeck::cmdPad_Click(int index)
 {
@@ -296,6 +377,13 @@ void frmDeck::cmdExecute_Click()
     picAtime[0]->setFocus();
     RestartEntry = false;
     cmdExecute->setEnabled(false);
+    // The entry as the panel shows it; a box left blank by a broken-off entry reads as 0.
+    std::array<int, 5> digits{};
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        const int shown = picAtime[i]->Shown();
+        digits[i] = shown >= 0 && shown <= 9 ? shown : 0;
+    }
+    SeekToEntry(seekType_, digits);
 }
 
 // --- Menus -------------------------------------------------------------------------------
@@ -325,6 +413,7 @@ void frmDeck::Form_Unload()
     if (unloaded_)
         return;
     unloaded_ = true;
+    afterRefill_ = nullptr;
     // The window is gone: its timer goes with it.
     tmrWait4Tape->stop();
     SetDisplayToBlank();

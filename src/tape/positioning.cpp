@@ -46,18 +46,19 @@ std::uint8_t ConvertToBCD(std::int32_t n)
     return static_cast<std::uint8_t>((n / 10) * 16 + n % 10);
 }
 
-bool LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
-                std::int32_t a2, std::int32_t a3)
+LocateOutcome TryLocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
+                            std::int32_t a2, std::int32_t a3)
 {
+    LocateOutcome out;
     if (locateType > kHighestLocateType) {
-        ui::ShowMessage("Wrong Locate Type specified.");
-        return false;
+        out.message = "Wrong Locate Type specified.";
+        return out;
     }
     // Times and program digits are never negative, and a digit above a byte would wrap into
     // another address: refuse both before anything moves the tape.
     if (AnyNegative(a1, a2, a3) || (locateType == kLocateProgram && AnyAboveByte(a1, a2, a3))) {
-        ui::ShowMessage("Locate address out of range. Nothing was sent.");
-        return false;
+        out.message = "Locate address out of range. Nothing was sent.";
+        return out;
     }
     const std::array<std::uint8_t, 10> cdb{kLocateOpcode,
                                            kLocateBlockAddressType,
@@ -73,18 +74,31 @@ bool LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateTy
     FillExecRecord(srb, adapter, target, 0, cdb, nullptr, 0);
     SendAndWait(srb, nullptr);
     const std::uint8_t status = LoadStatus(srb);
-    if (status == SS_COMP)
-        return true;
+    if (status == SS_COMP) {
+        out.done = true;
+        return out;
+    }
+    const scsi::Sense sense = scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea);
     if (status == SS_ABORTED && srb.SRB_HaStat == scsi::host::TimedOut)
-        ui::ShowMessage("Locate timed out: the drive did not finish within its time limit of " +
-                        std::to_string(scsi::CommandTimeoutMs(kLocateOpcode) / 1000) + " seconds.");
+        out.message = "Locate timed out: the drive did not finish within its time limit of " +
+                      std::to_string(scsi::CommandTimeoutMs(kLocateOpcode) / 1000) + " seconds.";
     else if (status == SS_ABORTED)
-        ui::ShowMessage("Locate aborted ok.");
-    else if (status == SS_ERR && scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea).present)
-        ui::ShowMessage("Locate failed: " + scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea).text() + ".");
+        out.message = "Locate aborted ok.";
+    else if (status == SS_ERR && sense.present)
+        out.message = "Locate failed: " + sense.text() + ".";
     else
-        ui::ShowMessage("Locate failed: the drive did not answer (status " + std::to_string(status) + ").");
-    return false;
+        out.message = "Locate failed: the drive did not answer (status " + std::to_string(status) + ").";
+    out.notFound = status == SS_ERR && sense.present && sense.key == scsi::key::BlankCheck;
+    return out;
+}
+
+bool LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
+                std::int32_t a2, std::int32_t a3)
+{
+    const LocateOutcome out = TryLocateTape(adapter, target, locateType, a1, a2, a3);
+    if (!out.done)
+        ui::ShowMessage(out.message);
+    return out.done;
 }
 
 void RewindTape(std::uint8_t adapter, std::uint8_t target)

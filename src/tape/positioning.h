@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 inline constexpr std::uint8_t kLocateProgram = 0;
 inline constexpr std::uint8_t kLocateAbsoluteTime = 1;
@@ -14,4 +15,13 @@ std::uint8_t ConvertToBCD(std::int32_t n);
 // (the sense, a timeout with its limit, or "Locate aborted ok." for a genuine abort).
 bool LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
                 std::int32_t a2, std::int32_t a3);
+// What a locate came to, for callers that word the failure themselves.
+struct LocateOutcome {
+    bool done = false;
+    bool notFound = false;  // BLANK CHECK: the address is not on the tape (it stops at the end of data)
+    std::string message;    // the text LocateTape would show; empty when done
+};
+// LocateTape without any message: the outcome says what happened.
+LocateOutcome TryLocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
+                            std::int32_t a2, std::int32_t a3);
 void RewindTape(std::uint8_t adapter, std::uint8_t target);

@@ -40,9 +40,22 @@ TEST_P(Keypad, FillsTheUpperRowByTheRulesOfHMmSs)
 {
     const KeypadRow& row = GetParam();
     StartReady();
+    recorder->clear();
     std::istringstream words(row.presses);
     for (std::string w; words >> w;)
         Press(deck(), w);
+    // What each sends: an entry sends nothing until Execute, and the PTime entries executed
+    // here have no program to count from (nothing has read where the tape is), so they only
+    // say so. Play, the one transport button here, starts its reads.
+    const std::string presses = row.presses;
+    if (presses.find("Play") == std::string::npos) {
+        EXPECT_TRUE(recorder->commands().empty());
+    }
+    if (presses.find("Execute") != std::string::npos) {
+        EXPECT_EQ(messages, std::vector<std::string>{"No current program: the tape does not stand in a program."});
+    } else {
+        EXPECT_TRUE(messages.empty());
+    }
     EXPECT_EQ(RowText(deck(), true), row.upper);
     EXPECT_EQ(RowText(deck(), false), "-:--:--");
     EXPECT_EQ(deck().DigitPosition, row.digitPosition);

@@ -100,6 +100,34 @@ TEST_F(TapeCommandTest, LocateSaysHowItFailedAndNeverCallsATimeoutOk)
                         }));
 }
 
+// The silent variant: the same command and text, no message; only BLANK CHECK counts as an
+// address that is not on the tape (a MEDIUM ERROR or a lost drive must not read as one).
+TEST_F(TapeCommandTest, TryLocateTellsAMissingAddressFromOtherFailuresWithoutAMessage)
+{
+    AnswerAll(CheckCondition(8, 0x00, 0x05));
+    LocateOutcome out = TryLocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 9);
+    EXPECT_FALSE(out.done);
+    EXPECT_TRUE(out.notFound);
+    EXPECT_EQ(out.message, "Locate failed: BLANK CHECK, end of data detected (00/05).");
+    EXPECT_EQ(OnlyCommand().cdb, Bytes({0x2B, 0x04, 0, 0x00, 0, 0, 9, 0, 0, 0}));
+
+    AnswerAll(CheckCondition(3, 0x14, 0x00));
+    out = TryLocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, 1, 5);
+    EXPECT_FALSE(out.done);
+    EXPECT_FALSE(out.notFound);
+    AnswerAll(WithStatus(SS_NO_DEVICE));
+    EXPECT_FALSE(TryLocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, 1, 5).notFound);
+    out = TryLocateTape(kAdapter, kTarget, 4, 0, 0, 0);
+    EXPECT_EQ(out.message, "Wrong Locate Type specified.");
+    EXPECT_FALSE(out.notFound);
+
+    AnswerAll(WithStatus(SS_COMP));
+    out = TryLocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, 1, 5);
+    EXPECT_TRUE(out.done);
+    EXPECT_TRUE(out.message.empty());
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(TapeCommandTest, RewindWaitsForTheWholeMovement)
 {
     RewindTape(kAdapter, kTarget);
