@@ -44,6 +44,9 @@ fi
 export DISPLAY=":$display"
 export QT_QPA_PLATFORM=xcb
 unset QT_QPA_PLATFORMTHEME
+# In a sanitizer build, a leak report would replace the exit status under test here; the
+# unit tests look for leaks.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
 # Starts the program in a fresh working directory; a hung program is killed after 30 s.
 # Sets $pid (the timeout wrapper, which passes signals on) and $dir.
@@ -55,14 +58,14 @@ start() {
 
 # Waits (bounded) for a visible window whose name matches the pattern; prints its id.
 window() {
-  timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1
+  timeout 20 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1
 }
 
 # Waits (bounded) for an open menu: a visible window of the deck's process without a name.
 menu_open() {
   local owner
   owner=$(xdotool getwindowpid "$deck" 2>/dev/null) || return 1
-  timeout 20 xdotool search --sync --all --onlyvisible --pid "$owner" --name '^$' >/dev/null 2>&1
+  timeout 10 xdotool search --sync --all --onlyvisible --pid "$owner" --name '^$' >/dev/null 2>&1
 }
 
 # The exit status of the program started last.
@@ -100,68 +103,92 @@ expect_sizes_fixed() {
 }
 
 # 1. The deck's close button with the console open ends the program.
-start --console
-deck=$(window '^Vantrel$')
-console=$(window '^Main Form$')
-if [ -z "$deck" ] || [ -z "$console" ]; then
-  fail "close with the console open: the windows did not appear"
+close_with_console() {
+  start --console
+  deck=$(window '^Vantrel$')
+  console=$(window '^Main Form$')
+  if [ -z "$deck" ] || [ -z "$console" ]; then
+    fail "close with the console open: the windows did not appear"
+    kill -KILL "$pid" 2>/dev/null
+  else
+    "$close_window" "$deck"
+  fi
+  finish
+  expect_status "close with the console open" 0
+}
+
+# Starts the deck alone and waits for it; false (the program ended) when it did not appear.
+start_deck() {
+  start
+  deck=$(window '^Vantrel$')
+  [ -n "$deck" ] && return 0
+  fail "$1: the deck did not appear"
   kill -KILL "$pid" 2>/dev/null
-else
-  "$close_window" "$deck"
-fi
-finish
-expect_status "close with the console open" 0
+  finish
+  return 1
+}
 
 # 2. File, Exit after a menu has been opened (the menus' windows exist then).
-start
-deck=$(window '^Vantrel$')
-xdotool windowfocus --sync "$deck" key alt+o
-menu_open || fail "File, Exit: the Options menu did not open"
-xdotool key Escape key Escape key alt+f
-menu_open || fail "File, Exit: the File menu did not open"
-xdotool key x
-finish
-expect_status "File, Exit after opening a menu" 0
+file_exit_after_menu() {
+  start_deck "File, Exit" || return
+  xdotool windowfocus --sync "$deck" key alt+o
+  menu_open || fail "File, Exit: the Options menu did not open"
+  xdotool key Escape key Escape key alt+f
+  menu_open || fail "File, Exit: the File menu did not open"
+  xdotool key x
+  finish
+  expect_status "File, Exit after opening a menu" 0
+}
 
 # 3. SIGTERM after a menu has been opened: 128 + 15.
-start
-deck=$(window '^Vantrel$')
-xdotool windowfocus --sync "$deck" key alt+h
-menu_open || fail "SIGTERM: the Help menu did not open"
-xdotool key Escape
-kill -TERM "$pid"
-finish
-expect_status "SIGTERM after opening a menu" 143
+sigterm_after_menu() {
+  start_deck "SIGTERM" || return
+  xdotool windowfocus --sync "$deck" key alt+h
+  menu_open || fail "SIGTERM: the Help menu did not open"
+  xdotool key Escape
+  kill -TERM "$pid"
+  finish
+  expect_status "SIGTERM after opening a menu" 143
+}
+
+# The size of the capture file, 0 when there is none.
+wav_size() { stat -c %s "$dir/Audio48.wav" 2>/dev/null || echo 0; }
+running() { kill -0 "$pid" 2>/dev/null; }
 
 # 4. SIGTERM during Play and Save: 128 + 15, and the capture file is finished.
-start
-deck=$(window '^Vantrel$')
-xdotool windowfocus --sync "$deck" key alt+o
-menu_open || fail "SIGTERM during Play and Save: the Options menu did not open"
-xdotool key s
-# Play, at the middle of cmdPlay (client (16, 168), 41 x 25; the client area is 208 high,
-# below the menu bar). The deck becomes Ready after its lamp test and first poll: press
-# until the capture file appears, then wait for its first play buffer (172800 bytes) of
-# audio; looking every tenth of a second, for at most 20 s each.
-menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 208 ))
-running() { kill -0 "$pid" 2>/dev/null; }
-for _ in $(seq 1 200); do
-  [ -e "$dir/Audio48.wav" ] || ! running && break
-  xdotool mousemove --window "$deck" 36 $((menubar + 180)) click 1 2>/dev/null
-  sleep 0.1
-done
-for _ in $(seq 1 200); do
-  [ "$(stat -c %s "$dir/Audio48.wav" 2>/dev/null || echo 0)" -ge $((44 + 172800)) ] || ! running && break
-  sleep 0.1
-done
-if [ "$(stat -c %s "$dir/Audio48.wav" 2>/dev/null || echo 0)" -ge $((44 + 172800)) ]; then
-  kill -TERM "$pid"
-else
-  fail "SIGTERM during Play and Save: the capture did not start"
-  kill -KILL "$pid" 2>/dev/null
-fi
-finish
-expect_status "SIGTERM during Play and Save" 143
-expect_sizes_fixed "SIGTERM during Play and Save"
+sigterm_during_capture() {
+  start_deck "SIGTERM during Play and Save" || return
+  xdotool windowfocus --sync "$deck" key alt+o
+  menu_open || fail "SIGTERM during Play and Save: the Options menu did not open"
+  xdotool key s
+  # Play, at the middle of cmdPlay (client (16, 168), 41 x 25; the client area is 208 high,
+  # below the menu bar). The deck becomes Ready after its lamp test and first poll: press
+  # until the capture file appears, then wait for its first play buffer (172800 bytes) of
+  # audio; looking every tenth of a second, for at most 20 s each.
+  local menubar
+  menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 208 ))
+  for _ in $(seq 1 200); do
+    [ -e "$dir/Audio48.wav" ] || ! running && break
+    xdotool mousemove --window "$deck" 36 $((menubar + 180)) click 1 2>/dev/null
+    sleep 0.1
+  done
+  for _ in $(seq 1 200); do
+    [ "$(wav_size)" -ge $((44 + 172800)) ] || ! running && break
+    sleep 0.1
+  done
+  if [ "$(wav_size)" -ge $((44 + 172800)) ]; then
+    kill -TERM "$pid"
+  else
+    fail "SIGTERM during Play and Save: the capture did not start"
+    kill -KILL "$pid" 2>/dev/null
+  fi
+  finish
+  expect_status "SIGTERM during Play and Save" 143
+  expect_sizes_fixed "SIGTERM during Play and Save"
+}
 
+close_with_console
+file_exit_after_menu
+sigterm_after_menu
+sigterm_during_capture
 [ "$failures" -eq 0 ]
