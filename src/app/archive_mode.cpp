@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/run_modes.h"
+#include "app/tape_wait.h"
 #include "app/windowless_startup.h"
 #include "audio/archive.h"
 #include "audio/frame_reader.h"
@@ -22,19 +23,6 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitWithErrors = 3;
-constexpr qint64 kReadyWaitMs = 60000;
-constexpr int kPollMs = 1000;
-
-const char* WaitReason(std::int32_t code)
-{
-    switch (code) {
-    case kTurNoTape: return "a tape to be inserted";
-    case kTurBecomingReady: return "the tape to become ready";
-    case kTurMediumChanged: return "the drive to take up the new tape";
-    case kTurReset: return "the drive to finish its reset";
-    default: return "the drive to answer";
-    }
-}
 
 // The one progress line: rewritten in place on a terminal, a line now and then otherwise.
 class ProgressLine {
@@ -74,7 +62,7 @@ private:
 // Waits for the drive to be ready with an audio tape, then archives. Driven by the event loop.
 class ArchiveSession {
 public:
-    explicit ArchiveSession(const Options& options) : options_(options) { waited_.start(); }
+    explicit ArchiveSession(const Options& options) : options_(options) {}
 
     void poll()
     {
@@ -83,17 +71,16 @@ public:
         const std::int32_t code = TestUnitReady(AspiAdapter, AspiTarget);
         if (interrupted_)
             return end(kExitFailure);
-        if (code == kTurReady)
+        switch (wait_.after(code)) {
+        case TapeWait::Next::Ready:
             return archiveTape();
-        if (waited_.elapsed() >= kReadyWaitMs) {
+        case TapeWait::Next::GiveUp:
             std::fprintf(stderr, "vantrel: the drive did not become ready within a minute; nothing was archived.\n");
             return end(kExitFailure);
+        case TapeWait::Next::PollAgain:
+            QTimer::singleShot(wait_.delayMs(), [this] { poll(); });
+            return;
         }
-        if (code != lastCode_)
-            std::fprintf(stderr, "Waiting for %s (up to a minute)...\n", WaitReason(code));
-        lastCode_ = code;
-        const bool attention = code == kTurMediumChanged || code == kTurReset;
-        QTimer::singleShot(attention && quickPolls_++ < 3 ? 0 : kPollMs, [this] { poll(); });
     }
 
     // SIGINT, SIGTERM, SIGHUP: a running archive ends at the next frame and leaves an
@@ -157,9 +144,7 @@ private:
     }
 
     Options options_;
-    QElapsedTimer waited_;
-    std::int32_t lastCode_ = kTurReady;
-    int quickPolls_ = 0;
+    TapeWait wait_;
     bool archiving_ = false;
     bool interrupted_ = false;
     bool ended_ = false;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/run_modes.h"
+#include "app/tape_wait.h"
 #include "app/windowless_startup.h"
 #include "audio/capture.h"
 #include "audio/frame_reader.h"
@@ -27,20 +28,7 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitWithUnreadableFrames = 3;
-constexpr qint64 kReadyWaitMs = 60000;
-constexpr int kPollMs = 1000;
 constexpr double kFrameSeconds = 0.03;
-
-const char* WaitReason(std::int32_t code)
-{
-    switch (code) {
-    case kTurNoTape: return "a tape to be inserted";
-    case kTurBecomingReady: return "the tape to become ready";
-    case kTurMediumChanged: return "the drive to take up the new tape";
-    case kTurReset: return "the drive to finish its reset";
-    default: return "the drive to answer";
-    }
-}
 
 // "programs 1-3, 5", "no program numbers".
 std::string ProgramsText(const std::set<unsigned>& programs)
@@ -130,7 +118,7 @@ private:
 // Waits for the drive to be ready with an audio tape, then captures. Driven by the event loop.
 class CaptureSession {
 public:
-    explicit CaptureSession(std::string path) : path_(std::move(path)) { waited_.start(); }
+    explicit CaptureSession(std::string path) : path_(std::move(path)) {}
 
     void poll()
     {
@@ -139,18 +127,16 @@ public:
         const std::int32_t code = TestUnitReady(AspiAdapter, AspiTarget);
         if (interrupted_)
             return end(kExitFailure);
-        if (code == kTurReady)
+        switch (wait_.after(code)) {
+        case TapeWait::Next::Ready:
             return capture();
-        if (waited_.elapsed() >= kReadyWaitMs) {
+        case TapeWait::Next::GiveUp:
             std::fprintf(stderr, "vantrel: the drive did not become ready within a minute; nothing was captured.\n");
             return end(kExitFailure);
+        case TapeWait::Next::PollAgain:
+            QTimer::singleShot(wait_.delayMs(), [this] { poll(); });
+            return;
         }
-        if (code != lastCode_)
-            std::fprintf(stderr, "Waiting for %s (up to a minute)...\n", WaitReason(code));
-        lastCode_ = code;
-        // A unit attention is reported once: ask again at once, then at the poll interval.
-        const bool attention = code == kTurMediumChanged || code == kTurReset;
-        QTimer::singleShot(attention && quickPolls_++ < 3 ? 0 : kPollMs, [this] { poll(); });
     }
 
     // SIGINT, SIGTERM, SIGHUP: a running capture ends as a stop does; before it, nothing starts.
@@ -204,9 +190,7 @@ private:
     }
 
     std::string path_;
-    QElapsedTimer waited_;
-    std::int32_t lastCode_ = kTurReady;
-    int quickPolls_ = 0;
+    TapeWait wait_;
     bool capturing_ = false;
     bool interrupted_ = false;
     bool ended_ = false;
@@ -222,7 +206,7 @@ int RunCaptureMode(const Options& options)
     WindowlessStartup how;
     how.interrupted = [&] { return session.interrupted(); };
     how.waitWhileBecomingReady = true;  // a tape just inserted: the drive answers 04/01 for a while
-    how.waitMs = kReadyWaitMs;
+    how.waitMs = TapeWait::kLimitMs;
     const int discovery = RunWindowlessStartup(how);
     if (discovery != 0 || session.interrupted()) {
         ui::ReleaseTerminationSignals();
