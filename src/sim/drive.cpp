@@ -1,11 +1,11 @@
 #include "sim/drive.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "dat/frame.h"
 #include "platform/aspi/sense.h"
-#include "platform/aspi/sg_backend.h"
 
 namespace sim {
 namespace {
@@ -30,10 +30,14 @@ constexpr std::uint8_t kHostNoConnect = 0x01;  // DID_NO_CONNECT
 constexpr std::uint8_t kHostTimedOut = 0x03;   // DID_TIME_OUT
 
 // The kernel timeout the sg backend gives a command, in seconds on the drive's clock.
-double CommandTimeoutSeconds(std::uint8_t opcode)
+double CommandTimeoutSeconds(std::uint8_t opcode) { return scsi::CommandTimeoutMs(opcode) / 1000.0; }
+
+constexpr std::size_t kStandardInquiryLen = 36;
+
+void PutPadded(std::uint8_t* to, std::size_t width, const std::string& text)
 {
-    const unsigned ms = scsi::IsLongTapeCommand(opcode) ? aspi::kSgLongTimeoutMs : aspi::kSgShortTimeoutMs;
-    return ms / 1000.0;
+    std::memset(to, ' ', width);
+    std::memcpy(to, text.data(), std::min(width, text.size()));
 }
 
 aspi::ExecResult Good(std::uint32_t transferred = 0)
@@ -167,6 +171,10 @@ Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
     const std::uint8_t needed = op >= 0x20 && op < 0x60 ? 10 : 6;
     if (request.cdbLen < needed)
         return {InvalidField()};
+    // INQUIRY answers whatever is pending, as SCSI requires: a kernel scanning the bus must not
+    // take the power-on attention meant for the program.
+    if (op == Inquiry)
+        return inquiry(request);
     // Any command first hears of a power-on or a tape change (there is no REQUEST SENSE here).
     if (powerOnAttention_) {
         powerOnAttention_ = false;
@@ -210,6 +218,30 @@ Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
     default:
         return {Check(IllegalRequest, asc::InvalidOpcode)};
     }
+}
+
+Drive::Outcome Drive::inquiry(const aspi::ExecRequest& request)
+{
+    const std::uint8_t* cdb = request.cdb;
+    // Only standard data: a SCSI-2 drive has no vital product data pages.
+    if ((cdb[1] & 0x01) != 0 || cdb[2] != 0)
+        return {InvalidField()};
+    std::array<std::uint8_t, kStandardInquiryLen> data{};
+    data[0] = config_.type;
+    data[1] = 0x80;  // removable medium
+    data[2] = 0x02;  // SCSI-2
+    data[3] = 0x02;  // response data format
+    data[4] = kStandardInquiryLen - 5;
+    PutPadded(&data[8], 8, config_.vendor);
+    PutPadded(&data[16], 16, config_.product);
+    PutPadded(&data[32], 4, config_.revision);
+    std::uint32_t n = std::min<std::uint32_t>(cdb[4], kStandardInquiryLen);
+    if (request.direction != aspi::Direction::In || !request.data)
+        n = 0;
+    n = std::min(n, request.dataLen);
+    if (n > 0)
+        std::memcpy(request.data, data.data(), n);
+    return {Good(n)};
 }
 
 Drive::Outcome Drive::modeSelect(const aspi::ExecRequest& request)

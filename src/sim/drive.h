@@ -51,6 +51,7 @@ private:
     Outcome readPosition(const aspi::ExecRequest& request);
     Outcome loadUnload(const aspi::ExecRequest& request, double now);
     Outcome readBlockLimits(const aspi::ExecRequest& request);
+    Outcome inquiry(const aspi::ExecRequest& request);
 
     void conceal(std::uint64_t n, std::uint8_t* frame) const;
     double travelSeconds(std::uint64_t from, std::uint64_t to) const;

@@ -83,7 +83,8 @@ private:
         if (!expectObject(j, at,
                           {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
                            "ready_at_power_on", "medium_errors", "concealed", "retry_errors",
-                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time"}))
+                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time",
+                           "vendor", "product", "revision"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -107,6 +108,10 @@ private:
             !retryMap(j, "retry_errors", at + ".retry_errors", d.retryErrors) ||
             !optionalCount(j, "vanish_after_reads", at + ".vanish_after_reads", d.vanishAfterReads) ||
             !optionalCount(j, "read_timeout_at", at + ".read_timeout_at", d.readTimeoutAt))
+            return false;
+        if (!inquiryText(j, "vendor", at + ".vendor", 8, d.vendor) ||
+            !inquiryText(j, "product", at + ".product", 16, d.product) ||
+            !inquiryText(j, "revision", at + ".revision", 4, d.revision))
             return false;
         RecordingOptions options;
         recorded_ = false;
@@ -212,6 +217,25 @@ private:
         return true;
     }
 
+    // INQUIRY fields are space-padded ASCII; anything else would garble the kernel's and the
+    // program's view of the drive.
+    bool inquiryText(const json& j, const char* key, const std::string& at, std::size_t max, std::string& out)
+    {
+        if (!j.contains(key))
+            return true;
+        const std::string why = "must be a text of 1 to " + std::to_string(max) + " printable ASCII characters";
+        if (!j[key].is_string())
+            return fail(at, why);
+        const std::string text = j[key].get<std::string>();
+        if (text.empty() || text.size() > max)
+            return fail(at, why);
+        for (const char c : text)
+            if (c < 0x20 || c > 0x7E)
+                return fail(at, why);
+        out = text;
+        return true;
+    }
+
     // "YYYY-MM-DD hh:mm:ss" (or with a T between), a real calendar date.
     bool date(const json& j, const char* key, const std::string& at, std::optional<RecordingDate>& out)
     {
@@ -309,25 +333,21 @@ bool EndsWithJson(const std::string& path)
     return ext == ".json";
 }
 
-std::unique_ptr<aspi::Backend> BusFromDescription(const std::string& path, std::string& error)
+bool ConfigFromDescription(const std::string& path, BusConfig& config, std::string& error)
 {
     std::ifstream in(path);
     if (!in) {
         error = path + ": " + std::strerror(errno);
-        return nullptr;
+        return false;
     }
     std::stringstream text;
     text << in.rdbuf();
-    BusConfig config;
     const std::string base = std::filesystem::path(path).parent_path().string();
     if (!ParseBusDescription(text.str(), base, config, error)) {
         error = path + ": " + error;
-        return nullptr;
+        return false;
     }
-    auto bus = CreateBus(config, error);
-    if (!bus)
-        error = path + ": " + error;
-    return bus;
+    return true;
 }
 
 }  // namespace
@@ -346,18 +366,31 @@ bool ParseBusDescription(const std::string& jsonText, const std::string& baseDir
     return reader.bus(j, config);
 }
 
-std::unique_ptr<aspi::Backend> CreateSimulatedBus(const std::string& argument, std::string& error)
+bool SimulatedBusConfig(const std::string& argument, BusConfig& config, std::string& error)
 {
+    config = DefaultBusConfig();
     if (argument.empty())
-        return CreateBus(DefaultBusConfig(), error);
-    if (EndsWithJson(argument))
-        return BusFromDescription(argument, error);
-    BusConfig config = DefaultBusConfig();
+        return true;
+    if (EndsWithJson(argument)) {
+        config = BusConfig{};
+        return ConfigFromDescription(argument, config, error);
+    }
     auto tape = LoadTapeFile(argument, error);
     if (!tape)
-        return nullptr;
+        return false;
     config.adapters[0].devices[0].tape = tape;
-    return CreateBus(config, error);
+    return true;
+}
+
+std::unique_ptr<aspi::Backend> CreateSimulatedBus(const std::string& argument, std::string& error)
+{
+    BusConfig config;
+    if (!SimulatedBusConfig(argument, config, error))
+        return nullptr;
+    auto bus = CreateBus(config, error);
+    if (!bus && EndsWithJson(argument))
+        error = argument + ": " + error;
+    return bus;
 }
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/aspi/backend.h"
+#include "sim/virtual_bus.h"
 
 namespace sim {
 
@@ -12,5 +13,9 @@ namespace sim {
 // is an audio file, a raw frame dump or a .json bus description. On failure returns nullptr
 // and sets `error` to a message naming the file and the reason.
 std::unique_ptr<aspi::Backend> CreateSimulatedBus(const std::string& argument, std::string& error);
+
+// The configuration CreateSimulatedBus builds from the same argument, not yet checked by
+// CreateBus. False with `error` set as CreateSimulatedBus words it.
+bool SimulatedBusConfig(const std::string& argument, BusConfig& config, std::string& error);
 
 }  // namespace sim

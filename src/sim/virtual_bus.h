@@ -49,6 +49,10 @@ struct DriveConfig {
     // A READ reaching this frame never completes: after the READ timeout on the clock it ends
     // as the sg driver ends a timed-out command (SS_ABORTED, host status DID_TIME_OUT).
     std::optional<std::uint64_t> readTimeoutAt;
+    // What INQUIRY names: printable ASCII of at most 8, 16 and 4 characters.
+    std::string vendor = "VANTREL";
+    std::string product = "VIRTUAL DAT";
+    std::string revision = "1.0";
 };
 
 struct AdapterConfig {
