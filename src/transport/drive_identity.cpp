@@ -91,6 +91,9 @@ std::string AudioFirmwareHint(const DriveIdentity& id)
     const std::string vendor = Upper(id.vendor);
     const std::string product = Upper(id.product);
     const std::string revision = Upper(id.revision);
+    // The project's own virtual drive, served to the kernel for trying the real mode.
+    if (vendor == "VANTREL" && StartsWith(product, "VIRTUAL DAT"))
+        return "Vantrel's virtual audio DAT drive: it reads audio tapes.";
     bool family = false;
     for (const AudioFirmware& f : kAudioFirmware) {
         if (vendor != f.vendor || !StartsWith(product, f.productPrefix))

@@ -55,6 +55,8 @@ TEST(DriveIdentity, AudioFirmwareHints)
     }
     EXPECT_NE(AudioFirmwareHint(Id("HP", "C1537A", "L708")).find("data-only"), std::string::npos);
     EXPECT_EQ(AudioFirmwareHint(Id("SONY", "SDT-5000", "3.26")), "") << "nothing known either way";
+    EXPECT_NE(AudioFirmwareHint(Id("VANTREL", "VIRTUAL DAT", "1.0")).find("virtual audio DAT drive"), std::string::npos)
+        << "the project's own drive is not taken for a data-only one";
 }
 
 }  // namespace
