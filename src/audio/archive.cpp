@@ -98,9 +98,9 @@ std::uint32_t SecondOf(std::int64_t index)
     return t.h * 3600 + t.m * 60 + t.s;
 }
 
-std::int64_t SecondsSince2000(const QDateTime& t)
+std::int64_t SecondsSince1970(const QDateTime& t)
 {
-    static const QDateTime epoch(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
+    static const QDateTime epoch(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
     return epoch.secsTo(t);
 }
 
@@ -635,7 +635,7 @@ void Session::writeWavs(const std::vector<PlannedFile>& files, std::vector<Writt
                                              : " " + drive_.vendor + " " + drive_.product + " " + drive_.firmware);
     // The bext date and time are local, as a person reads them.
     const QDateTime local = started_.toLocalTime();
-    common.archiveTime = SecondsSince2000(QDateTime(local.date(), local.time(), Qt::UTC));
+    common.archiveTime = SecondsSince1970(QDateTime(local.date(), local.time(), Qt::UTC));
     // Those of an earlier run (a resume) are made again from the frames.
     for (const QFileInfo& old : QDir(QString::fromStdString(path("data"))).entryInfoList({"*.wav"}, QDir::Files))
         QFile::remove(old.filePath());

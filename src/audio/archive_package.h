@@ -19,7 +19,7 @@ struct WrittenFile {
 // What every WAV's bext chunk says besides its own program.
 struct BextCommon {
     std::string codingSource;  // "DAT drive SONY SDT-9000 0400"
-    std::int64_t archiveTime = 0;  // seconds since 2000-01-01 (UTC), when the tape gives no date
+    std::int64_t archiveTime = 0;  // seconds since 1970-01-01 (UTC), when the tape gives no date
 };
 
 // Writes `file` into `dir`/data, its audio taken from the frames of `tapeDat` (an open

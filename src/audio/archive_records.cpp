@@ -13,7 +13,8 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-// Days from 2000-01-01 to y-m-d (proleptic Gregorian).
+// Days from 1970-01-01 to y-m-d (proleptic Gregorian). The epoch lies before the earliest
+// year a date pack can name (70 is 1970), so every valid date is zero or more.
 std::int64_t DaysFromCivil(int y, unsigned m, unsigned d)
 {
     y -= m <= 2;
@@ -21,12 +22,12 @@ std::int64_t DaysFromCivil(int y, unsigned m, unsigned d)
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
     const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return static_cast<std::int64_t>(era) * 146097 + static_cast<std::int64_t>(doe) - 719468 - 10957;
+    return static_cast<std::int64_t>(era) * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
 void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d)
 {
-    z += 719468 + 10957;
+    z += 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;

@@ -33,7 +33,7 @@ struct FrameRecord {
     bool emphasis = false;
     bool concealedLeft = false, concealedRight = false;
     FrameState state = FrameState::Clean;
-    // The date pack: seconds since 2000-01-01 when valid (years 70-99 are 19xx), else -1.
+    // The date pack: seconds since 1970-01-01 when valid (years 70-99 are 19xx), else -1.
     std::int64_t date = -1;
     // Reads that failed on this frame before it was delivered.
     std::uint16_t failedReads = 0;

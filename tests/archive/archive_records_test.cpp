@@ -117,3 +117,38 @@ TEST(ArchiveLog, RowsAtChangesBreaksInTimeAndEveryUnreadableFrame)
 }
 
 }  // namespace
+
+namespace {
+
+archive::FrameRecord Dated(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second)
+{
+    dat::Frame frame;
+    dat::DatePack date;
+    date.year = year;
+    date.month = month;
+    date.day = day;
+    date.hour = hour;
+    date.minute = minute;
+    date.second = second;
+    date.valid = true;
+    frame.date = date;
+    return archive::RecordOf(frame);
+}
+
+// DAT's years 70-99 are 1970-1999, when nearly every tape was made: a date of those years
+// must be kept as a date, not taken for none.
+TEST(ArchiveDates, EveryYearADatePackCanNameIsKept)
+{
+    const FrameRecord ninetyFour = Dated(94, 6, 18, 20, 15, 0);
+    ASSERT_GE(ninetyFour.date, 0);
+    EXPECT_EQ(archive::DateText(ninetyFour.date), "1994-06-18");
+    EXPECT_EQ(archive::TimeText(ninetyFour.date), "20:15:00");
+    EXPECT_EQ(archive::DateText(Dated(70, 1, 1, 0, 0, 0).date), "1970-01-01");
+    EXPECT_EQ(archive::DateText(Dated(99, 12, 31, 23, 59, 59).date), "1999-12-31");
+    EXPECT_EQ(archive::DateText(Dated(0, 2, 29, 12, 0, 0).date), "2000-02-29");
+    EXPECT_EQ(archive::DateText(Dated(69, 12, 31, 0, 0, 0).date), "2069-12-31");
+    EXPECT_EQ(archive::SubcodeLog::Row(0, ninetyFour).find("1994-06-18 20:15:00") != std::string::npos, true)
+        << archive::SubcodeLog::Row(0, ninetyFour);
+}
+
+}  // namespace
