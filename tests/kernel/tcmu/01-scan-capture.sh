@@ -7,7 +7,15 @@
 make_noise /tmp/noise.wav 500
 echo '{"read_speed": 0, "adapters": [{"devices": [{"target": 4, "tape": "/tmp/noise.wav"}]}]}' > /tmp/noise.json
 
+# Before the target modules are loaded: a message that says which to load.
+run nomodules vantrel-tcmu-drive /tmp/noise.json
+expect_rc "without the target modules vantrel-tcmu-drive fails" 1 "$RC"
+expect_grep "and says which modules to load" 'modprobe target_core_user tcm_loop' /tmp/nomodules.out
+
 tcmu_start /tmp/noise.json || finish
+run second vantrel-tcmu-drive /tmp/noise.json
+expect_rc "a second vantrel-tcmu-drive is refused" 1 "$RC"
+expect_grep "and names what is in the way" 'vantrel_dat already exists' /tmp/second.out
 dev=/sys/bus/scsi/devices/$TCMU_ADDR
 check "the kernel shows a tape device (type 1)" [ "$(cat $dev/type)" = 1 ]
 check "its INQUIRY vendor reaches sysfs" grep -q '^VANTREL' $dev/vendor
