@@ -5,7 +5,7 @@
 . /usr/local/lib/kernel-tests/lib.sh
 . /kernel-files/tcmu.sh
 
-echo '{"read_speed": 0, "adapters": [{"devices": [{"target": 4, "tape": "demo"}]}]}' > /tmp/demo.json
+cp /kernel-files/demo-instant.json /tmp/demo.json
 run simroutines kernel_console_routines --simulate=/tmp/demo.json --scsi-trace=/tmp/sim.trace
 expect_rc "the routines run on the virtual bus" 0 "$RC"
 tcmu_start /tmp/demo.json || finish
@@ -20,7 +20,9 @@ same_lines "every routine shows the same through the kernel" /tmp/simroutines.ou
 for op in '00' '1A' '15' '05' '1E' '1B' '34 01' '2B 04 00 20' '2B 04 00 00' '01' '08'; do
     expect_grep "the trace has EXEC $op through the kernel" "EXEC $op " /tmp/sg.trace
 done
-echo "    one LOCATE and one READ as the kernel delivered them:"
+echo "    LOCATEs and READs as the kernel delivered them:"
 grep -m1 'EXEC 2B 04 00 20' /tmp/sg.trace | sed 's/^/    /'
-grep -m1 'EXEC 08 00 00 16 BE' /tmp/sg.trace | sed 's/^/    /'
+grep -m1 'EXEC 2B 04 00 00 00 00 09' /tmp/sg.trace | sed 's/^/    /'
+grep -m1 'EXEC 08 00 00 16 BE .*status=1' /tmp/sg.trace | sed 's/^/    /'
+grep -m1 'EXEC 08 00 00 16 BE .*status=4' /tmp/sg.trace | sed 's/^/    /'
 finish
