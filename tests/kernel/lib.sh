@@ -77,7 +77,7 @@ run_signalled() {
         read -r _pid < "$_fifo"
         for _p in $_plan; do
             _sig=${_p%@*}; _at=${_p#*@}
-            sleep "$(awk -v t0="$_t0" -v at="$_at" -v n="$(now)" 'BEGIN { w = t0 + at - n; printf "%.2f", w > 0 ? w : 0 }')"
+            sleep "$(awk -v t0="$_t0" -v at="$_at" -v n="$(now)" 'BEGIN { w = t0 + at - n; printf "%.2f", (w > 0 ? w : 0) }')"
             kill -"$_sig" "$_pid" 2>/dev/null && echo "$_sig $(since "$_t0")" >> /tmp/.signalled.log
         done
     ) &
