@@ -106,7 +106,7 @@ base=$cache/base-$key.cpio
 if [ ! -s "$base" ]; then
     "$here/build-initramfs.sh" -b "$binary" "${progopts[@]+"${progopts[@]}"}" -k "$kver" -o "$base" >&2
     # An image is about 100 MB and each rebuilt program makes a new one: keep the newest few.
-    ls -t "$cache"/base-*.cpio 2>/dev/null | tail -n +7 | xargs -r rm -f
+    ls -t "$cache"/base-*.cpio 2>/dev/null | tail -n +5 | xargs -r rm -f
 fi
 touch "$base"
 
