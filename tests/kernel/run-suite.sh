@@ -80,7 +80,7 @@ for s in "${scripts[@]}"; do
     name=${rel%.sh}
     log=$outdir/${name//\//_}
     t0=$(date +%s.%N)
-    "$here/run-in-vm.sh" -b "$binary" "${progopts[@]+"${progopts[@]}"}" -t 300 -l "$log.kernel.log" -f "$s" \
+    "$here/run-in-vm.sh" -b "$binary" "${progopts[@]+"${progopts[@]}"}" -t 540 -l "$log.kernel.log" -f "$s" \
         > "$log.log" 2> "$log.host.log"
     rc=$?
     wall=$(awk -v s="$t0" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')

@@ -7,7 +7,7 @@ modprobe scsi_debug ptype=1 num_tgts=2 max_luns=1
 sg-perms > /dev/null
 scsi-show
 
-run scan timeout 60 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
 expect_rc "scan exits 1: no audio drive on the bus" 1 "$RC"
 expect_between "scan takes under 10 s" "$SECS" 0 10
@@ -24,7 +24,7 @@ expect_grep "MODE SENSE is refused with ILLEGAL REQUEST 24/00" '^0:0 EXEC 1A .* 
 expect_grep "INQUIRY's data arrives through SG_IO" '^0:0 EXEC 12 .* status=1 in=01 00 .* 4C 69 6E 75 78 ' /tmp/trace
 expect_no_grep "no command goes to a target that has no device" '^0:[2-7] EXEC' /tmp/trace
 
-run capture timeout 90 vantrel --capture=/tmp/x.wav --scsi-trace=/tmp/trace2
+run capture timeout -s KILL 90 vantrel --capture=/tmp/x.wav --scsi-trace=/tmp/trace2
 expect_rc "capture exits 1 without an audio drive" 1 "$RC"
 expect_between "capture gives up at once (nothing is becoming ready)" "$SECS" 0 10
 expect_grep "capture says no audio-capable drive was found" 'An audio-capable tape drive was not found' /tmp/capture.out

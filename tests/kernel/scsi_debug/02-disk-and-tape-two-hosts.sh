@@ -13,7 +13,7 @@ for i in 1 2 3 4 5 6 7 8 9 10; do [ -e /sys/bus/scsi/devices/1:0:1:0/scsi_generi
 sg-perms > /dev/null
 scsi-show | grep -v '^c.* /dev/n\?st[0-9][alm]'
 
-run scan timeout 60 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
 expect_rc "scan exits 1: no audio drive" 1 "$RC"
 expect_grep "the tape host (sysfs host1) is adapter 0" '^Adapter 0: "scsi_debug", SCSI ID 7, 8 targets  sysfs host1 channel 0$' /tmp/scan.out

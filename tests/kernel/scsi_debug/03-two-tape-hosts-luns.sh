@@ -7,7 +7,7 @@ modprobe scsi_debug ptype=1 add_host=2 num_tgts=2 max_luns=2
 sg-perms > /dev/null
 scsi-show | grep -v '^c.* /dev/n\?st'
 
-run scan timeout 60 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
 expect_rc "scan exits 1: no audio drive" 1 "$RC"
 expect_grep "adapter 0 is sysfs host0" '^Adapter 0: .*sysfs host0 channel 0$' /tmp/scan.out

@@ -11,7 +11,7 @@ sg_turs /dev/sg0 > /dev/null 2>&1   # take the power-on unit attention
 echo 4 > $d/opts
 echo 1 > $d/every_nth
 
-run scan timeout 45 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 45 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
 expect_rc "unscaled: scan exits 1" 1 "$RC"
 expect_between "unscaled: TEST UNIT READY gives up after 15 s plus the kernel's abort" "$SECS" 14.5 25
@@ -28,7 +28,7 @@ for i in 1 2 3 4 5 6 7 8 9 10; do [ -e /dev/sg1 ] && break; sleep 0.5; done
 sg_turs /dev/sg1 > /dev/null 2>&1
 echo 1 > $d/every_nth
 export VANTREL_SG_TIMEOUT_SCALE=0.2
-run scaled timeout 45 vantrel --scan --scsi-trace=/tmp/trace2
+run scaled timeout -s KILL 45 vantrel --scan --scsi-trace=/tmp/trace2
 show /tmp/trace2
 expect_rc "scaled: scan exits 1" 1 "$RC"
 expect_between "scaled: two devices cost two 3 s timeouts plus the aborts" "$SECS" 5.5 16

@@ -8,7 +8,7 @@ echo 250 > /sys/bus/pseudo/drivers/scsi_debug/delay
 ( sleep 2.5; echo "### deleting 0:0:0:0 at $(now) s"; echo 1 > /sys/bus/scsi/devices/0:0:0:0/delete
   echo "### deleted at $(now) s" ) &
 remover=$!
-run scan timeout 90 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 90 vantrel --scan --scsi-trace=/tmp/trace
 wait $remover
 show /tmp/trace
 scsi-show

@@ -13,7 +13,7 @@ echo 2 > $d/max_luns; echo 1 > $d/no_lun_0; echo 1 > $d/add_host
 for i in $(seq 1 20); do [ -e /sys/bus/scsi/devices/2:0:0:1 ] && break; sleep 0.5; done
 scsi-show
 
-run scan timeout 60 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 grep -v 'GET_DEV_TYPE status=130' /tmp/trace > /tmp/trace.short
 show /tmp/trace.short "trace (absent targets left out)"
 expect_rc "scan exits 1: no audio drive" 1 "$RC"

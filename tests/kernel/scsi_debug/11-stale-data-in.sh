@@ -17,7 +17,7 @@ else
     echo "### sg-stale was not built (no C compiler on the host): the kernel's side is not shown"
 fi
 
-run scan timeout 60 vantrel --scan --scsi-trace=/tmp/trace
+run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 grep -E 'EXEC (1A|15|34|05)' /tmp/trace > /tmp/trace.short
 show /tmp/trace.short "the program's MODE SENSE, MODE SELECT, READ POSITION, READ BLOCK LIMITS"
 expect_count "MODE SENSE after a refused MODE SELECT is refused too" '^0:0 EXEC 1A .* status=4 ' /tmp/trace 2 20
