@@ -9,7 +9,7 @@ scsi-show
 
 run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
-expect_rc "scan exits 1: no audio drive on the bus" 1 "$RC"
+expect_rc "scan exits 1 - no audio drive on the bus" 1 "$RC"
 expect_between "scan takes under 10 s" "$SECS" 0 10
 expect_grep "scan lists 0:0 as a tape at /dev/sg0, read-write" '^  0:0  tape  /dev/sg0 Linux scsi_debug, read-write OK$' /tmp/scan.out
 expect_grep "scan lists 0:1 as a tape at /dev/sg1, read-write" '^  0:1  tape  /dev/sg1 Linux scsi_debug, read-write OK$' /tmp/scan.out

@@ -15,7 +15,7 @@ scsi-show | grep -v '^c.* /dev/n\?st[0-9][alm]'
 
 run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
-expect_rc "scan exits 1: no audio drive" 1 "$RC"
+expect_rc "scan exits 1 - no audio drive" 1 "$RC"
 expect_grep "the tape host (sysfs host1) is adapter 0" '^Adapter 0: "scsi_debug", SCSI ID 7, 8 targets  sysfs host1 channel 0$' /tmp/scan.out
 expect_grep "the disk host (sysfs host0) is adapter 1" '^Adapter 1: "scsi_debug", SCSI ID 7, 8 targets  sysfs host0 channel 0$' /tmp/scan.out
 expect_grep "tape 0:0 is reached through /dev/sg2" '^  0:0  tape  /dev/sg2 Linux scsi_debug, read-write OK$' /tmp/scan.out

@@ -9,7 +9,7 @@ scsi-show | grep -v '^c.* /dev/n\?st'
 
 run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 show /tmp/trace
-expect_rc "scan exits 1: no audio drive" 1 "$RC"
+expect_rc "scan exits 1 - no audio drive" 1 "$RC"
 expect_grep "adapter 0 is sysfs host0" '^Adapter 0: .*sysfs host0 channel 0$' /tmp/scan.out
 expect_grep "adapter 1 is sysfs host1" '^Adapter 1: .*sysfs host1 channel 0$' /tmp/scan.out
 expect_grep "0:0 is LUN 0 of host0 target 0 (/dev/sg0)" '^  0:0  tape  /dev/sg0 ' /tmp/scan.out

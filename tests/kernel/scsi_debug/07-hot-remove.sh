@@ -12,7 +12,7 @@ run scan timeout -s KILL 90 vantrel --scan --scsi-trace=/tmp/trace
 wait $remover
 show /tmp/trace
 scsi-show
-expect_rc "scan exits 1: no audio drive" 1 "$RC"
+expect_rc "scan exits 1 - no audio drive" 1 "$RC"
 expect_between "scan ends in reasonable time" "$SECS" 2 40
 expect_count "the lost device is told once, with what to check" "^[A-Z ]+ on (/dev/sg0|0:0:0:0)[^:]*: (no such device|the device is gone or offline) \\(check the drive's power and cable, then start Vantrel again\\)\$" /tmp/scan.out 1 1
 expect_count "nothing else names the lost device on stderr" '^[A-Z].*(0:0:0:0|/dev/sg0)' /tmp/scan.out 1 1

@@ -12,10 +12,10 @@ for n in 0 1 2; do sg_turs /dev/sg$n > /dev/null 2>&1; done   # the power-on uni
 mv /dev/sg0 /dev/sg0.away
 run nonode timeout -s KILL 60 vantrel --scan
 mv /dev/sg0.away /dev/sg0
-expect_rc "missing node: scan exits 1" 1 "$RC"
-expect_count "missing node: told once" '^TEST UNIT READY on /dev/sg0 \(0:0:0:0\): No such file or directory$' /tmp/nonode.out 1 1
-expect_no_grep "missing node: no SRB status lines" 'SRB Command status' /tmp/nonode.out
-expect_grep "missing node: the other tapes are listed" '^  0:2  tape  /dev/sg2 Linux scsi_debug, read-write OK$' /tmp/nonode.out
+expect_rc "missing node - scan exits 1" 1 "$RC"
+expect_count "missing node - told once" '^TEST UNIT READY on /dev/sg0 \(0:0:0:0\): No such file or directory$' /tmp/nonode.out 1 1
+expect_no_grep "missing node - no SRB status lines" 'SRB Command status' /tmp/nonode.out
+expect_grep "missing node - the other tapes are listed" '^  0:2  tape  /dev/sg2 Linux scsi_debug, read-write OK$' /tmp/nonode.out
 
 echo 4 > $d/opts
 echo 1 > $d/every_nth
@@ -33,42 +33,42 @@ idle() {
 probed_only_first() { grep -q '^0:0 EXEC' "$1" && ! grep -q '^0:[12] EXEC' "$1"; }
 
 run_signalled scanint "INT@1" timeout -s KILL 15 vantrel --scan
-expect_rc "scan, Ctrl-C: ends by the signal" 130 "$RC"
-expect_between "scan, Ctrl-C: ends within a second" "$AFTER" 0 1
+expect_rc "scan, Ctrl-C - ends by the signal" 130 "$RC"
+expect_between "scan, Ctrl-C - ends within a second" "$AFTER" 0 1
 idle
 run_signalled scanterm "TERM@1" timeout -s KILL 15 vantrel --scan
-expect_rc "scan, SIGTERM: ends by the signal" 143 "$RC"
-expect_between "scan, SIGTERM: ends within a second" "$AFTER" 0 1
+expect_rc "scan, SIGTERM - ends by the signal" 143 "$RC"
+expect_between "scan, SIGTERM - ends within a second" "$AFTER" 0 1
 idle
 
 run_signalled capint "INT@1" timeout -s KILL 15 vantrel --capture=/tmp/x.wav --scsi-trace=/tmp/t-capint
 show /tmp/t-capint
-expect_rc "capture, Ctrl-C: exits 1" 1 "$RC"
-expect_between "capture, Ctrl-C: ends within a second plus one 3 s command" "$AFTER" 0 7
-expect_count "capture, Ctrl-C: says once that nothing was captured" '^vantrel: interrupted before the capture began; nothing was captured\.$' /tmp/capint.out 1 1
-check "capture, Ctrl-C: discovery stops at the device under way" probed_only_first /tmp/t-capint
-check "capture, Ctrl-C: no file" test ! -e /tmp/x.wav
+expect_rc "capture, Ctrl-C - exits 1" 1 "$RC"
+expect_between "capture, Ctrl-C - ends within a second plus one 3 s command" "$AFTER" 0 7
+expect_count "capture, Ctrl-C - says once that nothing was captured" '^vantrel: interrupted before the capture began; nothing was captured\.$' /tmp/capint.out 1 1
+check "capture, Ctrl-C - discovery stops at the device under way" probed_only_first /tmp/t-capint
+check "capture, Ctrl-C - no file" test ! -e /tmp/x.wav
 idle
 run_signalled capint2 "INT@1 INT@1.5" timeout -s KILL 15 vantrel --capture=/tmp/x.wav
-expect_rc "capture, Ctrl-C twice: ends by the signal" 130 "$RC"
-expect_between "capture, Ctrl-C twice: ends at once after the second" "$SECS" 0 2.5
+expect_rc "capture, Ctrl-C twice - ends by the signal" 130 "$RC"
+expect_between "capture, Ctrl-C twice - ends at once after the second" "$SECS" 0 2.5
 idle
 run_signalled capterm "TERM@1" timeout -s KILL 15 vantrel --capture=/tmp/x.wav --scsi-trace=/tmp/t-capterm
-expect_rc "capture, SIGTERM: exits 1" 1 "$RC"
-expect_between "capture, SIGTERM: ends within a second plus one 3 s command" "$AFTER" 0 7
-check "capture, SIGTERM: discovery stops at the device under way" probed_only_first /tmp/t-capterm
+expect_rc "capture, SIGTERM - exits 1" 1 "$RC"
+expect_between "capture, SIGTERM - ends within a second plus one 3 s command" "$AFTER" 0 7
+check "capture, SIGTERM - discovery stops at the device under way" probed_only_first /tmp/t-capterm
 idle
 
 rm -rf /tmp/pkg
 run_signalled arcint "INT@1" timeout -s KILL 15 vantrel --archive=/tmp/pkg --scsi-trace=/tmp/t-arcint
 show /tmp/t-arcint
-expect_rc "archive, Ctrl-C: exits 1" 1 "$RC"
-expect_between "archive, Ctrl-C: ends within a second plus one 3 s command" "$AFTER" 0 7
-expect_count "archive, Ctrl-C: says once that nothing was archived" '^vantrel: interrupted before the archive began; nothing was archived\.$' /tmp/arcint.out 1 1
-check "archive, Ctrl-C: discovery stops at the device under way" probed_only_first /tmp/t-arcint
+expect_rc "archive, Ctrl-C - exits 1" 1 "$RC"
+expect_between "archive, Ctrl-C - ends within a second plus one 3 s command" "$AFTER" 0 7
+expect_count "archive, Ctrl-C - says once that nothing was archived" '^vantrel: interrupted before the archive began; nothing was archived\.$' /tmp/arcint.out 1 1
+check "archive, Ctrl-C - discovery stops at the device under way" probed_only_first /tmp/t-arcint
 idle
 rm -rf /tmp/pkg
 run_signalled arcint2 "INT@1 INT@1.5" timeout -s KILL 15 vantrel --archive=/tmp/pkg
-expect_rc "archive, Ctrl-C twice: ends by the signal" 130 "$RC"
-expect_between "archive, Ctrl-C twice: ends at once after the second" "$SECS" 0 2.5
+expect_rc "archive, Ctrl-C twice - ends by the signal" 130 "$RC"
+expect_between "archive, Ctrl-C twice - ends at once after the second" "$SECS" 0 2.5
 finish

@@ -16,7 +16,7 @@ scsi-show
 run scan timeout -s KILL 60 vantrel --scan --scsi-trace=/tmp/trace
 grep -v 'GET_DEV_TYPE status=130' /tmp/trace > /tmp/trace.short
 show /tmp/trace.short "trace (absent targets left out)"
-expect_rc "scan exits 1: no audio drive" 1 "$RC"
+expect_rc "scan exits 1 - no audio drive" 1 "$RC"
 expect_grep "adapter 2 (host2) is listed" '^Adapter 2: .*sysfs host2 channel 0$' /tmp/scan.out
 expect_grep "host2's device at LUN 1 is not taken for target 0" '^  2:0  none$' /tmp/scan.out
 expect_no_grep "nothing is sent to host2" '^2:[0-7] EXEC' /tmp/trace

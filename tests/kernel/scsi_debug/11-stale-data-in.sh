@@ -11,7 +11,7 @@ if command -v sg-stale > /dev/null; then
     sg-stale /dev/sg0 > /tmp/stale.txt 2>&1
     show /tmp/stale.txt "sg-stale /dev/sg0"
     # The kernel's behaviour the program must guard against (a premise, not the program).
-    check "kernel: a refused MODE SELECT's bytes turn up in the next failed data-in buffer" \
+    check "kernel - a refused MODE SELECT's bytes turn up in the next failed data-in buffer" \
         sh -c "grep -A1 'READ POSITION (after MODE SELECT)' /tmp/stale.txt | grep -q 'buffer after: A1 A2 10 08 80 A5'"
 else
     echo "### sg-stale was not built (no C compiler on the host): the kernel's side is not shown"
