@@ -91,6 +91,7 @@ public:
             archive::RequestStop();
             return;
         }
+        ui::EndOnNextSignal();  // nothing written yet: a second Ctrl-C need not wait for discovery
         if (!interrupted_)
             std::fprintf(stderr, "vantrel: interrupted before the archive began; nothing was archived.\n");
         interrupted_ = true;
@@ -166,10 +167,14 @@ int RunArchiveMode(const Options& options)
     SetMaxBadFrames(options.maxBadFrames);
     ArchiveSession session(options);
     ui::CatchTerminationSignals([&](int) { session.interrupt(); });
-    const int discovery = RunWindowlessStartup();
+    WindowlessStartup how;
+    how.interrupted = [&] { return session.interrupted(); };  // Ctrl-C stops discovery too
+    how.waitWhileBecomingReady = true;  // a tape just inserted: the drive answers 04/01 for a while
+    how.waitMs = TapeWait::kLimitMs;
+    const int discovery = RunWindowlessStartup(how);
     if (discovery != 0 || session.interrupted()) {
         ui::ReleaseTerminationSignals();
-        return discovery != 0 ? discovery : kExitFailure;
+        return discovery != 0 && !session.interrupted() ? discovery : kExitFailure;
     }
     QTimer::singleShot(0, [&] { session.poll(); });
     const int status = QCoreApplication::exec();
