@@ -1,7 +1,6 @@
 # Shell functions for the kernel scenarios (busybox sh in the guest). Each check prints
 # exactly one line, "PASS name" or "FAIL name: why" (so a name holds no ": "); `finish` ends
-# the script with status 1
-# when any check failed. Source it: . /usr/local/lib/kernel-tests/lib.sh
+# the script with status 1 when any check failed. Source it: . /usr/local/lib/kernel-tests/lib.sh
 
 _failed=0
 _checks=0
