@@ -32,10 +32,14 @@ public:
     // Returns the ioctl's result; may fill the header's outputs and `data`, or set errno.
     using Answer = std::function<int(const std::string& path, sg_io_hdr_t& hdr)>;
 
+    // The errno an open of `path` fails with; 0 lets it open again.
     void failOpen(const std::string& path, int err)
     {
         std::lock_guard lock(mutex_);
-        openErrors_[path] = err;
+        if (err == 0)
+            openErrors_.erase(path);
+        else
+            openErrors_[path] = err;
     }
     void setAnswer(Answer answer)
     {

@@ -322,6 +322,14 @@ TEST_F(SgBackendTest, KnownCausesComeWithTheFailureAndGoWithTheNextAnswer)
     run({0x00, 0, 0, 0, 0, 0}, kHost3, 6);
     EXPECT_NE(aspi::KnownFailureCause(kHost3, 6).find("modprobe sg"), std::string::npos);
 
+    // sysfs lists the node but /dev lacks it (no udev, or a rule that failed).
+    sg.failOpen(sg1(), ENOENT);
+    run({0x00, 0, 0, 0, 0, 0});
+    const std::string missing = aspi::KnownFailureCause(kHost10, 3);
+    EXPECT_NE(missing.find("No such file or directory"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("udevadm trigger"), std::string::npos) << missing;
+    sg.failOpen(sg1(), 0);
+
     sg.setAnswer([](const std::string&, sg_io_hdr_t& hdr) {
         hdr.host_status = 0x03;
         return 0;

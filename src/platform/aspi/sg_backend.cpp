@@ -36,13 +36,17 @@ std::string TrimRight(std::string text)
     return text;
 }
 
-// Why an sg node could not be opened, with what to do about a permission error.
+// Why an sg node could not be opened, with what to do about a permission error or a node
+// that sysfs has and /dev does not.
 std::string Reason(int err)
 {
     std::string text = std::strerror(err);
     if (err == EACCES || err == EPERM)
         text += " (tape drives' sg nodes belong to the group 'tape': add yourself to it, "
                 "e.g. 'sudo adduser $USER tape', and log in again)";
+    else if (err == ENOENT)
+        text += " (the kernel has the device but /dev has no node for it: udev did not make it; "
+                "'sudo udevadm trigger' makes it again)";
     return text;
 }
 

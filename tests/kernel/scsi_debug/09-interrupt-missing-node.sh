@@ -13,7 +13,8 @@ mv /dev/sg0 /dev/sg0.away
 run nonode timeout -s KILL 60 vantrel --scan
 mv /dev/sg0.away /dev/sg0
 expect_rc "missing node - scan exits 1" 1 "$RC"
-expect_count "missing node - told once" '^TEST UNIT READY on /dev/sg0 \(0:0:0:0\): No such file or directory$' /tmp/nonode.out 1 1
+expect_count "missing node - told once" '^TEST UNIT READY on /dev/sg0 \(0:0:0:0\): No such file or directory' /tmp/nonode.out 1 1
+expect_grep "missing node - says how to make it again" '^TEST UNIT READY on /dev/sg0 .*/dev has no node for it.*udevadm trigger' /tmp/nonode.out
 expect_no_grep "missing node - no SRB status lines" 'SRB Command status' /tmp/nonode.out
 expect_grep "missing node - the other tapes are listed" '^  0:2  tape  /dev/sg2 Linux scsi_debug, read-write OK$' /tmp/nonode.out
 
