@@ -2,7 +2,6 @@
 // the tape into an archive package, with one progress line on stderr and a summary.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -10,14 +9,8 @@
 
 #include "app/run_modes.h"
 #include "app/tape_wait.h"
-#include "app/windowless_startup.h"
 #include "audio/archive.h"
 #include "audio/frame_reader.h"
-#include "platform/ui/termination_signals.h"
-#include "tape/unit_mode.h"
-#include "transport/basic_text.h"
-#include "transport/drive_state.h"
-#include "transport/startup.h"
 
 namespace {
 
@@ -59,69 +52,25 @@ private:
     bool shown_ = false;
 };
 
-// Waits for the drive to be ready with an audio tape, then archives. Driven by the event loop.
-class ArchiveSession {
+// The archive of a ready audio tape, after the session's wait. A signal ends a running archive
+// at the next frame and leaves an incomplete package; a second one waits for that too, so
+// every file is left valid.
+class ArchiveSession final : public TapeSession {
 public:
-    explicit ArchiveSession(const Options& options) : options_(options) {}
-
-    void poll()
-    {
-        if (interrupted_)
-            return end(kExitFailure);
-        const std::int32_t code = TestUnitReady(AspiAdapter, AspiTarget);
-        if (interrupted_)
-            return end(kExitFailure);
-        switch (wait_.after(code)) {
-        case TapeWait::Next::Ready:
-            return archiveTape();
-        case TapeWait::Next::GiveUp:
-            std::fprintf(stderr, "vantrel: the drive did not become ready within a minute; nothing was archived.\n");
-            return end(kExitFailure);
-        case TapeWait::Next::PollAgain:
-            QTimer::singleShot(wait_.delayMs(), [this] { poll(); });
-            return;
-        }
-    }
-
-    // SIGINT, SIGTERM, SIGHUP: a running archive ends at the next frame and leaves an
-    // incomplete package; before it, nothing starts.
-    void interrupt()
-    {
-        if (archiving_) {
-            archive::RequestStop();
-            return;
-        }
-        ui::EndOnNextSignal();  // nothing written yet: a second Ctrl-C need not wait for discovery
-        if (!interrupted_)
-            std::fprintf(stderr, "vantrel: interrupted before the archive began; nothing was archived.\n");
-        interrupted_ = true;
-        QCoreApplication::exit(kExitFailure);
-    }
-
-    bool interrupted() const { return interrupted_; }
+    explicit ArchiveSession(const Options& options) : TapeSession("archive", "archived"), options_(options) {}
 
 private:
-    void archiveTape()
+    void work() override
     {
-        const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
-        if (density != AudioDensity) {
-            std::fprintf(stderr,
-                         "vantrel: the drive is not in audio mode with an audio tape (density code %sH, audio "
-                         "is 80H): a data tape cannot be archived. Nothing was archived.\n",
-                         HexText(density).c_str());
-            return end(kExitFailure);
-        }
         archive::Options o;
         o.dir = options_.archiveDir;
         o.fromHere = options_.fromHere;
         o.resume = options_.resume;
         o.retries = options_.retries;
         ProgressLine progress;
-        archiving_ = true;
         std::fprintf(stderr, "%s the tape into %s (Ctrl-C stops and leaves an incomplete package)...\n",
                      o.resume ? "Resuming the archive of" : "Archiving", o.dir.c_str());
         const archive::Result r = archive::Run(o, [&](const archive::Progress& p) { progress.update(p); });
-        archiving_ = false;
         progress.end();
         if (r.outcome == archive::Outcome::Refused) {
             std::fprintf(stderr, "vantrel: %s\n", r.message.c_str());
@@ -136,19 +85,9 @@ private:
         }
     }
 
-    void end(int status)
-    {
-        if (ended_)
-            return;
-        ended_ = true;
-        QCoreApplication::exit(status);
-    }
+    void stopWork() override { archive::RequestStop(); }
 
     Options options_;
-    TapeWait wait_;
-    bool archiving_ = false;
-    bool interrupted_ = false;
-    bool ended_ = false;
 };
 
 }  // namespace
@@ -166,18 +105,5 @@ int RunArchiveMode(const Options& options)
     std::signal(SIGXFSZ, SIG_IGN);
     SetMaxBadFrames(options.maxBadFrames);
     ArchiveSession session(options);
-    ui::CatchTerminationSignals([&](int) { session.interrupt(); });
-    WindowlessStartup how;
-    how.interrupted = [&] { return session.interrupted(); };  // Ctrl-C stops discovery too
-    how.waitWhileBecomingReady = true;  // a tape just inserted: the drive answers 04/01 for a while
-    how.waitMs = TapeWait::kLimitMs;
-    const int discovery = RunWindowlessStartup(how);
-    if (discovery != 0 || session.interrupted()) {
-        ui::ReleaseTerminationSignals();
-        return discovery != 0 && !session.interrupted() ? discovery : kExitFailure;
-    }
-    QTimer::singleShot(0, [&] { session.poll(); });
-    const int status = QCoreApplication::exec();
-    ui::ReleaseTerminationSignals();
-    return status;
+    return session.run();
 }

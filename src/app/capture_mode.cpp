@@ -3,7 +3,6 @@
 // progress line on stderr.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <chrono>
 #include <set>
 #include <cstdio>
@@ -12,17 +11,11 @@
 
 #include "app/run_modes.h"
 #include "app/tape_wait.h"
-#include "app/windowless_startup.h"
 #include "audio/capture.h"
 #include "audio/frame_reader.h"
 #include "dat/time_code.h"
 #include "audio/playback.h"
-#include "platform/ui/message_box.h"
 #include "platform/ui/termination_signals.h"
-#include "tape/unit_mode.h"
-#include "transport/basic_text.h"
-#include "transport/drive_state.h"
-#include "transport/startup.h"
 
 namespace {
 
@@ -115,63 +108,18 @@ private:
     std::uint64_t bytes_ = 44;
 };
 
-// Waits for the drive to be ready with an audio tape, then captures. Driven by the event loop.
-class CaptureSession {
+// The capture of a ready audio tape, after the session's wait.
+class CaptureSession final : public TapeSession {
 public:
-    explicit CaptureSession(std::string path) : path_(std::move(path)) {}
-
-    void poll()
-    {
-        if (interrupted_)
-            return end(kExitFailure);
-        const std::int32_t code = TestUnitReady(AspiAdapter, AspiTarget);
-        if (interrupted_)
-            return end(kExitFailure);
-        switch (wait_.after(code)) {
-        case TapeWait::Next::Ready:
-            return capture();
-        case TapeWait::Next::GiveUp:
-            std::fprintf(stderr, "vantrel: the drive did not become ready within a minute; nothing was captured.\n");
-            return end(kExitFailure);
-        case TapeWait::Next::PollAgain:
-            QTimer::singleShot(wait_.delayMs(), [this] { poll(); });
-            return;
-        }
-    }
-
-    // SIGINT, SIGTERM, SIGHUP: a running capture ends as a stop does; before it, nothing starts.
-    void interrupt()
-    {
-        ui::EndOnNextSignal();  // a second Ctrl-C does not wait for the stop
-        if (capturing_) {
-            StopPlayback();
-            return;
-        }
-        if (!interrupted_)
-            std::fprintf(stderr, "vantrel: interrupted before the capture began; nothing was captured.\n");
-        interrupted_ = true;
-        QCoreApplication::exit(kExitFailure);  // when the wait's loop runs; else poll() ends it
-    }
-
-    bool interrupted() const { return interrupted_; }
+    explicit CaptureSession(std::string path) : TapeSession("capture", "captured"), path_(std::move(path)) {}
 
 private:
-    void capture()
+    void work() override
     {
-        const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
-        if (density != AudioDensity) {
-            std::fprintf(stderr,
-                         "vantrel: the drive is not in audio mode with an audio tape (density code %sH, audio "
-                         "is 80H): a data tape cannot be captured. Nothing was captured.\n",
-                         HexText(density).c_str());
-            return end(kExitFailure);
-        }
         ProgressLine progress(path_);
         SetCaptureProgressHandler([&](std::uint64_t frames, std::uint64_t bytes) { progress.update(frames, bytes); });
-        capturing_ = true;
         std::fprintf(stderr, "Capturing the tape's audio into %s (Ctrl-C stops)...\n", path_.c_str());
         const CaptureResult result = RunCapture(path_);
-        capturing_ = false;
         SetCaptureProgressHandler({});
         progress.summary(result);
         // 0 only when the whole recorded area is in the file; 3 when it is, with frames that
@@ -181,19 +129,13 @@ private:
         end(FramePassReport().unreadable.count > 0 ? kExitWithUnreadableFrames : 0);
     }
 
-    void end(int status)
+    void stopWork() override
     {
-        if (ended_)
-            return;
-        ended_ = true;
-        QCoreApplication::exit(status);
+        ui::EndOnNextSignal();  // a second Ctrl-C does not wait for the stop
+        StopPlayback();
     }
 
     std::string path_;
-    TapeWait wait_;
-    bool capturing_ = false;
-    bool interrupted_ = false;
-    bool ended_ = false;
 };
 
 }  // namespace
@@ -202,18 +144,5 @@ int RunCaptureMode(const Options& options)
 {
     SetMaxBadFrames(options.maxBadFrames);
     CaptureSession session(options.captureFile);
-    ui::CatchTerminationSignals([&](int) { session.interrupt(); });
-    WindowlessStartup how;
-    how.interrupted = [&] { return session.interrupted(); };
-    how.waitWhileBecomingReady = true;  // a tape just inserted: the drive answers 04/01 for a while
-    how.waitMs = TapeWait::kLimitMs;
-    const int discovery = RunWindowlessStartup(how);
-    if (discovery != 0 || session.interrupted()) {
-        ui::ReleaseTerminationSignals();
-        return discovery != 0 && !session.interrupted() ? discovery : kExitFailure;
-    }
-    QTimer::singleShot(0, [&] { session.poll(); });
-    const int status = QCoreApplication::exec();
-    ui::ReleaseTerminationSignals();
-    return status;
+    return session.run();
 }
