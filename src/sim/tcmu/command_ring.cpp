@@ -5,14 +5,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/aspi/scsi_codes.h"
+#include "platform/aspi/sense.h"
 #include "sim/tcmu/ring_layout.h"
 
 namespace sim::tcmu {
 namespace {
-
-constexpr std::size_t kHeadOffset = kTcmuHead;
-constexpr std::size_t kTailOffset = kTcmuTail;
-constexpr std::size_t kEntryMin = kTcmuEntrySize;
 
 template <typename T>
 T Load(const std::uint8_t* at)
@@ -33,11 +31,13 @@ struct Buffer {
     std::uint64_t length;
 };
 
+// HARDWARE ERROR, internal target failure (44/00).
 RingReply HardwareError()
 {
     RingReply r;
-    r.status = 0x02;
-    r.sense = {0x70, 0, 0x04, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x44, 0x00, 0, 0, 0, 0};  // internal target failure
+    r.status = scsi::status::CheckCondition;
+    std::uint8_t sense[32] = {};
+    r.sense.assign(sense, sense + scsi::BuildFixedSense(sense, scsi::key::HardwareError, scsi::Asc{0x44, 0x00}));
     return r;
 }
 
@@ -62,19 +62,19 @@ CommandRing::CommandRing(std::uint8_t* base, std::size_t size) : base_(base), si
 // release on the tail so the answer is in place before the kernel sees it.
 std::uint32_t CommandRing::head() const
 {
-    return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base_ + kHeadOffset))
+    return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base_ + kTcmuHead))
         .load(std::memory_order_acquire);
 }
 
 std::uint32_t CommandRing::tail() const
 {
-    return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base_ + kTailOffset))
+    return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base_ + kTcmuTail))
         .load(std::memory_order_relaxed);
 }
 
 void CommandRing::setTail(std::uint32_t value)
 {
-    std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base_ + kTailOffset))
+    std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base_ + kTcmuTail))
         .store(value, std::memory_order_release);
 }
 
@@ -140,10 +140,9 @@ std::size_t CommandRing::serve(const RingHandler& handler)
 
 void CommandRing::answer(std::uint8_t* entry, std::uint32_t entryLen, const RingHandler& handler)
 {
-    RingReply reply;
     std::vector<Buffer> buffers;
     RingCommand command;
-    bool sound = entryLen >= kEntryMin;
+    bool sound = entryLen >= kTcmuEntrySize;
     if (sound) {
         const auto count = Load<std::uint32_t>(entry + kTcmuIovCount);
         const auto bidi = Load<std::uint32_t>(entry + kTcmuIovBidiCount);
@@ -170,10 +169,11 @@ void CommandRing::answer(std::uint8_t* entry, std::uint32_t entryLen, const Ring
             }
         }
     }
-    reply = sound ? handler(command) : HardwareError();
+    const RingReply reply = sound ? handler(command) : HardwareError();
+    const std::uint64_t delivered = reply.dataIn ? std::min<std::uint64_t>(reply.transferred, command.data.size()) : 0;
 
-    if (reply.dataIn) {
-        std::uint64_t left = std::min<std::uint64_t>(reply.transferred, command.data.size());
+    if (delivered > 0) {
+        std::uint64_t left = delivered;
         std::size_t from = 0;
         for (const Buffer& b : buffers) {
             if (left == 0)
@@ -187,14 +187,14 @@ void CommandRing::answer(std::uint8_t* entry, std::uint32_t entryLen, const Ring
     // The reply overlays the request; everything needed from it has been read.
     entry[kTcmuStatus] = reply.status;
     std::memset(entry + kTcmuSense, 0, kTcmuSenseSize);
-    if (reply.status == 0x02)
+    if (reply.status == scsi::status::CheckCondition)
         std::memcpy(entry + kTcmuSense, reply.sense.data(), std::min<std::size_t>(reply.sense.size(), kTcmuSenseSize));
     const auto mailboxFlags = Load<std::uint16_t>(base_ + kTcmuMailboxFlags);
     if (reply.dataIn && (mailboxFlags & kTcmuFlagCapReadLen)) {
         // Without it the kernel takes the whole buffer as read; with it the initiator learns
         // the residue, so a short answer is not padded out with old bytes.
         entry[kTcmuUflags] |= kTcmuUflagReadLen;
-        Store<std::uint32_t>(entry + kTcmuReadLen, static_cast<std::uint32_t>(std::min<std::uint64_t>(reply.transferred, command.data.size())));
+        Store<std::uint32_t>(entry + kTcmuReadLen, static_cast<std::uint32_t>(delivered));
     }
 }
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/aspi/scsi_codes.h"
+#include "platform/aspi/trace.h"
 #include "sim/simulator.h"
 #include "sim/tcmu/command_ring.h"
 #include "sim/tcmu/drive_service.h"
@@ -61,17 +61,6 @@ bool FindDrive(const sim::BusConfig& config, Served& out, std::string& error)
     return true;
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes)
-{
-    std::string s;
-    char b[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
-        s += b;
-    }
-    return s;
-}
-
 // Answers the ring until `stopFd` is signalled; on a failure of the UIO device it says why
 // and raises SIGUSR1 so the main thread takes the device down.
 void Serve(int uioFd, int stopFd, sim::tcmu::CommandRing& ring, aspi::Backend& bus, const Served& served,
@@ -80,9 +69,9 @@ void Serve(int uioFd, int stopFd, sim::tcmu::CommandRing& ring, aspi::Backend& b
     const sim::tcmu::RingHandler handler = [&](sim::tcmu::RingCommand& command) {
         sim::tcmu::RingReply reply = sim::tcmu::RunOnDrive(bus, served.adapter, served.target, command);
         if (verbose)
-            std::fprintf(stderr, "vantrel-tcmu-drive: %s -> status %u, %u bytes%s%s\n", Hex(command.cdb).c_str(),
+            std::fprintf(stderr, "vantrel-tcmu-drive: %s -> status %u, %u bytes%s%s\n", aspi::HexBytes(command.cdb.data(), command.cdb.size()).c_str(),
                          unsigned{reply.status}, reply.transferred, reply.sense.empty() ? "" : ", sense ",
-                         Hex(reply.sense).c_str());
+                         aspi::HexBytes(reply.sense.data(), reply.sense.size()).c_str());
         return reply;
     };
     for (;;) {

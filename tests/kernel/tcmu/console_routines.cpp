@@ -12,6 +12,7 @@
 #include "app/windowless_startup.h"
 #include "platform/aspi/backend.h"
 #include "platform/aspi/sg_backend.h"
+#include "platform/aspi/trace.h"
 #include "platform/ui/message_box.h"
 #include "sim/simulator.h"
 #include "tape/eject_read.h"
@@ -29,17 +30,6 @@ void Say(const std::string& what, const std::string& shows)
     std::fflush(stdout);
 }
 
-std::string Hex(const std::uint8_t* p, std::size_t n)
-{
-    std::string s;
-    char b[4];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
-        s += b;
-    }
-    return s;
-}
-
 void Position(const char* after)
 {
     PositionRecord record{};
@@ -54,7 +44,7 @@ void Sense(const char* when)
 {
     ModeParameterList data{};
     ModeSense(AspiAdapter, AspiTarget, data);
-    Say(std::string("MODE SENSE ") + when, Hex(data.data(), data.size()));
+    Say(std::string("MODE SENSE ") + when, aspi::HexBytes(data.data(), data.size()));
 }
 
 void Read(const char* what, std::int32_t count)
