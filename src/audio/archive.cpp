@@ -194,7 +194,7 @@ private:
     bool openPackage(std::string& error);
     bool loadPrevious(std::string& error);
     void acquire();
-    void readLeadOut();
+    void readLeadOut(const FrameRead& first);
     bool append(const std::uint8_t* frame, const FrameRecord& record);
     bool appendLost(std::uint32_t count, std::int64_t firstAbsolute);
     void retryPass();
@@ -422,11 +422,11 @@ void Session::acquire()
             reason_ = "Stopped before the end of the tape.";
             break;
         }
-        if (r.status == FrameStatus::Unreadable) {
+        if (r.status == FrameStatus::Unreadable || r.status == FrameStatus::TooManyBad) {
             ++failures;
             ++readFrames_;
-            if (FramePassReport().consecutiveFailures >= MaxBadFrames()) {
-                reason_ = PassEndMessage(r, /*tooMany=*/true);
+            if (r.status == FrameStatus::TooManyBad) {
+                reason_ = r.message;
                 break;
             }
             continue;
@@ -436,18 +436,18 @@ void Session::acquire()
                 break;
             complete_ = true;
             if (r.outcome.completed)
-                readLeadOut();
+                readLeadOut(r);
             break;
         }
-        if (r.status != FrameStatus::Audio && r.status != FrameStatus::Concealed) {
-            reason_ = PassEndMessage(r);
+        if (r.Failed()) {
+            reason_ = r.message;
             break;
         }
         ++readFrames_;
         if (r.repeat)
             continue;
         FrameRecord rec;
-        const bool placeholder = IsPlaceholder(FrameBuffer.data());
+        const bool placeholder = IsPlaceholder(r.bytes.data());
         if (placeholder) {
             rec.state = FrameState::Unreadable;
             rec.absolute = lastAbsolute >= 0 ? static_cast<std::int32_t>(lastAbsolute + r.missingBefore + 1) : -1;
@@ -474,7 +474,7 @@ void Session::acquire()
                 rec.state = FrameState::Recovered;
         }
         failures = 0;
-        if (!ok || !append(FrameBuffer.data(), rec))
+        if (!ok || !append(r.bytes.data(), rec))
             break;
         if (rec.absolute >= 0)
             lastAbsolute = rec.absolute;
@@ -486,20 +486,15 @@ void Session::acquire()
 }
 
 // The lead-out is kept as the rest is: a frame dump of the package ends as the tape does.
-void Session::readLeadOut()
+void Session::readLeadOut(const FrameRead& first)
 {
-    FrameRecord first = RecordOf(dat::Decode(dat::FrameBytes(FrameBuffer)));
-    if (!append(FrameBuffer.data(), first))
+    if (!append(first.bytes.data(), RecordOf(first.frame)))
         return;
-    std::vector<std::uint8_t> frame(kFrame);
     for (std::uint32_t n = 1; n < kMaxLeadOutFrames && !g_stop; ++n) {
-        const ReadOutcome out = ReadTapeBlock(AspiAdapter, AspiTarget, frame.data(), static_cast<std::int32_t>(kFrame));
-        if (!out.completed)
+        const FrameRead r = ReadNextFrame();
+        if (!r.outcome.completed || r.status != FrameStatus::EndOfTape)
             return;
-        const dat::Frame f = dat::Decode(dat::FrameBytes(frame.data(), kFrame));
-        if (f.subId.program.kind != dat::ProgramNumber::Kind::LeadOut)
-            return;
-        if (!append(frame.data(), RecordOf(f)))
+        if (!append(r.bytes.data(), RecordOf(r.frame)))
             return;
     }
 }
@@ -539,11 +534,8 @@ void Session::retryPass()
             while (reads++ < limit && !g_stop) {
                 report("retrying");
                 const FrameRead r = ReadNextFrame();
-                if (r.status == FrameStatus::Unreadable) {
-                    if (FramePassReport().consecutiveFailures >= MaxBadFrames())
-                        break;
+                if (r.status == FrameStatus::Unreadable)
                     continue;
-                }
                 if (r.status != FrameStatus::Audio && r.status != FrameStatus::Concealed)
                     break;
                 if (r.repeat || !r.frame.absoluteTime)
@@ -554,12 +546,12 @@ void Session::retryPass()
                 if (*at > last)
                     break;
                 const auto it = bad.find(*at);
-                if (it == bad.end() || r.status != FrameStatus::Audio || IsPlaceholder(FrameBuffer.data()))
+                if (it == bad.end() || r.status != FrameStatus::Audio || IsPlaceholder(r.bytes.data()))
                     continue;
                 // Matched by absolute time: this is the frame that was bad, now clean.
                 const std::size_t pos = it->second;
                 const off_t offset = static_cast<off_t>(pos * kFrame);
-                if (::pwrite(fd_, FrameBuffer.data(), kFrame, offset) != static_cast<ssize_t>(kFrame)) {
+                if (::pwrite(fd_, r.bytes.data(), kFrame, offset) != static_cast<ssize_t>(kFrame)) {
                     retryNotes_.push_back(std::string("Writing ") + kTapeDat + " failed: " + std::strerror(errno) + ".");
                     return;
                 }

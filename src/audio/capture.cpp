@@ -50,22 +50,15 @@ CaptureResult RunCapture(const std::string& path)
         const FrameRead r = ReadNextFrame();
         if (!PlayActive)
             break;  // a stop arrived during the read: that frame is not written
-        if (r.status == FrameStatus::Unreadable) {
-            if (FramePassReport().consecutiveFailures >= MaxBadFrames()) {
-                result = Fail(CaptureResult::ReadFailed, PassEndMessage(r, /*tooMany=*/true));
-                break;
-            }
-            continue;  // the next frame that reads tells how many were lost
-        }
-        if (r.status != FrameStatus::EndOfTape && r.status != FrameStatus::Audio &&
-            r.status != FrameStatus::Concealed) {
-            result = Fail(CaptureResult::ReadFailed, PassEndMessage(r));
+        if (r.Failed()) {
+            result = Fail(CaptureResult::ReadFailed, r.message);
             break;
         }
-        if (r.repeat)
-            continue;
-        if (r.status != FrameStatus::EndOfTape) {
-            const std::uint32_t frameRate = r.frame.mainId.SampleRateHz();
+        const bool end = r.status == FrameStatus::EndOfTape;
+        if (!end && !r.Delivered())
+            continue;  // the next frame that reads tells how many were lost
+        if (!end) {
+            const std::uint32_t frameRate = r.format->rate;
             if (rate == 0) {
                 rate = frameRate;
                 SetCaptureFileRate(rate);
@@ -78,19 +71,19 @@ CaptureResult RunCapture(const std::string& path)
             }
         }
         // Frames lost before this one (or before the end) stand as silence of the tape's rate.
-        const std::size_t frameBytes = r.status == FrameStatus::EndOfTape ? CaptureFrameBytes() : r.audioBytes();
+        const std::size_t frameBytes = end ? CaptureFrameBytes() : r.AudioBytes();
         silence.assign(frameBytes, 0);
         WavWriter::AppendResult appended = WavWriter::AppendResult::Written;
         for (std::uint32_t i = 0; i < r.missingBefore && appended == WavWriter::AppendResult::Written; ++i)
             appended = AppendCaptureAudio(silence.data(), silence.size());
-        if (appended == WavWriter::AppendResult::Written && r.status != FrameStatus::EndOfTape)
-            appended = AppendCaptureAudio(FrameBuffer.data(), r.audioBytes());
+        if (appended == WavWriter::AppendResult::Written && !end)
+            appended = AppendCaptureAudio(r.Audio(), r.AudioBytes());
         if (appended != WavWriter::AppendResult::Written) {
             result = Appended(appended);
             StopPlayback();
             break;
         }
-        if (r.status == FrameStatus::EndOfTape) {
+        if (end) {
             result = CaptureResult::EndOfTape;
             StopPlayback();
             break;

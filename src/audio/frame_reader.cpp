@@ -8,9 +8,10 @@
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
 
-std::array<std::uint8_t, kFrameBytes> FrameBuffer{};
-
 namespace {
+
+// The reader's own buffer: each READ lands here and is handed on with its result.
+std::array<std::uint8_t, dat::kFrameBytes> FrameBuffer{};
 
 constexpr std::uint32_t kDefaultMaxBadFrames = 100;
 
@@ -20,6 +21,8 @@ struct Pass {
     bool catchingUp = false;  // after failures the drive delivered a frame again: skip to the next new one
     std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
 };
+
+std::string PassEndMessage(const FrameRead& read);
 
 Pass& P()
 {
@@ -191,41 +194,64 @@ std::string LastFrameTimeText()
 void SetMaxBadFrames(std::uint32_t frames) { P().maxBadFrames = frames ? frames : kDefaultMaxBadFrames; }
 std::uint32_t MaxBadFrames() { return P().maxBadFrames; }
 
-FrameRead ReadNextFrame()
+FrameRead ReadFrameOutsidePass()
 {
     FrameRead r;
-    r.outcome = ReadTapeBlock(AspiAdapter, AspiTarget, FrameBuffer.data(), static_cast<std::int32_t>(kFrameBytes));
+    r.outcome = ReadTapeBlock(AspiAdapter, AspiTarget, FrameBuffer.data(), static_cast<std::int32_t>(FrameBuffer.size()));
+    r.bytes = FrameBuffer;
     bool delivered = r.outcome.completed;
     if (!delivered && r.outcome.srbStatus == SS_ERR && r.outcome.sense.key == scsi::key::RecoveredError)
         delivered = r.outcome.sense.information == 0u;  // recovered, and every byte arrived
     if (!delivered) {
         r.status = ClassifyFailure(r.outcome);
-        if (r.status == FrameStatus::Unreadable)
-            ++P().report.consecutiveFailures;
-        if (r.status == FrameStatus::EndOfTape)
-            TrailingFailures(r);
         return r;
     }
-    r.frame = dat::Decode(dat::FrameBytes(FrameBuffer));
+    r.frame = dat::Decode(dat::FrameBytes(r.bytes));
     if (r.frame.subId.program.kind == dat::ProgramNumber::Kind::LeadOut) {
         r.status = FrameStatus::EndOfTape;
-        TrailingFailures(r);
         return r;
     }
-    if (r.frame.mainId.IsLongPlay() || r.audioBytes() == 0) {
+    r.format = dat::FormatOf(r.frame.mainId);
+    if (r.frame.mainId.IsLongPlay() || !r.format) {
+        r.format.reset();
         r.status = FrameStatus::LongPlay;
         return r;
     }
     r.status = r.frame.subId.leftConcealed || r.frame.subId.rightConcealed ? FrameStatus::Concealed
                                                                            : FrameStatus::Audio;
-    Deliver(r);
     return r;
 }
 
-std::string PassEndMessage(const FrameRead& read, bool tooMany)
+FrameRead ReadNextFrame()
+{
+    FrameRead r = ReadFrameOutsidePass();
+    switch (r.status) {
+    case FrameStatus::Unreadable:
+        if (++P().report.consecutiveFailures >= P().maxBadFrames) {
+            r.status = FrameStatus::TooManyBad;
+            r.message = PassEndMessage(r);
+        }
+        break;
+    case FrameStatus::EndOfTape:
+        TrailingFailures(r);
+        break;
+    case FrameStatus::Audio:
+    case FrameStatus::Concealed:
+        Deliver(r);
+        break;
+    default:
+        r.message = PassEndMessage(r);
+        break;
+    }
+    return r;
+}
+
+namespace {
+
+std::string PassEndMessage(const FrameRead& read)
 {
     const std::string at = " at " + LastFrameTimeText();
-    if (tooMany)
+    if (read.status == FrameStatus::TooManyBad)
         return "The drive could not read " + std::to_string(P().report.consecutiveFailures) +
                " frames in a row" + at + "; reading was stopped there.";
     switch (read.status) {
@@ -247,6 +273,8 @@ std::string PassEndMessage(const FrameRead& read, bool tooMany)
         return {};
     }
 }
+
+}  // namespace
 
 std::string ErrorSummary(const ReadReport& report)
 {

@@ -1,6 +1,7 @@
-// The frame read of playback and capture: one READ(6) of a whole DAT frame into FrameBuffer,
-// what the outcome means for the stream, and the tape's own clock that keeps the stream in
-// step with the tape when frames cannot be read.
+// The frame read of every pass over the tape (playback, capture, Play and Save, the archive,
+// the deck's seek): one READ(6) of a whole DAT frame, what the outcome means for the stream,
+// when the pass must end, and the tape's own clock that keeps the stream in step with the
+// tape when frames cannot be read. Nothing else reads the drive's frames.
 #pragma once
 
 #include <array>
@@ -10,36 +11,51 @@
 #include <string>
 #include <vector>
 
+#include "dat/audio_format.h"
 #include "dat/frame.h"
 #include "dat/subcode_state.h"
 #include "tape/eject_read.h"
-#include "tape/frame.h"
-
-// Receives each frame read; after a failed read it holds what the drive left there.
-extern std::array<std::uint8_t, kFrameBytes> FrameBuffer;
 
 enum class FrameStatus {
-    Audio,        // FrameBuffer holds the next frame
+    Audio,        // the next frame, with its bytes
     Concealed,    // as Audio, but the drive interpolated one or both channels
-    Unreadable,   // this frame could not be read (MEDIUM ERROR, a recovered error without data)
+    Unreadable,   // this frame could not be read (MEDIUM ERROR, a recovered error without data): read on
     EndOfTape,    // the end of the recorded area (BLANK CHECK, lead-out): no more audio
     NoTape,       // NOT READY: the tape was taken out, or is not ready; the rest is not read
     WrongMedium,  // a data tape or the drive not in audio mode: nothing here is audio
     DriveLost,    // no device, or a transport or host error
     Timeout,      // the READ did not end within its time
     LongPlay,     // a long-play frame (12-bit or 4 channels), which nothing here may decode
+    TooManyBad,   // the limit of failed reads in a row was reached: the pass ends here
 };
 
+// One READ of the pass, with the bytes it brought.
 struct FrameRead {
     FrameStatus status = FrameStatus::Audio;
     ReadOutcome outcome;  // the READ itself: why it failed, when it did
     dat::Frame frame;     // the decoded subcode (Audio, Concealed, LongPlay, EndOfTape by lead-out)
+    std::optional<dat::AudioFormat> format;  // Audio and Concealed: what the audio area holds
+    // The frame as the drive delivered it (Audio, Concealed, LongPlay, EndOfTape by lead-out);
+    // after a failed read, what the drive left there.
+    std::array<std::uint8_t, dat::kFrameBytes> bytes{};
     // Audio or Concealed: frames lost before this one (each stands as silence of the tape's
     // rate), and whether this frame repeats one already delivered (not to be used again).
+    // EndOfTape: frames lost just before the end.
     std::uint32_t missingBefore = 0;
     bool repeat = false;
-    // Audio bytes of the frame at its rate (5760, 5292 or 3840).
-    std::size_t audioBytes() const { return frame.mainId.AudioBytesPerFrame(); }
+    std::string message;  // why the pass ends, for every status that ends it
+
+    // A new frame of audio to use.
+    bool Delivered() const { return (status == FrameStatus::Audio || status == FrameStatus::Concealed) && !repeat; }
+    // The pass cannot go on: `message` says why.
+    bool Failed() const
+    {
+        return status != FrameStatus::Audio && status != FrameStatus::Concealed && status != FrameStatus::Unreadable &&
+               status != FrameStatus::EndOfTape;
+    }
+    // The sound of a delivered frame.
+    std::size_t AudioBytes() const { return format ? format->audioBytes : 0; }
+    const std::uint8_t* Audio() const { return bytes.data(); }
 };
 
 // Absolute-time ranges of frames, as "00:12:03.17-00:12:03.21" for a report.
@@ -65,8 +81,12 @@ struct ReadReport {
 
 // Starts a pass: the tape's clock and the report begin anew.
 void BeginFramePass();
-// Reads the next frame from the selected drive into FrameBuffer and classifies it.
+// Reads the next frame from the selected drive and classifies it: what the pass learns of
+// it, the bad-frame limit and the refusals are decided here, and nowhere else.
 FrameRead ReadNextFrame();
+// Reads one frame and classifies it without counting it in the pass (the frames a seek
+// reads past to stand at a frame within a second).
+FrameRead ReadFrameOutsidePass();
 // The pass so far.
 const ReadReport& FramePassReport();
 // The absolute time of the last frame delivered, as "h:mm:ss" ("-:--:--" before one).
@@ -76,8 +96,5 @@ std::string LastFrameTimeText();
 void SetMaxBadFrames(std::uint32_t frames);
 std::uint32_t MaxBadFrames();
 
-// The messages that end a pass for `status` (WrongMedium, NoTape, DriveLost, Timeout, LongPlay, or
-// too many failed reads when `tooMany`).
-std::string PassEndMessage(const FrameRead& read, bool tooMany = false);
 // "Errors: 3 unreadable frames (00:00:01.02-00:00:01.04), 5 concealed frames (...)." or "".
 std::string ErrorSummary(const ReadReport& report);

@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kPlayBuffers = 4;
 constexpr int kFramesPerBuffer = 30;
-constexpr std::int32_t kPlayBufferBytes = kFramesPerBuffer * static_cast<std::int32_t>(kFrameAudioBytes);
+constexpr std::int32_t kPlayBufferBytes = kFramesPerBuffer * static_cast<std::int32_t>(dat::kAudioAreaBytes);
 
 // The play buffers' memory is zero-filled at allocation and fixed until the next start frees it.
 WAVEFORMATEX WaveFormat;
@@ -161,9 +161,9 @@ void Stage(const std::uint8_t* audio, std::size_t bytes, const HeardFrame& heard
 bool TakeFrame(const FrameRead& r, const std::uint8_t* audio)
 {
     Engine& e = S();
-    const std::uint32_t rate = r.frame.mainId.SampleRateHz();
+    const std::uint32_t rate = r.format->rate;
     if (rate != e.rate) {
-        e.carried.emplace(audio, audio + r.audioBytes());
+        e.carried.emplace(audio, audio + r.AudioBytes());
         e.carriedRead = r;
         e.rateChange = true;
         if (CaptureFileNum > 0) {
@@ -174,13 +174,13 @@ bool TakeFrame(const FrameRead& r, const std::uint8_t* audio)
         }
         return false;
     }
-    const std::vector<std::uint8_t> silence(r.audioBytes(), 0);
+    const std::vector<std::uint8_t> silence(r.AudioBytes(), 0);
     for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
         CaptureFrame(silence.data(), silence.size(), rate);
         Stage(silence.data(), silence.size(), HeardOf(r, rate, true), false);
     }
-    CaptureFrame(audio, r.audioBytes(), rate);
-    Stage(audio, r.audioBytes(), HeardOf(r, rate, false), r.frame.mainId.Emphasis());
+    CaptureFrame(audio, r.AudioBytes(), rate);
+    Stage(audio, r.AudioBytes(), HeardOf(r, rate, false), r.frame.mainId.Emphasis());
     return true;
 }
 
@@ -204,10 +204,6 @@ bool ReadAhead(std::size_t capacity)
             return false;  // a capture took the tape over while we read: it has the frames now
         switch (r.status) {
         case FrameStatus::Unreadable:
-            if (FramePassReport().consecutiveFailures >= MaxBadFrames()) {
-                FailPlayback(PassEndMessage(r, /*tooMany=*/true));
-                return false;
-            }
             break;  // muted: the next frame that reads says how many were lost
         case FrameStatus::EndOfTape: {
             const std::vector<std::uint8_t> silence(FrameBytesAt(e.rate), 0);
@@ -221,10 +217,10 @@ bool ReadAhead(std::size_t capacity)
         case FrameStatus::Audio:
         case FrameStatus::Concealed:
             if (!r.repeat)
-                TakeFrame(r, FrameBuffer.data());
+                TakeFrame(r, r.Audio());
             break;
         default:
-            FailPlayback(PassEndMessage(r));
+            FailPlayback(r.message);
             return false;
         }
     }
@@ -549,7 +545,6 @@ void ResetAudioState()
     WaveBufSize = 0;
     hWaveOut = 0;
     WaveErrText = {};
-    FrameBuffer = {};
 }
 
 WAVEHDR* PlayHeader(int index) { return &WaveHeaders.at(static_cast<std::size_t>(index)); }

@@ -106,17 +106,6 @@ Quantization MainId::QuantizationKind() const
     }
 }
 
-std::size_t MainId::AudioBytesPerFrame() const
-{
-    // 30 ms of 16-bit stereo; the frame keeps its size at the lower rates.
-    switch (rateCode) {
-    case 0: return 5760;
-    case 1: return 5292;
-    case 2: return 3840;
-    default: return 0;
-    }
-}
-
 bool MainId::IsLongPlay() const
 {
     return QuantizationKind() == Quantization::NonLinear12 || Channels() == 4;

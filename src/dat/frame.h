@@ -49,9 +49,6 @@ struct MainId {
     Quantization QuantizationKind() const;
     bool WideTrackPitch() const { return trackPitchCode == 1; }
     bool CopyProhibited() const { return copyCode == 2; }
-    // Bytes at the start of the audio area that hold sound: 5760, 5292 or 3840; 0 when the
-    // rate is reserved.
-    std::size_t AudioBytesPerFrame() const;
     // 12-bit non-linear samples or four channels.
     bool IsLongPlay() const;
     // "48 KHz", "44.1 KHz", "32 KHz", "-- KHz" for a reserved code; " LP" added for long play.

@@ -3,13 +3,12 @@
 #include <QTimer>
 #include <vector>
 
+#include "audio/frame_reader.h"
 #include "audio/playback.h"
 #include "dat/frame.h"
 #include "deck/command_scope.h"
 #include "deck/frm_deck.h"
 #include "platform/ui/message_box.h"
-#include "tape/eject_read.h"
-#include "tape/frame.h"
 #include "tape/positioning.h"
 #include "transport/drive_state.h"
 
@@ -67,14 +66,11 @@ LocateOutcome frmDeck::StandAt(const dat::TimeCode& t)
         return out;
     // LOCATE goes to a whole second; the frames before `t` in it are read and dropped, so a
     // resumed Play neither skips nor repeats.
-    std::vector<std::uint8_t> frame(kFrameBytes);
     for (unsigned i = 0; i < t.f && !unloaded_; ++i) {
-        if (!ReadTapeBlock(AspiAdapter, AspiTarget, frame.data(), static_cast<std::int32_t>(frame.size())).completed)
+        const FrameRead read = ReadFrameOutsidePass();
+        if (!read.outcome.completed || !read.frame.absoluteTime)
             break;
-        const std::optional<dat::Frame> read = dat::Decode(frame.data(), frame.size());
-        if (!read || !read->absoluteTime)
-            break;
-        const std::optional<std::uint32_t> at = dat::IndexOfTimeCode(read->absoluteTime->time);
+        const std::optional<std::uint32_t> at = dat::IndexOfTimeCode(read.frame.absoluteTime->time);
         if (!at || *at + 1 >= *target)
             break;
     }

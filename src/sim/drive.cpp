@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "dat/audio_format.h"
 #include "dat/frame.h"
 #include "platform/aspi/sense.h"
 
@@ -390,8 +391,8 @@ void Drive::conceal(std::uint64_t n, std::uint8_t* frame) const
 {
     auto sampleAt = [](const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); };
     auto usedBytes = [](const std::uint8_t* f) {
-        const std::size_t bytes = dat::DecodeMainId(f + dat::kMainIdOffset).AudioBytesPerFrame();
-        return bytes == 0 ? std::size_t{kAudioBytes} : bytes;
+        const std::optional<dat::AudioFormat> format = dat::FormatOf(dat::DecodeMainId(f + dat::kMainIdOffset));
+        return format ? format->audioBytes : dat::kAudioAreaBytes;
     };
     std::int16_t from[2] = {0, 0}, to[2] = {0, 0};
     std::vector<std::uint8_t> other(kFrameBytes);

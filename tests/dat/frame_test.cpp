@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "dat/audio_format.h"
 #include "dat/frame_builder.h"
 #include "dat/subcode_state.h"
 
@@ -49,14 +50,15 @@ TEST(MainId, RatesEmphasisAndLongPlay)
         {0x10, 0x00, 48000, 5760, true, false, "48 KHz"},     // emphasis bits 5-4 = 01: 50/15 us
         {0x14, 0x00, 44100, 5292, true, false, "44.1 KHz"},
         {0x20, 0x00, 48000, 5760, false, false, "48 KHz"},    // emphasis 10: reserved, not 50/15
-        {0x08, 0x40, 32000, 3840, false, true, "32 KHz LP"},  // quantization 01: 12-bit non-linear
-        {0x09, 0x00, 32000, 3840, false, true, "32 KHz LP"},  // channels 01: four
+        {0x08, 0x40, 32000, 5760, false, true, "32 KHz LP"},  // quantization 01: 12-bit non-linear
+        {0x09, 0x00, 32000, 0, false, true, "32 KHz LP"},     // channels 01: four, but 16-bit: none
     };
     for (const Row& r : rows) {
         const dat::MainId id = D(FrameWithIds({}, {r.m0, r.m1})).mainId;
         SCOPED_TRACE(testing::Message() << std::hex << int(r.m0) << " " << int(r.m1));
         EXPECT_EQ(id.SampleRateHz(), r.hz);
-        EXPECT_EQ(id.AudioBytesPerFrame(), r.audioBytes);
+        const std::optional<dat::AudioFormat> format = dat::FormatOf(id);
+        EXPECT_EQ(format ? format->audioBytes : 0, r.audioBytes);
         EXPECT_EQ(id.Emphasis(), r.emphasis);
         EXPECT_EQ(id.IsLongPlay(), r.longPlay);
         EXPECT_EQ(id.RateText(), r.text);
@@ -278,3 +280,43 @@ TEST(SubcodeWriter, WritesWhatTheDecoderReads)
 }
 
 }  // namespace
+
+TEST(AudioFormat, EveryModeSizesAndTimesItsFrame)
+{
+    struct Row {
+        std::uint8_t m0, m1;
+        std::uint32_t rate;
+        unsigned channels;
+        dat::SampleCoding coding;
+        std::size_t audioBytes;
+        std::uint32_t sampleFrames, ms;
+    };
+    const Row rows[] = {
+        {0x00, 0x00, 48000, 2, dat::SampleCoding::Linear16, 5760, 1440, 30},
+        {0x04, 0x00, 44100, 2, dat::SampleCoding::Linear16, 5292, 1323, 30},
+        {0x08, 0x00, 32000, 2, dat::SampleCoding::Linear16, 3840, 960, 30},
+        {0x08, 0x40, 32000, 2, dat::SampleCoding::NonLinear12, 5760, 1920, 60},  // long play: half speed
+        {0x09, 0x40, 32000, 4, dat::SampleCoding::NonLinear12, 5760, 960, 30},   // four channels
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(r.m0) << " " << int(r.m1));
+        const std::optional<dat::AudioFormat> f = dat::FormatOf(D(FrameWithIds({}, {r.m0, r.m1})).mainId);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->rate, r.rate);
+        EXPECT_EQ(f->channels, r.channels);
+        EXPECT_EQ(f->coding, r.coding);
+        EXPECT_EQ(f->audioBytes, r.audioBytes);
+        EXPECT_EQ(f->sampleFrames, r.sampleFrames);
+        EXPECT_EQ(f->Milliseconds(), r.ms);
+        EXPECT_LE(f->audioBytes, dat::kAudioAreaBytes);
+    }
+    // Reserved codes and combinations no deck records have no format.
+    for (const auto& ids : {std::array<std::uint8_t, 2>{0x0C, 0x00}, {0x02, 0x00}, {0x01, 0x00}, {0x00, 0x40},
+                            {0x04, 0x40}, {0x08, 0x80}}) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(ids[0]) << " " << int(ids[1]));
+        EXPECT_FALSE(dat::FormatOf(D(FrameWithIds({}, {ids[0], ids[1]})).mainId));
+    }
+    // A WAV header knows only its rate.
+    EXPECT_EQ(dat::StereoFormatAt(44100), dat::FormatOf(D(FrameWithIds({}, {0x04, 0x00})).mainId));
+    EXPECT_FALSE(dat::StereoFormatAt(22050));
+}

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "dat/audio_format.h"
 #include "dat/frame_builder.h"
 #include "dat/subcode_state.h"
 
@@ -13,7 +14,9 @@ namespace {
 // Touches every decoded field the way a display would, so that nothing escapes the checks.
 std::size_t Exercise(const dat::Frame& f, dat::SubcodeState& state)
 {
-    std::size_t n = f.mainId.RateText().size() + f.mainId.AudioBytesPerFrame() + f.mainId.Channels();
+    std::size_t n = f.mainId.RateText().size() + f.mainId.Channels();
+    if (const auto format = dat::FormatOf(f.mainId))
+        n += format->audioBytes + format->sampleFrames;
     n += f.subId.program.number + f.subId.packCount;
     for (const auto* t : {&f.programTime, &f.absoluteTime, &f.runningTime}) {
         if (*t) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "dat/audio_format.h"
 #include "dat/frame.h"
 #include "sim/virtual_bus.h"
 
@@ -49,7 +50,7 @@ TEST(RecordedTape, EachRateUsesItsShareOfTheFrameAndTheRestIsZero)
             const dat::Frame f = dat::Decode(dat::FrameBytes(frame.data(), dat::kFrameBytes));
             SCOPED_TRACE(testing::Message() << "frame " << n);
             EXPECT_EQ(f.mainId.SampleRateHz(), programs[p].rate);
-            EXPECT_EQ(f.mainId.AudioBytesPerFrame(), programs[p].bytes);
+            EXPECT_EQ(dat::FormatOf(f.mainId).value().audioBytes, programs[p].bytes);
             EXPECT_FALSE(f.mainId.Emphasis());
             EXPECT_EQ(f.subId.program.number, p + 1);
             EXPECT_TRUE(f.subId.start);
