@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "audio/archive.h"
-#include "audio/archive_records.h"
+#include "archive/archive.h"
+#include "archive/records.h"
 #include "audio/capture.h"
 #include "dat/frame.h"
 #include "platform/aspi/backend.h"

@@ -1,4 +1,4 @@
-#include "audio/archive_records.h"
+#include "archive/records.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,10 +56,10 @@ bool RunsOn(std::int32_t prev, std::int32_t now)
 std::string ProgramText(const FrameRecord& r)
 {
     switch (r.kind) {
-    case ProgramKind::Number: return std::to_string(r.program);
-    case ProgramKind::LeadIn: return "lead-in";
-    case ProgramKind::LeadOut: return "lead-out";
-    case ProgramKind::None: return "";
+    case dat::ProgramNumber::Kind::Number: return std::to_string(r.program);
+    case dat::ProgramNumber::Kind::LeadIn: return "lead-in";
+    case dat::ProgramNumber::Kind::LeadOut: return "lead-out";
+    case dat::ProgramNumber::Kind::Invalid: return "";
     }
     return "";
 }
@@ -79,20 +79,15 @@ const char* StateText(FrameState s)
 
 std::uint32_t FrameRecord::sampleRate() const
 {
-    switch (rateCode) {
-    case 1: return 44100;
-    case 2: return 32000;
-    default: return 48000;
-    }
+    dat::MainId id;
+    id.rateCode = rateCode;
+    const std::uint32_t rate = id.SampleRateHz();
+    return rate ? rate : dat::MainId{}.SampleRateHz();
 }
 
-std::uint32_t FrameRecord::pairsPerFrame() const
+dat::AudioFormat FrameRecord::format() const
 {
-    switch (rateCode) {
-    case 1: return 1323;
-    case 2: return 960;
-    default: return 1440;
-    }
+    return dat::StereoFormatAt(sampleRate()).value();
 }
 
 FrameRecord RecordOf(const dat::Frame& f)
@@ -101,15 +96,9 @@ FrameRecord RecordOf(const dat::Frame& f)
     r.absolute = IndexOf(f.absoluteTime);
     r.programTime = IndexOf(f.programTime);
     r.runningTime = IndexOf(f.runningTime);
-    switch (f.subId.program.kind) {
-    case dat::ProgramNumber::Kind::Number:
-        r.kind = ProgramKind::Number;
+    r.kind = f.subId.program.kind;
+    if (r.kind == dat::ProgramNumber::Kind::Number)
         r.program = f.subId.program.number;
-        break;
-    case dat::ProgramNumber::Kind::LeadIn: r.kind = ProgramKind::LeadIn; break;
-    case dat::ProgramNumber::Kind::LeadOut: r.kind = ProgramKind::LeadOut; break;
-    case dat::ProgramNumber::Kind::Invalid: r.kind = ProgramKind::None; break;
-    }
     const std::optional<dat::TimePack>& indexed = f.programTime ? f.programTime : f.absoluteTime;
     if (indexed && indexed->index)
         r.index = *indexed->index;
@@ -195,7 +184,7 @@ std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
             pending.push_back(i);
             continue;
         }
-        if (r.kind == ProgramKind::LeadIn || r.kind == ProgramKind::LeadOut) {
+        if (r.leadInOrOut()) {
             if (cur >= 0)
                 for (std::size_t p : pending)
                     place(static_cast<std::size_t>(cur), p);
@@ -230,7 +219,7 @@ std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
                     place(static_cast<std::size_t>(cur), pending[k]);
             if (stretch)
                 files[target].cues.push_back(
-                    {static_cast<std::uint32_t>(files[target].frames.size() * r.pairsPerFrame()), 0});
+                    {static_cast<std::uint32_t>(files[target].frames.size() * r.format().sampleFrames), 0});
             for (std::size_t k = intoOld; k < pending.size(); ++k)
                 place(target, pending[k]);
             lastIndex[target] = 0xFF;
@@ -242,7 +231,7 @@ std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
         PlannedFile& f = files[target];
         if (r.index != 0xFF) {
             if (lastIndex[target] != 0xFF && lastIndex[target] != r.index)
-                f.cues.push_back({static_cast<std::uint32_t>(f.frames.size() * r.pairsPerFrame()), r.index});
+                f.cues.push_back({static_cast<std::uint32_t>(f.frames.size() * r.format().sampleFrames), r.index});
             lastIndex[target] = r.index;
         }
         place(target, i);
@@ -254,7 +243,7 @@ std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
             place(static_cast<std::size_t>(cur), p);
 
     for (PlannedFile& f : files) {
-        const std::uint32_t pairs = f.sampleRate == 44100 ? 1323 : f.sampleRate == 32000 ? 960 : 1440;
+        const std::uint32_t pairs = dat::StereoFormatAt(f.sampleRate).value().sampleFrames;
         bool referenced = false;
         for (std::size_t k = 0; k < f.frames.size(); ++k) {
             const FrameRecord& r = records[f.frames[k]];
