@@ -2,10 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <fstream>
 #include <sstream>
 
 #include "archive/package.h"
+#include "archive/package_io.h"
 #include "archive/tape_pass.h"
 
 namespace archive {
@@ -13,14 +13,6 @@ namespace archive {
 namespace {
 
 bool g_stop = false;
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string BagInfoValue(const std::string& text, const std::string& key)
 {

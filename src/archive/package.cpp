@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -24,14 +23,6 @@ constexpr const char* kTapeDat = "data/tape.dat";
 constexpr std::array<std::uint8_t, kFrame> kZeros{};
 
 std::string ErrnoText() { return std::strerror(errno); }
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::int64_t SecondsSince1970(const QDateTime& t)
 {

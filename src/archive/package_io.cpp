@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <sndfile.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +128,14 @@ Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file
 }
 
 }  // namespace
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 ::Result<std::uint64_t> FileSize(const std::string& path)
 {

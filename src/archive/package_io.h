@@ -38,6 +38,9 @@ using FileSizeReader = std::function<::Result<std::uint64_t>(const std::string& 
 // Writes `text` to `dir`/`path` (relative), hashing it as it goes.
 ::Result<WrittenFile> WriteTextFile(const std::string& dir, const std::string& path, const std::string& text);
 
+// A small file's content; "" when it cannot be read.
+std::string ReadText(const std::string& path);
+
 // The SHA-256 of a file's content.
 ::Result<std::string> HashFile(const std::string& path);
 
