@@ -18,9 +18,8 @@ namespace archive {
 
 namespace {
 
-constexpr std::size_t kFrame = dat::kFrameBytes;
 constexpr const char* kTapeDat = "data/tape.dat";
-constexpr std::array<std::uint8_t, kFrame> kZeros{};
+constexpr std::array<std::uint8_t, dat::kFrameBytes> kZeros{};
 
 std::string ErrnoText() { return std::strerror(errno); }
 
@@ -30,7 +29,10 @@ std::int64_t SecondsSince1970(const QDateTime& t)
     return epoch.secsTo(t);
 }
 
-QByteArrayView FrameView(const std::uint8_t* frame) { return {reinterpret_cast<const char*>(frame), kFrame}; }
+QByteArrayView FrameView(const std::uint8_t* frame)
+{
+    return {reinterpret_cast<const char*>(frame), dat::kFrameBytes};
+}
 
 // Placeholders carry no time: they stand in order between their neighbours.
 void TimePlaceholders(std::vector<FrameRecord>& records)
@@ -106,21 +108,23 @@ Status Package::LoadFrames()
     struct stat st {};
     if (::fstat(tape_.get(), &st) != 0)
         return Status::Error(std::string(kTapeDat) + ": " + ErrnoText());
-    const auto frames = static_cast<std::size_t>(st.st_size) / kFrame;
+    const auto frames = static_cast<std::size_t>(st.st_size) / dat::kFrameBytes;
     // A frame cut short by the end of the last run is read again.
-    if (::ftruncate(tape_.get(), static_cast<off_t>(frames * kFrame)) != 0 || ::lseek(tape_.get(), 0, SEEK_END) < 0)
+    if (::ftruncate(tape_.get(), static_cast<off_t>(frames * dat::kFrameBytes)) != 0 ||
+        ::lseek(tape_.get(), 0, SEEK_END) < 0)
         return Status::Error(std::string(kTapeDat) + ": " + ErrnoText());
-    std::vector<std::uint8_t> frame(kFrame);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
     records_.reserve(frames);
     for (std::size_t i = 0; i < frames; ++i) {
-        if (::pread(tape_.get(), frame.data(), kFrame, static_cast<off_t>(i * kFrame)) != static_cast<ssize_t>(kFrame))
+        const auto offset = static_cast<off_t>(i * dat::kFrameBytes);
+        if (::pread(tape_.get(), frame.data(), dat::kFrameBytes, offset) != static_cast<ssize_t>(dat::kFrameBytes))
             return Status::Error(std::string(kTapeDat) + " cannot be read: " + ErrnoText());
         hash_->addData(FrameView(frame.data()));
         FrameRecord r;
         if (IsPlaceholder(frame.data()))
             r.state = FrameState::Unreadable;
         else
-            r = RecordOf(dat::Decode(dat::FrameBytes(frame.data(), kFrame)));
+            r = RecordOf(dat::Decode(dat::FrameBytes(frame.data(), dat::kFrameBytes)));
         records_.push_back(r);
     }
     TimePlaceholders(records_);
@@ -137,7 +141,7 @@ void Package::Count(const FrameRecord& record, int delta)
 
 Status Package::Append(const std::uint8_t* frame, const FrameRecord& record)
 {
-    std::size_t left = kFrame;
+    std::size_t left = dat::kFrameBytes;
     const std::uint8_t* p = frame;
     while (left > 0) {
         const ssize_t n = ::write(tape_.get(), p, left);
@@ -147,7 +151,7 @@ Status Package::Append(const std::uint8_t* frame, const FrameRecord& record)
             std::string reason = std::string("Writing ") + kTapeDat +
                                  " failed: " + (n < 0 ? ErrnoText() : std::string("nothing written")) + ".";
             // The frame is not kept: cut off what of it reached the file.
-            const off_t whole = static_cast<off_t>(records_.size() * kFrame);
+            const off_t whole = static_cast<off_t>(records_.size() * dat::kFrameBytes);
             if (::ftruncate(tape_.get(), whole) != 0 || ::lseek(tape_.get(), 0, SEEK_END) < 0) {
                 reason += " What of the frame reached it could not be cut off: " + ErrnoText() + ".";
                 ragged_ = true;
@@ -179,8 +183,8 @@ Status Package::Patch(std::size_t position, const std::uint8_t* frame, const Fra
 {
     if (position >= records_.size())
         return Status::Error(std::string(kTapeDat) + " has no frame " + std::to_string(position) + ".");
-    const off_t offset = static_cast<off_t>(position * kFrame);
-    if (::pwrite(tape_.get(), frame, kFrame, offset) != static_cast<ssize_t>(kFrame))
+    const off_t offset = static_cast<off_t>(position * dat::kFrameBytes);
+    if (::pwrite(tape_.get(), frame, dat::kFrameBytes, offset) != static_cast<ssize_t>(dat::kFrameBytes))
         return Status::Error(std::string("Writing ") + kTapeDat + " failed: " + ErrnoText() + ".");
     patched_ = true;
     recovered_.emplace_back(position, records_[position].state);
@@ -206,7 +210,7 @@ WrittenFile Package::TapeDatFile(std::vector<std::string>& failures)
 {
     WrittenFile tape;
     tape.path = kTapeDat;
-    tape.bytes = records_.size() * kFrame;
+    tape.bytes = records_.size() * dat::kFrameBytes;
     if (::fsync(tape_.get()) != 0 && errno != EINVAL)
         failures.push_back(std::string(kTapeDat) + ": " + ErrnoText());
     if (!patched_ && !ragged_) {
