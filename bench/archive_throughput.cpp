@@ -10,9 +10,10 @@
 #include <cstring>
 #include <vector>
 
-#include "audio/archive.h"
-#include "audio/archive_records.h"
+#include "archive/archive.h"
+#include "archive/records.h"
 #include "audio/capture.h"
+#include "dat/audio_format.h"
 #include "dat/frame.h"
 #include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
@@ -56,7 +57,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     ui::SetMessageSink([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
     const auto tape = MakeTape();
-    const double tapeSeconds = static_cast<double>(tape->frameCount()) * 0.03;
+    // The tape is 48 kHz standard play throughout.
+    const double frameSeconds = dat::StereoFormatAt(48000).value().Seconds();
+    const double tapeSeconds = static_cast<double>(tape->frameCount()) * frameSeconds;
     QTemporaryDir dir;
 
     // --capture's loop, then --archive's, each on a fresh drive from the beginning.
@@ -125,7 +128,7 @@ int main(int argc, char** argv)
     std::printf("SHA-256 of a frame: %.0f ns (%.1f x the copy)\n", hashSeconds / total * 1e9, hashSeconds / copySeconds);
     std::printf("decode + subcode log row check: %.0f ns (%.1f x the copy)\n", logSeconds / total * 1e9,
                 logSeconds / copySeconds);
-    std::printf("a frame lasts 30 ms: hashing and the log take %.4f %% of it\n",
-                (hashSeconds + logSeconds) / total / 0.03 * 100);
+    std::printf("a frame lasts %.0f ms: hashing and the log take %.4f %% of it\n", frameSeconds * 1000,
+                (hashSeconds + logSeconds) / total / frameSeconds * 100);
     return sink == 42 ? 1 : 0;
 }

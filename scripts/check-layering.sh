@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails on an #include that runs against the layering:
-#   deck, console -> audio -> tape -> transport -> platform
-# with dat/ (the frame decoder) usable from tape upwards and depending on nothing, sim/ (the
+#   deck -> archive -> audio -> tape -> transport -> platform, console -> audio
+# with archive/ (a tape into a package) also above tape/ directly, dat/ (the frame decoder) usable from tape upwards and depending on nothing, sim/ (the
 # virtual drive) seen only by app/, tests and bench, and app/ free to use everything.
 # Usage: check-layering.sh [SRC_DIR]   (default: the src/ beside this script)
 set -euo pipefail
@@ -17,7 +17,8 @@ allowed() {
     transport) echo "platform" ;;
     tape)     echo "transport platform dat" ;;
     audio)    echo "tape transport platform dat" ;;
-    deck)     echo "audio tape transport platform dat" ;;
+    archive)  echo "audio tape transport platform dat" ;;
+    deck)     echo "archive audio tape transport platform dat" ;;
     console)  echo "audio tape transport platform dat" ;;
     sim)      echo "platform dat" ;;
     app)      echo "*" ;;

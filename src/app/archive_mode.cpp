@@ -1,15 +1,14 @@
 // --archive=DIR: start-up discovery without a window, the wait for a ready audio tape, then
 // the tape into an archive package, with one progress line on stderr and a summary.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
+#include "app/progress_line.h"
 #include "app/run_modes.h"
 #include "app/tape_wait.h"
-#include "audio/archive.h"
+#include "archive/archive.h"
 #include "audio/frame_reader.h"
 
 namespace {
@@ -17,40 +16,16 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitWithErrors = 3;
 
-// The one progress line: rewritten in place on a terminal, a line now and then otherwise.
-class ProgressLine {
-public:
-    ProgressLine() : tty_(::isatty(STDERR_FILENO) == 1) { clock_.start(); }
-
-    void update(const archive::Progress& p)
-    {
-        const qint64 now = clock_.elapsed();
-        if (now - shownAt_ < (tty_ ? 250 : 10000))
-            return;
-        shownAt_ = now;
-        const double elapsed = static_cast<double>(now) / 1000.0;
-        char line[240];
-        std::snprintf(line, sizeof line, "%s: %s%s%s, %.1f MB, %.1fx real time, %llu unreadable, %llu concealed",
-                      p.phase, p.absoluteTime.empty() ? "-:--:--" : p.absoluteTime.c_str(),
-                      p.program.empty() ? "" : " ", p.program.c_str(), static_cast<double>(p.tapeBytes) / 1e6,
-                      elapsed > 0 ? p.audioSeconds / elapsed : 0.0, static_cast<unsigned long long>(p.unreadable),
-                      static_cast<unsigned long long>(p.concealed));
-        std::fprintf(stderr, tty_ ? "\r%s\033[K" : "%s\n", line);
-        shown_ = true;
-    }
-
-    void end()
-    {
-        if (tty_ && shown_)
-            std::fputc('\n', stderr);
-    }
-
-private:
-    bool tty_;
-    QElapsedTimer clock_;
-    qint64 shownAt_ = -100000;
-    bool shown_ = false;
-};
+// The archive's progress: where on the tape, how much, how fast, how many bad frames.
+std::string ProgressText(const archive::Progress& p, double elapsed)
+{
+    char line[240];
+    std::snprintf(line, sizeof line, "%s: %s%s%s, %.1f MB, %.1fx real time, %llu unreadable, %llu concealed", p.phase,
+                  p.absoluteTime.empty() ? "-:--:--" : p.absoluteTime.c_str(), p.program.empty() ? "" : " ",
+                  p.program.c_str(), static_cast<double>(p.tapeBytes) / 1e6, elapsed > 0 ? p.audioSeconds / elapsed : 0.0,
+                  static_cast<unsigned long long>(p.unreadable), static_cast<unsigned long long>(p.concealed));
+    return line;
+}
 
 // The archive of a ready audio tape, after the session's wait. A signal ends a running archive
 // at the next frame and leaves an incomplete package; a second one waits for that too, so
@@ -67,11 +42,14 @@ private:
         o.fromHere = options_.fromHere;
         o.resume = options_.resume;
         o.retries = options_.retries;
-        ProgressLine progress;
+        ProgressLine progress(ProgressLine::First::AtOnce, "\033[K");
         std::fprintf(stderr, "%s the tape into %s (Ctrl-C stops and leaves an incomplete package)...\n",
                      o.resume ? "Resuming the archive of" : "Archiving", o.dir.c_str());
-        const archive::Result r = archive::Run(o, [&](const archive::Progress& p) { progress.update(p); });
-        progress.end();
+        const archive::Result r = archive::Run(o, [&](const archive::Progress& p) {
+            if (progress.Due())
+                progress.Show(ProgressText(p, progress.ElapsedSeconds()));
+        });
+        progress.End();
         if (r.outcome == archive::Outcome::Refused) {
             std::fprintf(stderr, "vantrel: %s\n", r.message.c_str());
             return end(kExitFailure);

@@ -2,17 +2,17 @@
 // tape's audio into a WAV file until the end of the recorded area or Ctrl-C, with one
 // progress line on stderr.
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <chrono>
-#include <set>
 #include <cstdio>
+#include <optional>
+#include <set>
 #include <string>
-#include <unistd.h>
 
+#include "app/progress_line.h"
 #include "app/run_modes.h"
 #include "app/tape_wait.h"
 #include "audio/capture.h"
 #include "audio/frame_reader.h"
+#include "dat/audio_format.h"
 #include "dat/time_code.h"
 #include "audio/playback.h"
 #include "platform/ui/termination_signals.h"
@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitWithUnreadableFrames = 3;
-constexpr double kFrameSeconds = 0.03;
 
 // "programs 1-3, 5", "no program numbers".
 std::string ProgramsText(const std::set<unsigned>& programs)
@@ -42,30 +41,25 @@ std::string ProgramsText(const std::set<unsigned>& programs)
     return (programs.size() == 1 ? "program " : "programs ") + out;
 }
 
-// The one progress line: rewritten in place on a terminal, a line now and then otherwise.
-class ProgressLine {
+// The capture's progress line and its summary.
+class CaptureProgress {
 public:
-    explicit ProgressLine(std::string path) : path_(std::move(path)), tty_(::isatty(STDERR_FILENO) == 1)
+    explicit CaptureProgress(std::string path)
+        : path_(std::move(path)), line_(ProgressLine::First::AfterInterval, "   ")
     {
-        clock_.start();
     }
 
     void update(std::uint64_t frames, std::uint64_t audioBytes)
     {
         frames_ = frames;
         bytes_ = audioBytes + 44;
-        const qint64 now = clock_.elapsed();
-        if (now - shownAt_ < (tty_ ? 250 : 10000))
-            return;
-        shownAt_ = now;
-        std::fprintf(stderr, tty_ ? "\r%s   " : "%s\n", text().c_str());
-        shown_ = true;
+        if (line_.Due())
+            line_.Show(text());
     }
 
     void summary(CaptureResult result)
     {
-        if (tty_ && shown_)
-            std::fputc('\n', stderr);
+        line_.End();
         const char* how = result == CaptureResult::EndOfTape ? "end of the recorded area"
                           : result == CaptureResult::Stopped ? "stopped"
                                                              : "not complete";
@@ -90,8 +84,11 @@ public:
 private:
     std::string text() const
     {
-        const double audioSeconds = static_cast<double>(frames_) * kFrameSeconds;
-        const double elapsed = static_cast<double>(clock_.elapsed()) / 1000.0;
+        // Every frame of a capture lasts as the first one did (standard play before one came).
+        const std::optional<dat::AudioFormat> format = dat::StereoFormatAt(FramePassReport().sampleRate);
+        const double frameSeconds = (format ? *format : dat::FormatOf(dat::MainId{}).value()).Seconds();
+        const double audioSeconds = static_cast<double>(frames_) * frameSeconds;
+        const double elapsed = line_.ElapsedSeconds();
         char line[160];
         std::snprintf(line, sizeof line, "%llu frames, %.2f min of audio, %.1f MB, %.1fx real time",
                       static_cast<unsigned long long>(frames_), audioSeconds / 60.0,
@@ -100,10 +97,7 @@ private:
     }
 
     std::string path_;
-    bool tty_;
-    QElapsedTimer clock_;
-    qint64 shownAt_ = 0;
-    bool shown_ = false;
+    ProgressLine line_;
     std::uint64_t frames_ = 0;
     std::uint64_t bytes_ = 44;
 };
@@ -116,7 +110,7 @@ public:
 private:
     void work() override
     {
-        ProgressLine progress(path_);
+        CaptureProgress progress(path_);
         SetCaptureProgressHandler([&](std::uint64_t frames, std::uint64_t bytes) { progress.update(frames, bytes); });
         std::fprintf(stderr, "Capturing the tape's audio into %s (Ctrl-C stops)...\n", path_.c_str());
         const CaptureResult result = RunCapture(path_);

@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "audio/archive.h"
+#include "archive/archive.h"
 
 class QLabel;
 class QPushButton;

@@ -12,18 +12,18 @@ namespace {
 
 constexpr std::size_t kStandardInquiryLen = 36;
 
+// A field of INQUIRY data as text: bytes outside printable ASCII (NUL padding, control bytes
+// that must never reach a terminal) become spaces, and spaces at either end go.
 std::string Field(const std::uint8_t* data, std::size_t from, std::size_t to)
 {
-    std::string text;
-    for (std::size_t i = from; i < to; ++i) {
-        const unsigned char c = data[i];
-        if (c == 0)
-            break;
-        text += std::isprint(c) ? static_cast<char>(c) : '?';  // never pass control bytes to a terminal
-    }
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    return text;
+    std::string text(reinterpret_cast<const char*>(data + from), to - from);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+            c = ' ';
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 std::string Upper(std::string text)

@@ -8,7 +8,9 @@
 #include <string>
 
 struct DriveIdentity {
-    std::string vendor;    // INQUIRY bytes 8-15, trailing spaces removed
+    // INQUIRY bytes 8-15, bytes outside 0x20-0x7E as spaces, spaces at both ends removed;
+    // empty when the drive leaves the field blank.
+    std::string vendor;
     std::string product;   // bytes 16-31
     std::string revision;  // bytes 32-35
 };

@@ -9,8 +9,8 @@
 #include <set>
 
 #include "archive_tape.h"
-#include "audio/archive.h"
-#include "audio/archive_package.h"
+#include "archive/archive.h"
+#include "archive/package_io.h"
 #include "dat/frame.h"
 #include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
@@ -141,8 +141,7 @@ TEST_F(ArchiveRetryTest, FramesLostOnTheFirstPassAreReadAgainAndPutInPlace)
         EXPECT_TRUE(DataOf(ReadAll(Path("out/data/00" + std::to_string(p + 1) + ".wav"))) == expected) << p + 1;
     }
     // The manifest has the digest of tape.dat as it is after the retry pass changed it.
-    std::string error;
-    const std::string digest = archive::HashFile(Path("out/data/tape.dat"), error);
+    const std::string digest = archive::HashFile(Path("out/data/tape.dat")).value();
     const auto manifest = ReadAll(Path("out/manifest-sha256.txt"));
     EXPECT_NE(std::string(manifest.begin(), manifest.end()).find(digest + "  data/tape.dat\n"), std::string::npos);
 

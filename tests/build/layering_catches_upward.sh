@@ -20,4 +20,7 @@ expect_caught transport/srb.cpp tape/unit_mode.h "transport/ may not depend on t
 expect_caught platform/aspi/manager.cpp transport/srb.h "platform/ may not depend on transport/"
 expect_caught audio/capture.cpp sim/drive.h "audio/ may not depend on sim/"
 expect_caught console/frm_main.cpp deck/frm_deck.h "console/ may not depend on deck/"
+expect_caught audio/capture.cpp archive/archive.h "audio/ may not depend on archive/"
+expect_caught archive/package.cpp deck/archive_window.h "archive/ may not depend on deck/"
+expect_caught console/frm_main.cpp archive/archive.h "console/ may not depend on archive/"
 echo "every upward include was caught"

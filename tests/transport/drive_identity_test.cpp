@@ -32,10 +32,20 @@ TEST(DriveIdentity, FieldsArePaddingFreeAndSafeToPrint)
 
     auto d = Inquiry("HP", "C1537A", "L708");
     d[20] = 0x1B;  // an escape byte must not reach the terminal
-    d[12] = 0;     // a NUL ends the field, as sysfs shows it
+    d[12] = 0;     // NUL padding is padding
+    d[33] = 0xC5;  // nor a byte outside ASCII
     const auto odd = ParseInquiry(d.data(), d.size()).value();
     EXPECT_EQ(odd.vendor, "HP");
-    EXPECT_EQ(odd.product, "C153?A");
+    EXPECT_EQ(odd.product, "C153 A");
+    EXPECT_EQ(odd.revision, "L 08");
+
+    // Leading spaces go too, so that --scan, the deck and bag-info name a drive the same way.
+    const auto padded = Inquiry(" SONY", "  SDT-9000", " 1.1");
+    const DriveIdentity sony = ParseInquiry(padded.data(), padded.size()).value();
+    EXPECT_EQ(DriveIdentityText(sony), "SONY SDT-9000, firmware 1.1");
+    std::array<std::uint8_t, 36> blank{};
+    const DriveIdentity none = ParseInquiry(blank.data(), blank.size()).value();
+    EXPECT_TRUE(none.vendor.empty() && none.product.empty() && none.revision.empty());
 
     EXPECT_FALSE(ParseInquiry(d.data(), 35).has_value()) << "short data names nothing";
     EXPECT_FALSE(ParseInquiry(nullptr, 36).has_value());

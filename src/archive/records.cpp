@@ -1,4 +1,4 @@
-#include "audio/archive_records.h"
+#include "archive/records.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,10 +56,10 @@ bool RunsOn(std::int32_t prev, std::int32_t now)
 std::string ProgramText(const FrameRecord& r)
 {
     switch (r.kind) {
-    case ProgramKind::Number: return std::to_string(r.program);
-    case ProgramKind::LeadIn: return "lead-in";
-    case ProgramKind::LeadOut: return "lead-out";
-    case ProgramKind::None: return "";
+    case dat::ProgramNumber::Kind::Number: return std::to_string(r.program);
+    case dat::ProgramNumber::Kind::LeadIn: return "lead-in";
+    case dat::ProgramNumber::Kind::LeadOut: return "lead-out";
+    case dat::ProgramNumber::Kind::Invalid: return "";
     }
     return "";
 }
@@ -79,20 +79,15 @@ const char* StateText(FrameState s)
 
 std::uint32_t FrameRecord::sampleRate() const
 {
-    switch (rateCode) {
-    case 1: return 44100;
-    case 2: return 32000;
-    default: return 48000;
-    }
+    dat::MainId id;
+    id.rateCode = rateCode;
+    const std::uint32_t rate = id.SampleRateHz();
+    return rate ? rate : dat::MainId{}.SampleRateHz();
 }
 
-std::uint32_t FrameRecord::pairsPerFrame() const
+dat::AudioFormat FrameRecord::format() const
 {
-    switch (rateCode) {
-    case 1: return 1323;
-    case 2: return 960;
-    default: return 1440;
-    }
+    return dat::StereoFormatAt(sampleRate()).value();
 }
 
 FrameRecord RecordOf(const dat::Frame& f)
@@ -101,15 +96,9 @@ FrameRecord RecordOf(const dat::Frame& f)
     r.absolute = IndexOf(f.absoluteTime);
     r.programTime = IndexOf(f.programTime);
     r.runningTime = IndexOf(f.runningTime);
-    switch (f.subId.program.kind) {
-    case dat::ProgramNumber::Kind::Number:
-        r.kind = ProgramKind::Number;
+    r.kind = f.subId.program.kind;
+    if (r.kind == dat::ProgramNumber::Kind::Number)
         r.program = f.subId.program.number;
-        break;
-    case dat::ProgramNumber::Kind::LeadIn: r.kind = ProgramKind::LeadIn; break;
-    case dat::ProgramNumber::Kind::LeadOut: r.kind = ProgramKind::LeadOut; break;
-    case dat::ProgramNumber::Kind::Invalid: r.kind = ProgramKind::None; break;
-    }
     const std::optional<dat::TimePack>& indexed = f.programTime ? f.programTime : f.absoluteTime;
     if (indexed && indexed->index)
         r.index = *indexed->index;
@@ -162,99 +151,126 @@ std::string IndexText(std::int64_t index)
     return index < 0 ? std::string() : dat::FormatHmsf(dat::TimeCodeOfIndex(static_cast<std::uint64_t>(index)));
 }
 
-std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
-{
-    std::vector<PlannedFile> files;
-    std::set<std::string> names;
-    std::map<std::uint32_t, std::size_t> unnumbered;  // rate -> its 000 file
-    std::vector<std::uint8_t> lastIndex;              // per file, 0xFF none
-    int cur = -1;
-    std::vector<std::size_t> pending;  // unreadable frames not yet placed
-    const FrameRecord* prev = nullptr;  // the last readable frame
+namespace {
 
-    auto newFile = [&](unsigned program, const FrameRecord& r) {
+// Splits frames into files one frame at a time (see PlanFiles).
+class FilePlanner {
+public:
+    explicit FilePlanner(const std::vector<FrameRecord>& records) : records_(records) {}
+
+    std::vector<PlannedFile> plan()
+    {
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            take(i);
+        placePending();
+        for (PlannedFile& f : files_)
+            Locate(f, records_);
+        return std::move(files_);
+    }
+
+private:
+    std::size_t newFile(unsigned program, const FrameRecord& r)
+    {
         PlannedFile f;
         char base[16];
         std::snprintf(base, sizeof base, "%03u", program);
         f.name = std::string(base) + ".wav";
-        for (int n = 2; names.count(f.name); ++n)
+        for (int n = 2; names_.count(f.name); ++n)
             f.name = std::string(base) + "-" + std::to_string(n) + ".wav";
-        names.insert(f.name);
+        names_.insert(f.name);
         f.program = program;
         f.sampleRate = r.sampleRate();
         f.emphasis = r.emphasis;
-        files.push_back(std::move(f));
-        lastIndex.push_back(0xFF);
-        return files.size() - 1;
-    };
-    auto place = [&](std::size_t file, std::size_t position) { files[file].frames.push_back(position); };
+        files_.push_back(std::move(f));
+        lastIndex_.push_back(0xFF);
+        return files_.size() - 1;
+    }
 
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const FrameRecord& r = records[i];
-        if (!r.readable()) {
-            pending.push_back(i);
-            continue;
-        }
-        if (r.kind == ProgramKind::LeadIn || r.kind == ProgramKind::LeadOut) {
-            if (cur >= 0)
-                for (std::size_t p : pending)
-                    place(static_cast<std::size_t>(cur), p);
-            pending.clear();
-            cur = -1;
-            prev = &r;
-            continue;
-        }
-        std::size_t target;
-        bool stretch = false;  // a new stretch of an existing 000 file
+    void place(std::size_t file, std::size_t position) { files_[file].frames.push_back(position); }
+
+    // Unreadable frames not yet placed go to the current file, if there is one.
+    void placePending()
+    {
+        if (cur_ >= 0)
+            for (std::size_t p : pending_)
+                place(static_cast<std::size_t>(cur_), p);
+        pending_.clear();
+    }
+
+    // The file a readable frame of audio goes to; `stretch`: it begins another stretch of a 000 file.
+    std::size_t fileFor(const FrameRecord& r, bool& stretch)
+    {
+        stretch = false;
         if (r.numbered()) {
-            const bool split = cur < 0 || files[static_cast<std::size_t>(cur)].program != r.program ||
-                               files[static_cast<std::size_t>(cur)].sampleRate != r.sampleRate() ||
-                               (r.start && prev && !prev->start);
-            target = split ? newFile(r.program, r) : static_cast<std::size_t>(cur);
-        } else {
-            auto it = unnumbered.find(r.sampleRate());
-            if (it == unnumbered.end())
-                it = unnumbered.emplace(r.sampleRate(), newFile(0, r)).first;
-            target = it->second;
-            stretch = static_cast<int>(target) != cur && !files[target].frames.empty();
+            const bool split = cur_ < 0 || files_[static_cast<std::size_t>(cur_)].program != r.program ||
+                               files_[static_cast<std::size_t>(cur_)].sampleRate != r.sampleRate() ||
+                               (r.start && prev_ && !prev_->start);
+            return split ? newFile(r.program, r) : static_cast<std::size_t>(cur_);
         }
-        if (static_cast<int>(target) != cur) {
-            // Lost frames just before a new file belong to it as far as its program time
-            // says it had begun; the rest end the file before.
-            std::size_t intoNew = 0;
-            if (r.numbered() && r.programTime >= 0)
-                intoNew = std::min<std::size_t>(pending.size(), static_cast<std::size_t>(r.programTime));
-            const std::size_t intoOld = pending.size() - intoNew;
-            if (cur >= 0)
-                for (std::size_t k = 0; k < intoOld; ++k)
-                    place(static_cast<std::size_t>(cur), pending[k]);
-            if (stretch)
-                files[target].cues.push_back(
-                    {static_cast<std::uint32_t>(files[target].frames.size() * r.pairsPerFrame()), 0});
-            for (std::size_t k = intoOld; k < pending.size(); ++k)
-                place(target, pending[k]);
-            lastIndex[target] = 0xFF;
+        auto it = unnumbered_.find(r.sampleRate());
+        if (it == unnumbered_.end())
+            it = unnumbered_.emplace(r.sampleRate(), newFile(0, r)).first;
+        stretch = static_cast<int>(it->second) != cur_ && !files_[it->second].frames.empty();
+        return it->second;
+    }
+
+    // Lost frames just before a new file belong to it as far as its program time says it had
+    // begun; the rest end the file before.
+    void enter(std::size_t target, const FrameRecord& r, bool stretch)
+    {
+        std::size_t intoNew = 0;
+        if (r.numbered() && r.programTime >= 0)
+            intoNew = std::min<std::size_t>(pending_.size(), static_cast<std::size_t>(r.programTime));
+        const std::size_t intoOld = pending_.size() - intoNew;
+        if (cur_ >= 0)
+            for (std::size_t k = 0; k < intoOld; ++k)
+                place(static_cast<std::size_t>(cur_), pending_[k]);
+        if (stretch)
+            files_[target].cues.push_back(
+                {static_cast<std::uint32_t>(files_[target].frames.size() * r.format().sampleFrames), 0});
+        for (std::size_t k = intoOld; k < pending_.size(); ++k)
+            place(target, pending_[k]);
+        lastIndex_[target] = 0xFF;
+        pending_.clear();
+    }
+
+    void take(std::size_t i)
+    {
+        const FrameRecord& r = records_[i];
+        if (!r.readable()) {
+            pending_.push_back(i);
+            return;
+        }
+        if (r.leadInOrOut()) {
+            placePending();
+            cur_ = -1;
+            prev_ = &r;
+            return;
+        }
+        bool stretch = false;
+        const std::size_t target = fileFor(r, stretch);
+        if (static_cast<int>(target) != cur_) {
+            enter(target, r, stretch);
         } else {
-            for (std::size_t p : pending)
+            for (std::size_t p : pending_)
                 place(target, p);
+            pending_.clear();
         }
-        pending.clear();
-        PlannedFile& f = files[target];
+        PlannedFile& f = files_[target];
         if (r.index != 0xFF) {
-            if (lastIndex[target] != 0xFF && lastIndex[target] != r.index)
-                f.cues.push_back({static_cast<std::uint32_t>(f.frames.size() * r.pairsPerFrame()), r.index});
-            lastIndex[target] = r.index;
+            if (lastIndex_[target] != 0xFF && lastIndex_[target] != r.index)
+                f.cues.push_back({static_cast<std::uint32_t>(f.frames.size() * r.format().sampleFrames), r.index});
+            lastIndex_[target] = r.index;
         }
         place(target, i);
-        cur = static_cast<int>(target);
-        prev = &r;
+        cur_ = static_cast<int>(target);
+        prev_ = &r;
     }
-    if (cur >= 0)
-        for (std::size_t p : pending)
-            place(static_cast<std::size_t>(cur), p);
 
-    for (PlannedFile& f : files) {
-        const std::uint32_t pairs = f.sampleRate == 44100 ? 1323 : f.sampleRate == 32000 ? 960 : 1440;
+    // A file's place on the tape: its absolute times, time reference and date.
+    static void Locate(PlannedFile& f, const std::vector<FrameRecord>& records)
+    {
+        const std::uint32_t pairs = dat::StereoFormatAt(f.sampleRate).value().sampleFrames;
         bool referenced = false;
         for (std::size_t k = 0; k < f.frames.size(); ++k) {
             const FrameRecord& r = records[f.frames[k]];
@@ -272,8 +288,20 @@ std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records)
         if (f.firstAbsolute < 0)
             f.firstAbsolute = -1;
     }
-    return files;
-}
+
+    const std::vector<FrameRecord>& records_;
+    std::vector<PlannedFile> files_;
+    std::set<std::string> names_;
+    std::map<std::uint32_t, std::size_t> unnumbered_;  // rate -> its 000 file
+    std::vector<std::uint8_t> lastIndex_;              // per file, 0xFF none
+    int cur_ = -1;
+    std::vector<std::size_t> pending_;  // unreadable frames not yet placed
+    const FrameRecord* prev_ = nullptr;  // the last readable frame
+};
+
+}  // namespace
+
+std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records) { return FilePlanner(records).plan(); }
 
 const char* SubcodeLog::Header()
 {

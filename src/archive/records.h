@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dat/audio_format.h"
 #include "dat/frame.h"
 
 namespace archive {
@@ -19,14 +20,12 @@ enum class FrameState : std::uint8_t {
     Recovered,   // bad in the first read, clean on a later one
 };
 
-enum class ProgramKind : std::uint8_t { Number, LeadIn, LeadOut, None };
-
 struct FrameRecord {
     std::int32_t absolute = -1;     // frame index from absolute time 0; -1 when not known
     std::int32_t programTime = -1;  // frame index within the program; -1 when not known
     std::int32_t runningTime = -1;
-    std::uint16_t program = 0;      // for ProgramKind::Number
-    ProgramKind kind = ProgramKind::None;
+    std::uint16_t program = 0;      // for Kind::Number
+    dat::ProgramNumber::Kind kind = dat::ProgramNumber::Kind::Invalid;
     std::uint8_t index = 0xFF;      // index number; 0xFF when not known
     std::uint8_t rateCode = 0;      // as the main ID gives it
     bool start = false, skip = false, toc = false;
@@ -39,9 +38,14 @@ struct FrameRecord {
     std::uint16_t failedReads = 0;
 
     bool readable() const { return state != FrameState::Unreadable; }
-    bool numbered() const { return kind == ProgramKind::Number && program > 0; }
+    bool numbered() const { return kind == dat::ProgramNumber::Kind::Number && program > 0; }
+    bool leadInOrOut() const
+    {
+        return kind == dat::ProgramNumber::Kind::LeadIn || kind == dat::ProgramNumber::Kind::LeadOut;
+    }
     std::uint32_t sampleRate() const;
-    std::uint32_t pairsPerFrame() const;  // 1440, 1323 or 960
+    // The audio of a kept frame: an archive keeps only 16-bit stereo frames.
+    dat::AudioFormat format() const;
 };
 
 // The record of a delivered frame.

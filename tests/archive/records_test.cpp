@@ -2,14 +2,14 @@
 // hand: the cases a real tape has and the three-program tape does not.
 #include <gtest/gtest.h>
 
-#include "audio/archive_records.h"
+#include "archive/records.h"
 
 namespace {
 
 using archive::FrameRecord;
 using archive::FrameState;
 using archive::PlanFiles;
-using archive::ProgramKind;
+using ProgramKind = dat::ProgramNumber::Kind;
 
 // `count` frames of program `program` (0: unnumbered) from absolute frame `abs`.
 void Add(std::vector<FrameRecord>& tape, unsigned program, unsigned count, bool start = false, std::uint8_t rate = 0,
@@ -18,7 +18,7 @@ void Add(std::vector<FrameRecord>& tape, unsigned program, unsigned count, bool 
     for (unsigned k = 0; k < count; ++k) {
         FrameRecord r;
         r.absolute = tape.empty() ? 0 : tape.back().absolute + 1;
-        r.kind = program ? ProgramKind::Number : ProgramKind::None;
+        r.kind = program ? ProgramKind::Number : ProgramKind::Invalid;
         r.program = static_cast<std::uint16_t>(program);
         r.programTime = static_cast<std::int32_t>(k);
         r.start = start;

@@ -1,0 +1,70 @@
+#include "archive/archive.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <sstream>
+
+#include "archive/package.h"
+#include "archive/package_io.h"
+#include "archive/tape_pass.h"
+
+namespace archive {
+
+namespace {
+
+bool g_stop = false;
+
+std::string BagInfoValue(const std::string& text, const std::string& key)
+{
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + ": ", 0) == 0)
+            return line.substr(key.size() + 2);
+    return {};
+}
+
+}  // namespace
+
+std::string CheckTarget(const std::string& dir, bool resume)
+{
+    if (dir.empty())
+        return "--archive needs a folder name.";
+    const QFileInfo info(QString::fromStdString(dir));
+    if (resume) {
+        if (!info.isDir())
+            return "There is no package to resume in " + dir + ".";
+        const std::string bagInfo = ReadText(dir + "/bag-info.txt");
+        const std::string status = BagInfoValue(bagInfo, "Vantrel-Status");
+        if (status.empty() || !QFileInfo::exists(QString::fromStdString(dir + "/data/tape.dat")))
+            return dir + " does not hold a Vantrel archive package; it cannot be resumed.";
+        if (status != "incomplete")
+            return "The package in " + dir + " is already " + status + "; there is nothing to resume.";
+        return {};
+    }
+    if (info.exists() && !info.isDir())
+        return dir + " exists and is not a folder; the archive needs a new or empty folder.";
+    if (info.isDir() && !QDir(info.filePath()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        return dir + " is not empty; the archive needs a new or empty folder, and nothing in it was changed. "
+                     "(--resume continues an incomplete package.)";
+    return {};
+}
+
+Result Run(const Options& options, const std::function<void(const Progress&)>& progress)
+{
+    g_stop = false;
+    const std::string refusal = CheckTarget(options.dir, options.resume);
+    if (!refusal.empty())
+        return {Outcome::Refused, refusal, {}};
+    ::Result<Package> package = options.resume ? Package::Load(options.dir) : Package::Create(options.dir);
+    if (!package)
+        return {Outcome::Refused, package.error(), {}};
+    const RunFacts run = ReadTape(*package, options, progress, g_stop);
+    Result r = package->Finish(run);
+    g_stop = false;
+    return r;
+}
+
+void RequestStop() { g_stop = true; }
+
+}  // namespace archive

@@ -1,0 +1,315 @@
+#include "archive/package.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "archive/report.h"
+#include "dat/frame.h"
+
+namespace archive {
+
+namespace {
+
+constexpr const char* kTapeDat = "data/tape.dat";
+constexpr std::array<std::uint8_t, dat::kFrameBytes> kZeros{};
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+std::int64_t SecondsSince1970(const QDateTime& t)
+{
+    static const QDateTime epoch(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
+    return epoch.secsTo(t);
+}
+
+QByteArrayView FrameView(const std::uint8_t* frame)
+{
+    return {reinterpret_cast<const char*>(frame), dat::kFrameBytes};
+}
+
+// Placeholders carry no time: they stand in order between their neighbours.
+void TimePlaceholders(std::vector<FrameRecord>& records)
+{
+    for (std::size_t i = 1; i < records.size(); ++i)
+        if (!records[i].readable() && records[i - 1].absolute >= 0)
+            records[i].absolute = records[i - 1].absolute + 1;
+    for (std::size_t i = records.size(); i-- > 1;)
+        if (!records[i - 1].readable() && records[i - 1].absolute < 0 && records[i].absolute > 0)
+            records[i - 1].absolute = records[i].absolute - 1;
+}
+
+}  // namespace
+
+Package::Package(std::string dir)
+    : dir_(std::move(dir)), hash_(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256)),
+      started_(QDateTime::currentDateTimeUtc())
+{
+}
+
+Package::Package(Package&&) noexcept = default;
+Package& Package::operator=(Package&&) noexcept = default;
+Package::~Package() = default;
+
+::Result<Package> Package::Open(const std::string& dir, bool existing)
+{
+    Package p(dir);
+    if (!QDir().mkpath(QString::fromStdString(dir + "/data")))
+        return ::Result<Package>::Error("The folder " + dir + "/data cannot be created.");
+    const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (existing ? 0 : O_EXCL);
+    p.tape_.reset(::open((dir + "/" + kTapeDat).c_str(), flags, 0644));
+    if (!p.tape_)
+        return ::Result<Package>::Error(std::string(kTapeDat) + " cannot be created: " + ErrnoText());
+    return p;
+}
+
+::Result<Package> Package::Create(const std::string& dir) { return Open(dir, false); }
+
+::Result<Package> Package::Load(const std::string& dir)
+{
+    ::Result<Package> p = Open(dir, true);
+    if (!p)
+        return p;
+    nlohmann::json report;
+    try {
+        report = nlohmann::json::parse(ReadText(dir + "/data/report.json"));
+    } catch (const std::exception&) {
+        return ::Result<Package>::Error("data/report.json of the package cannot be read; it cannot be resumed.");
+    }
+    const QDateTime began = QDateTime::fromString(QString::fromStdString(report.value("started", "")), Qt::ISODate);
+    if (began.isValid())
+        p->started_ = began;
+    if (Status s = p->LoadFrames(); !s)
+        return s;
+    std::vector<FrameRecord>& records = p->records_;
+    if (report.contains("errors") && report["errors"].contains("recovered_on_reread")) {
+        for (const auto& e : report["errors"]["recovered_on_reread"]) {
+            const std::size_t at = e.value("frame", std::size_t{0});
+            if (at < records.size() && records[at].state == FrameState::Clean) {
+                records[at].state = FrameState::Recovered;
+                records[at].failedReads = static_cast<std::uint16_t>(e.value("failed_reads", 1));
+            }
+        }
+    }
+    for (const FrameRecord& r : records)
+        p->Count(r, 1);
+    return p;
+}
+
+// The frames of tape.dat taken up again as if just read.
+Status Package::LoadFrames()
+{
+    struct stat st {};
+    if (::fstat(tape_.get(), &st) != 0)
+        return Status::Error(std::string(kTapeDat) + ": " + ErrnoText());
+    const auto frames = static_cast<std::size_t>(st.st_size) / dat::kFrameBytes;
+    // A frame cut short by the end of the last run is read again.
+    if (::ftruncate(tape_.get(), static_cast<off_t>(frames * dat::kFrameBytes)) != 0 ||
+        ::lseek(tape_.get(), 0, SEEK_END) < 0)
+        return Status::Error(std::string(kTapeDat) + ": " + ErrnoText());
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
+    records_.reserve(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto offset = static_cast<off_t>(i * dat::kFrameBytes);
+        if (::pread(tape_.get(), frame.data(), dat::kFrameBytes, offset) != static_cast<ssize_t>(dat::kFrameBytes))
+            return Status::Error(std::string(kTapeDat) + " cannot be read: " + ErrnoText());
+        hash_->addData(FrameView(frame.data()));
+        FrameRecord r;
+        if (IsPlaceholder(frame.data()))
+            r.state = FrameState::Unreadable;
+        else
+            r = RecordOf(dat::Decode(dat::FrameBytes(frame.data(), dat::kFrameBytes)));
+        records_.push_back(r);
+    }
+    TimePlaceholders(records_);
+    return Status::Ok();
+}
+
+void Package::Count(const FrameRecord& record, int delta)
+{
+    if (record.state == FrameState::Unreadable)
+        unreadable_ += static_cast<std::uint64_t>(static_cast<std::int64_t>(delta));
+    else if (record.state == FrameState::Concealed)
+        concealed_ += static_cast<std::uint64_t>(static_cast<std::int64_t>(delta));
+}
+
+Status Package::Append(const std::uint8_t* frame, const FrameRecord& record)
+{
+    std::size_t left = dat::kFrameBytes;
+    const std::uint8_t* p = frame;
+    while (left > 0) {
+        const ssize_t n = ::write(tape_.get(), p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            std::string reason = std::string("Writing ") + kTapeDat +
+                                 " failed: " + (n < 0 ? ErrnoText() : std::string("nothing written")) + ".";
+            // The frame is not kept: cut off what of it reached the file.
+            const off_t whole = static_cast<off_t>(records_.size() * dat::kFrameBytes);
+            if (::ftruncate(tape_.get(), whole) != 0 || ::lseek(tape_.get(), 0, SEEK_END) < 0) {
+                reason += " What of the frame reached it could not be cut off: " + ErrnoText() + ".";
+                ragged_ = true;
+            }
+            return Status::Error(reason);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    hash_->addData(FrameView(frame));
+    records_.push_back(record);
+    Count(record, 1);
+    return Status::Ok();
+}
+
+Status Package::AppendLost(std::uint32_t count, std::int64_t firstAbsolute)
+{
+    for (std::uint32_t k = 0; k < count; ++k) {
+        FrameRecord lost;
+        lost.state = FrameState::Unreadable;
+        lost.absolute = firstAbsolute >= 0 ? static_cast<std::int32_t>(firstAbsolute + k) : -1;
+        if (Status s = Append(kZeros.data(), lost); !s)
+            return s;
+    }
+    return Status::Ok();
+}
+
+Status Package::Patch(std::size_t position, const std::uint8_t* frame, const FrameRecord& record)
+{
+    if (position >= records_.size())
+        return Status::Error(std::string(kTapeDat) + " has no frame " + std::to_string(position) + ".");
+    const off_t offset = static_cast<off_t>(position * dat::kFrameBytes);
+    if (::pwrite(tape_.get(), frame, dat::kFrameBytes, offset) != static_cast<ssize_t>(dat::kFrameBytes))
+        return Status::Error(std::string("Writing ") + kTapeDat + " failed: " + ErrnoText() + ".");
+    patched_ = true;
+    recovered_.emplace_back(position, records_[position].state);
+    Count(records_[position], -1);
+    records_[position] = record;
+    Count(record, 1);
+    return Status::Ok();
+}
+
+Status Package::Restart()
+{
+    records_.clear();
+    recovered_.clear();
+    hash_->reset();
+    unreadable_ = concealed_ = 0;
+    if (::ftruncate(tape_.get(), 0) != 0 || ::lseek(tape_.get(), 0, SEEK_SET) < 0)
+        return Status::Error(std::string(kTapeDat) + " could not be emptied: " + ErrnoText() + ".");
+    return Status::Ok();
+}
+
+// tape.dat as the manifest gives it; its digest from the file where frames changed in place.
+WrittenFile Package::TapeDatFile(std::vector<std::string>& failures)
+{
+    WrittenFile tape;
+    tape.path = kTapeDat;
+    tape.bytes = records_.size() * dat::kFrameBytes;
+    if (::fsync(tape_.get()) != 0 && errno != EINVAL)
+        failures.push_back(std::string(kTapeDat) + ": " + ErrnoText());
+    if (!patched_ && !ragged_) {
+        tape.sha256 = hash_->result().toHex().toStdString();
+        return tape;
+    }
+    if (::Result<std::string> digest = HashFile(dir_ + "/" + kTapeDat))
+        tape.sha256 = *digest;
+    else
+        failures.push_back(digest.error());
+    if (ragged_) {
+        const ::Result<std::uint64_t> size = sizeOf_ ? sizeOf_(dir_ + "/" + kTapeDat) : FileSize(dir_ + "/" + kTapeDat);
+        if (size)
+            tape.bytes = *size;
+        else
+            failures.push_back(std::string(kTapeDat) + ": its size cannot be read: " + size.error());
+    }
+    return tape;
+}
+
+// The WAV files, written from tape.dat now that every frame (and every retry) is in.
+void Package::WriteWavs(const std::vector<PlannedFile>& files, const DriveIdentity& drive,
+                        std::vector<WrittenFile>& payload, std::vector<std::string>& failures)
+{
+    BextCommon common;
+    common.codingSource = "DAT drive" + (drive.vendor.empty() && drive.product.empty()
+                                             ? std::string()
+                                             : " " + drive.vendor + " " + drive.product + " " + drive.revision);
+    // The bext date and time are local, as a person reads them.
+    const QDateTime local = started_.toLocalTime();
+    common.archiveTime = SecondsSince1970(QDateTime(local.date(), local.time(), Qt::UTC));
+    // Those of an earlier run (a resume) are made again from the frames.
+    for (const QFileInfo& old : QDir(QString::fromStdString(dir_ + "/data")).entryInfoList({"*.wav"}, QDir::Files))
+        QFile::remove(old.filePath());
+    for (const PlannedFile& f : files) {
+        if (::Result<WrittenFile> w = WriteWav(dir_, f, records_, tape_.get(), common, sizeOf_))
+            payload.push_back(*w);
+        else
+            failures.push_back(w.error());
+    }
+}
+
+Result Package::Finish(const RunFacts& run)
+{
+    std::vector<std::string> failures;
+    std::vector<WrittenFile> payload{TapeDatFile(failures)};
+    const std::vector<PlannedFile> files = PlanFiles(records_);
+    WriteWavs(files, run.drive, payload, failures);
+    std::string csv = SubcodeLog::Header();
+    for (std::size_t i = 0; i < records_.size(); ++i)
+        csv += SubcodeLog::RowFor(records_, i);
+    auto keep = [&](::Result<WrittenFile> w) {
+        if (w)
+            payload.push_back(*w);
+        else
+            failures.push_back(w.error());
+    };
+    keep(WriteTextFile(dir_, "data/subcode.csv", csv));
+    ReportFacts facts{records_, recovered_, run, run.complete, run.reason, started_, {}};
+    // A package that could not be written whole says so where a checker looks.
+    if (facts.complete && !failures.empty()) {
+        facts.complete = false;
+        facts.reason = failures.front();
+    }
+    facts.finished = QDateTime::currentDateTimeUtc();
+    const Totals t = TotalsOf(records_, files, run);
+    const nlohmann::json j = ReportJson(facts, t, files);
+    keep(WriteTextFile(dir_, "data/report.json", j.dump(2) + "\n"));
+    keep(WriteTextFile(dir_, "data/report.txt", ReportText(facts, t, j)));
+    if (Status s = WriteBag(dir_, facts, t, payload); !s)
+        failures.push_back(s.error());
+    return Summary(facts, t, files.size(), failures);
+}
+
+Result Package::Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,
+                        const std::vector<std::string>& failures) const
+{
+    Result result;
+    if (!f.complete || !failures.empty()) {
+        result.outcome = Outcome::Incomplete;
+        result.message = f.complete ? failures.front() : f.reason;
+    } else {
+        result.outcome = t.unreadable == 0 && t.concealed == 0 ? Outcome::Clean : Outcome::WithErrors;
+    }
+    result.summary.push_back("Archived " + std::to_string(records_.size()) + " frames (" + std::to_string(wavs) +
+                             " WAV files) into " + dir_ + ": " +
+                             (f.complete ? std::string("complete")
+                                         : "incomplete (" + f.reason + " Last absolute time " +
+                                               IndexText(t.lastAbsolute) + ")") +
+                             ".");
+    std::istringstream lines(ErrorLines(records_, t));
+    for (std::string l; std::getline(lines, l);)
+        result.summary.push_back(l);
+    if (f.complete && f.run.retries > 0)
+        result.summary.push_back("Retry pass: " + std::to_string(f.run.retryPlaces) + " places read again, " +
+                                 std::to_string(recovered_.size()) + " frames recovered.");
+    for (std::size_t k = 1; k < failures.size(); ++k)
+        result.summary.push_back(failures[k]);
+    return result;
+}
+
+}  // namespace archive

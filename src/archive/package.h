@@ -1,0 +1,110 @@
+// An archive package on disk: data/tape.dat (every frame kept, 5822 bytes each), its running
+// SHA-256, and what is known of each frame. Created empty or loaded from an earlier run
+// (complete or not), grown frame by frame, patched where a frame was read again, and finished
+// into the WAV files, the subcode log, the reports and the BagIt files. It needs no drive:
+// a tool can open two packages and write a third.
+//
+//   ::Result<archive::Package> p = archive::Package::Load("tape-07");
+//   if (!p) ...p.error()...
+//   if (Status s = p->Append(bytes, archive::RecordOf(frame)); !s) ...
+//   const archive::Result r = p->Finish(run);
+#pragma once
+
+#include <QDateTime>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/package_io.h"
+#include "archive/records.h"
+#include "platform/io/result.h"
+#include "platform/io/unique_fd.h"
+#include "transport/drive_identity.h"
+
+class QCryptographicHash;
+
+namespace archive {
+
+struct ReportFacts;
+struct Totals;
+
+// What Finish is told of the run that filled the package.
+struct RunFacts {
+    DriveIdentity drive;        // empty fields: the drive did not report itself
+    bool complete = false;      // the pass reached the end of the recorded area
+    std::string reason;         // why not
+    unsigned retries = 0;       // rounds of the retry pass asked for
+    unsigned retryRounds = 0;   // rounds run
+    std::size_t retryPlaces = 0;
+    std::vector<std::string> retryNotes;
+    double readSeconds = 0;     // of tape read in this run's main pass
+    std::int64_t readMs = 0;    // how long that took
+};
+
+// A frame the retry pass read clean: its position and what it was before.
+using Recovery = std::pair<std::size_t, FrameState>;
+
+class Package {
+public:
+    // A new package in `dir` (a new or empty folder).
+    static ::Result<Package> Create(const std::string& dir);
+    // The package in `dir` as an earlier run left it: a frame cut short is dropped, the
+    // records and the hash are rebuilt from tape.dat, and the frames recovered on a reread
+    // are taken back from data/report.json.
+    static ::Result<Package> Load(const std::string& dir);
+
+    Package(Package&&) noexcept;
+    Package& operator=(Package&&) noexcept;
+    ~Package();
+
+    // Keeps a frame (dat::kFrameBytes bytes) at the end of tape.dat. On a failure nothing of
+    // it stays in the file, and the message is the package's reason to be incomplete.
+    Status Append(const std::uint8_t* frame, const FrameRecord& record);
+    // Frames the drive could not deliver: zeros at their place, from `firstAbsolute` on
+    // (-1: not known).
+    Status AppendLost(std::uint32_t count, std::int64_t firstAbsolute);
+    // Puts a frame read clean again at `position`, in place of a bad one.
+    Status Patch(std::size_t position, const std::uint8_t* frame, const FrameRecord& record);
+    // Drops every frame, for a pass that starts again from the beginning.
+    Status Restart();
+    // Writes everything but tape.dat from the frames kept, and says what the package came to.
+    Result Finish(const RunFacts& run);
+
+    const std::string& dir() const { return dir_; }
+    const std::vector<FrameRecord>& records() const { return records_; }
+    const std::vector<Recovery>& recovered() const { return recovered_; }
+    std::uint64_t unreadable() const { return unreadable_; }
+    std::uint64_t concealed() const { return concealed_; }
+    // When the package was begun: now, or the first run's start for a loaded one.
+    const QDateTime& started() const { return started_; }
+
+    // How Finish reads the size of each WAV file it wrote (a test makes it fail).
+    void SetFileSizeReader(FileSizeReader reader) { sizeOf_ = std::move(reader); }
+
+private:
+    explicit Package(std::string dir);
+    static ::Result<Package> Open(const std::string& dir, bool existing);
+    Status LoadFrames();
+    void Count(const FrameRecord& record, int delta);
+    WrittenFile TapeDatFile(std::vector<std::string>& failures);
+    void WriteWavs(const std::vector<PlannedFile>& files, const DriveIdentity& drive, std::vector<WrittenFile>& payload,
+                   std::vector<std::string>& failures);
+    Result Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,
+                   const std::vector<std::string>& failures) const;
+
+    std::string dir_;
+    UniqueFd tape_;
+    std::unique_ptr<QCryptographicHash> hash_;
+    bool patched_ = false;  // frames changed in place: the running hash no longer holds
+    bool ragged_ = false;   // part of a frame that failed to be written could not be cut off
+    std::vector<FrameRecord> records_;
+    std::vector<Recovery> recovered_;
+    std::uint64_t unreadable_ = 0, concealed_ = 0;
+    QDateTime started_;
+    FileSizeReader sizeOf_;
+};
+
+}  // namespace archive

@@ -1,0 +1,262 @@
+#include "archive/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace archive {
+
+namespace {
+
+std::string DurationText(double seconds)
+{
+    const auto ms = static_cast<long long>(std::llround(seconds * 1000));
+    char out[32];
+    std::snprintf(out, sizeof out, "%lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+    return out;
+}
+
+std::vector<Range> RangesOf(const std::vector<FrameRecord>& records, FrameState state)
+{
+    std::vector<Range> out;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].state != state)
+            continue;
+        if (!out.empty() && out.back().first + out.back().count == i) {
+            ++out.back().count;
+            out.back().lastAbsolute = records[i].absolute;
+        } else {
+            out.push_back({i, 1, records[i].absolute, records[i].absolute});
+        }
+    }
+    return out;
+}
+
+std::string RangeText(const Range& r)
+{
+    const std::string first = r.firstAbsolute >= 0 ? IndexText(r.firstAbsolute) : "frame " + std::to_string(r.first);
+    if (r.count == 1)
+        return first;
+    const std::string last = r.lastAbsolute >= 0 ? IndexText(r.lastAbsolute)
+                                                 : "frame " + std::to_string(r.first + r.count - 1);
+    return first + "\u2013" + last;
+}
+
+nlohmann::json ProgramsJson(const std::vector<PlannedFile>& files)
+{
+    nlohmann::json programs = nlohmann::json::array();
+    for (const PlannedFile& f : files) {
+        const std::uint32_t pairs = dat::StereoFormatAt(f.sampleRate).value().sampleFrames;
+        const double seconds = static_cast<double>(f.frames.size()) * pairs / f.sampleRate;
+        nlohmann::json cues = nlohmann::json::array();
+        for (const CuePoint& c : f.cues)
+            cues.push_back({{"sample", c.sample}, {"index", c.index}});
+        programs.push_back({{"file", "data/" + f.name},
+                            {"program", f.program},
+                            {"start", IndexText(f.firstAbsolute)},
+                            {"end", IndexText(f.lastAbsolute)},
+                            {"duration", DurationText(seconds)},
+                            {"duration_seconds", seconds},
+                            {"frames", f.frames.size()},
+                            {"first_frame", f.frames.empty() ? 0 : f.frames.front()},
+                            {"sample_rate", f.sampleRate},
+                            {"time_reference", f.timeReference},
+                            {"cues", cues}});
+    }
+    return programs;
+}
+
+nlohmann::json RangesJson(const std::vector<Range>& list)
+{
+    nlohmann::json a = nlohmann::json::array();
+    for (const Range& r : list)
+        a.push_back({{"first_frame", r.first},
+                     {"count", r.count},
+                     {"first", IndexText(r.firstAbsolute)},
+                     {"last", IndexText(r.lastAbsolute)}});
+    return a;
+}
+
+nlohmann::json RetryJson(const ReportFacts& f, const Totals& t)
+{
+    nlohmann::json retry = {{"retries", f.run.retries}, {"rounds", f.run.retryRounds}, {"places", f.run.retryPlaces}};
+    retry["recovered"] = nlohmann::json::array();
+    for (const auto& [pos, was] : f.recovered)
+        retry["recovered"].push_back({{"frame", pos},
+                                      {"absolute_time", IndexText(f.records[pos].absolute)},
+                                      {"was", was == FrameState::Unreadable ? "unreadable" : "concealed"}});
+    retry["still_bad"] = t.unreadable + t.concealed;
+    retry["notes"] = f.run.retryNotes;
+    return retry;
+}
+
+}  // namespace
+
+std::string Iso(const QDateTime& t) { return t.toUTC().toString(Qt::ISODate).toStdString(); }
+
+Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<PlannedFile>& files, const RunFacts& run)
+{
+    Totals t;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const FrameRecord& r = records[i];
+        t.unreadable += r.state == FrameState::Unreadable;
+        t.concealed += r.state == FrameState::Concealed;
+        if (r.failedReads > 0)
+            t.reread.push_back(i);
+        if (r.readable() && !r.leadInOrOut()) {
+            ++t.audioFrames;
+            if (t.rate == 0)
+                t.rate = r.sampleRate();
+            t.emphasis = t.emphasis || r.emphasis;
+        }
+        if (r.absolute >= 0) {
+            if (t.firstAbsolute < 0)
+                t.firstAbsolute = r.absolute;
+            t.lastAbsolute = r.absolute;
+        }
+    }
+    t.unreadableRanges = RangesOf(records, FrameState::Unreadable);
+    t.concealedRanges = RangesOf(records, FrameState::Concealed);
+    for (const PlannedFile& f : files)
+        if (f.program > 0)
+            t.programs.insert(f.program);
+    t.speed = run.readMs > 0 ? run.readSeconds * 1000.0 / static_cast<double>(run.readMs) : 0;
+    return t;
+}
+
+nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vector<PlannedFile>& files)
+{
+    nlohmann::json j;
+    j["status"] = f.complete ? "complete" : "incomplete";
+    if (!f.complete)
+        j["reason"] = f.reason;
+    j["started"] = Iso(f.started);
+    j["finished"] = Iso(f.finished);
+    j["read_speed"] = std::round(t.speed * 10) / 10;
+    j["drive"] = {{"vendor", f.run.drive.vendor}, {"product", f.run.drive.product}, {"firmware", f.run.drive.revision}};
+    j["tape"] = {{"sample_rate", t.rate},
+                 {"emphasis", t.emphasis},
+                 {"first_absolute_time", IndexText(t.firstAbsolute)},
+                 {"last_absolute_time", IndexText(t.lastAbsolute)},
+                 {"frames", f.records.size()},
+                 {"audio_frames", t.audioFrames}};
+    j["programs"] = ProgramsJson(files);
+    j["errors"]["unreadable"] = {{"count", t.unreadable}, {"ranges", RangesJson(t.unreadableRanges)}};
+    j["errors"]["concealed"] = {{"count", t.concealed}, {"ranges", RangesJson(t.concealedRanges)}};
+    j["errors"]["recovered_on_reread"] = nlohmann::json::array();
+    for (std::size_t i : t.reread)
+        j["errors"]["recovered_on_reread"].push_back({{"frame", i},
+                                                       {"absolute_time", IndexText(f.records[i].absolute)},
+                                                       {"failed_reads", f.records[i].failedReads}});
+    j["retry_pass"] = RetryJson(f, t);
+    j["last_absolute_time"] = IndexText(t.lastAbsolute);
+    return j;
+}
+
+std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::json& j)
+{
+    const DriveIdentity& drive = f.run.drive;
+    std::string txt = "Vantrel archive of a DAT tape\n\n";
+    txt += "Status: " + std::string(f.complete ? "complete" : "incomplete (" + f.reason + ")") + "\n";
+    txt += "Run: " + Iso(f.started) + " to " + Iso(f.finished) + "\n";
+    char line[256];
+    std::snprintf(line, sizeof line, "Read speed: %.1f x real time\n", t.speed);
+    txt += line;
+    txt += "Drive: " + (drive.vendor.empty() ? std::string("(did not report itself)")
+                                             : drive.vendor + " " + drive.product + ", firmware " + drive.revision) +
+           "\n";
+    txt += "Tape: " + std::to_string(t.rate) + " Hz, " + (t.emphasis ? "emphasis 50/15 us" : "no emphasis") +
+           ", absolute time " + IndexText(t.firstAbsolute) + " to " + IndexText(t.lastAbsolute) + ", " +
+           std::to_string(f.records.size()) + " frames\n\nPrograms:\n";
+    for (const auto& p : j["programs"]) {
+        std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s\n", p["file"].get<std::string>().c_str() + 5,
+                      p["program"].get<unsigned>(), p["start"].get<std::string>().c_str(),
+                      p["end"].get<std::string>().c_str(), p["duration"].get<std::string>().c_str());
+        txt += line;
+    }
+    txt += "\nErrors:\n" + ErrorLines(f.records, t);
+    txt += "\nRetry pass: ";
+    if (f.run.retries == 0)
+        return txt + "not run (--retries=0)\n";
+    if (!f.complete)
+        return txt + "not run: the main pass did not finish\n";
+    txt += std::to_string(f.run.retryPlaces) + " places read again in " + std::to_string(f.run.retryRounds) +
+           " rounds, " + std::to_string(f.recovered.size()) + " frames recovered";
+    for (std::size_t k = 0; k < f.recovered.size(); ++k)
+        txt += (k ? ", " : ": ") + IndexText(f.records[f.recovered[k].first].absolute);
+    txt += ", " + std::to_string(t.unreadable + t.concealed) + " still bad\n";
+    for (const std::string& n : f.run.retryNotes)
+        txt += "  " + n + "\n";
+    return txt;
+}
+
+std::string ErrorLines(const std::vector<FrameRecord>& records, const Totals& t)
+{
+    std::string txt = "  Unreadable: " + std::to_string(t.unreadable) + " frames, kept as zeros and heard as silence";
+    for (std::size_t k = 0; k < t.unreadableRanges.size(); ++k)
+        txt += (k ? ", " : ": ") + RangeText(t.unreadableRanges[k]);
+    txt += "\n  Concealed: " + std::to_string(t.concealed) + " frames, kept as the drive gave them";
+    for (std::size_t k = 0; k < t.concealedRanges.size(); ++k)
+        txt += (k ? ", " : ": ") + RangeText(t.concealedRanges[k]);
+    txt += "\n  Read after failed tries: " + std::to_string(t.reread.size()) + " frames (recovered)";
+    for (std::size_t k = 0; k < t.reread.size(); ++k)
+        txt += (k ? ", " : ": ") + IndexText(records[t.reread[k]].absolute) + " (" +
+               std::to_string(records[t.reread[k]].failedReads) + " failed reads)";
+    return txt + "\n";
+}
+
+std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets, std::size_t streams)
+{
+    std::string programs;
+    for (unsigned p : t.programs)
+        programs += (programs.empty() ? "" : " ") + std::to_string(p);
+    std::string info;
+    info += "Bagging-Date: " + QDateTime::currentDateTime().date().toString(Qt::ISODate).toStdString() + "\n";
+    info += "Payload-Oxum: " + std::to_string(octets) + "." + std::to_string(streams) + "\n";
+    info += "Bag-Software-Agent: Vantrel " VANTREL_VERSION "\n";
+    info += "External-Description: DAT audio tape read frame by frame, with a Broadcast WAVE file per program\n";
+    info += "Vantrel-Status: " + std::string(f.complete ? "complete" : "incomplete") + "\n";
+    if (!f.complete)
+        info += "Vantrel-Incomplete-Reason: " + f.reason + "\n";
+    // A drive that does not answer INQUIRY: said so, not an empty value.
+    auto said = [](const std::string& v) { return v.empty() ? std::string("not reported") : v; };
+    info += "Vantrel-Drive-Vendor: " + said(f.run.drive.vendor) + "\n";
+    info += "Vantrel-Drive-Product: " + said(f.run.drive.product) + "\n";
+    info += "Vantrel-Drive-Firmware: " + said(f.run.drive.revision) + "\n";
+    info += "Vantrel-Tape-Rate: " + std::to_string(t.rate) + "\n";
+    info += "Vantrel-Tape-Emphasis: " + std::string(t.emphasis ? "50/15 us" : "none") + "\n";
+    info += "Vantrel-Programs: " + programs + "\n";
+    info += "Vantrel-First-Absolute-Time: " + IndexText(t.firstAbsolute) + "\n";
+    info += "Vantrel-Last-Absolute-Time: " + IndexText(t.lastAbsolute) + "\n";
+    info += "Vantrel-Frames: " + std::to_string(f.records.size()) + "\n";
+    info += "Vantrel-Frames-Unreadable: " + std::to_string(t.unreadable) + "\n";
+    info += "Vantrel-Frames-Concealed: " + std::to_string(t.concealed) + "\n";
+    info += "Vantrel-Frames-Recovered: " + std::to_string(t.reread.size() + f.recovered.size()) + "\n";
+    return info;
+}
+
+Status WriteBag(const std::string& dir, const ReportFacts& f, const Totals& t, std::vector<WrittenFile> payload)
+{
+    std::uint64_t octets = 0;
+    std::string manifest;
+    std::sort(payload.begin(), payload.end(), [](const WrittenFile& a, const WrittenFile& b) { return a.path < b.path; });
+    for (const WrittenFile& w : payload) {
+        octets += w.bytes;
+        manifest += w.sha256 + "  " + w.path + "\n";
+    }
+    const std::pair<const char*, std::string> tagFiles[] = {
+        {"bagit.txt", "BagIt-Version: 1.0\nTag-File-Character-Encoding: UTF-8\n"},
+        {"bag-info.txt", BagInfo(f, t, octets, payload.size())},
+        {"manifest-sha256.txt", manifest},
+    };
+    std::string tagManifest;
+    for (const auto& [path, text] : tagFiles) {
+        const ::Result<WrittenFile> tag = WriteTextFile(dir, path, text);
+        if (!tag)
+            return tag.status();
+        tagManifest += tag->sha256 + "  " + tag->path + "\n";
+    }
+    return WriteTextFile(dir, "tagmanifest-sha256.txt", tagManifest).status();
+}
+
+}  // namespace archive

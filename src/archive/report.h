@@ -1,0 +1,60 @@
+// The package's own account of itself: data/report.json and report.txt, the error lines of
+// the summary, bag-info.txt and the manifests. Written from the frame records and what the
+// run says of itself; nothing here touches tape.dat or the drive.
+#pragma once
+
+#include <QDateTime>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/package.h"
+#include "archive/package_io.h"
+#include "archive/records.h"
+#include "platform/io/result.h"
+
+namespace archive {
+
+// Consecutive tape.dat positions of frames in a state, with their absolute times.
+struct Range {
+    std::size_t first = 0, count = 0;
+    std::int64_t firstAbsolute = -1, lastAbsolute = -1;
+};
+
+// What the kept frames add up to.
+struct Totals {
+    std::uint64_t audioFrames = 0, unreadable = 0, concealed = 0;
+    std::int64_t firstAbsolute = -1, lastAbsolute = -1;
+    std::uint32_t rate = 0;
+    bool emphasis = false;
+    std::vector<std::size_t> reread;  // positions of frames read after failed tries
+    std::vector<Range> unreadableRanges, concealedRanges;
+    std::set<unsigned> programs;
+    double speed = 0;  // of the main pass, as a multiple of real time
+};
+
+// Everything the reports say, as the package is finished.
+struct ReportFacts {
+    const std::vector<FrameRecord>& records;
+    const std::vector<Recovery>& recovered;
+    const RunFacts& run;
+    bool complete = false;  // the run's, or false when the package could not be written whole
+    std::string reason;
+    QDateTime started, finished;
+};
+
+Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<PlannedFile>& files, const RunFacts& run);
+nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vector<PlannedFile>& files);
+std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::json& j);
+// The three error lines of the text report and the summary.
+std::string ErrorLines(const std::vector<FrameRecord>& records, const Totals& t);
+std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets, std::size_t streams);
+// The manifests over `payload`, and the tag files around them.
+Status WriteBag(const std::string& dir, const ReportFacts& f, const Totals& t, std::vector<WrittenFile> payload);
+
+// "2025-06-07T08:09:10Z".
+std::string Iso(const QDateTime& t);
+
+}  // namespace archive

@@ -1,0 +1,363 @@
+#include "archive/tape_pass.h"
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "audio/frame_reader.h"
+#include "dat/time_code.h"
+#include "tape/positioning.h"
+#include "transport/drive_identity.h"
+#include "transport/drive_state.h"
+
+namespace archive {
+
+namespace {
+
+constexpr std::uint32_t kMaxLeadOutFrames = 1000;    // a writer puts about 300
+constexpr std::uint32_t kPreRollSeconds = 3;         // locate this far before a place to read it again
+constexpr std::int32_t kRetryJoinFrames = 200;       // damaged places closer than this are read in one go
+constexpr std::uint32_t kRetryOverrunFrames = 400;   // reads beyond a place before giving up on it
+constexpr std::uint32_t kFramesPerSecondAtMost = (dat::kFramesPerMinute + 59) / 60;
+constexpr const char* kStopped = "Stopped before the end of the tape.";
+
+std::uint32_t SecondOf(std::int64_t index)
+{
+    const dat::TimeCode t = dat::TimeCodeOfIndex(static_cast<std::uint64_t>(std::max<std::int64_t>(index, 0)));
+    return t.h * 3600 + t.m * 60 + t.s;
+}
+
+// LOCATE a few seconds before `second` of absolute time (the command has no frame field), so
+// that the frames there are read at speed; true when it ended well.
+bool LocateBefore(std::uint32_t second)
+{
+    const std::uint32_t at = second > kPreRollSeconds ? second - kPreRollSeconds : 0;
+    const auto h = static_cast<std::int32_t>(at / 3600 % 100), m = static_cast<std::int32_t>(at / 60 % 60),
+               s = static_cast<std::int32_t>(at % 60);
+    return TryLocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, h, m, s).done;
+}
+
+// Where the pass goes on from: the last frame kept with a time, and where it is to end.
+struct PassState {
+    bool passing = false;  // reading over frames a resumed package already holds
+    std::int64_t resumeAfter = -1;
+    std::int64_t lastAbsolute = -1;
+    std::uint32_t failures = 0;  // failed reads since the last frame kept
+};
+
+class TapePass {
+public:
+    TapePass(Package& package, const Options& o, const std::function<void(const Progress&)>& progress,
+             const bool& stop)
+        : package_(package), o_(o), progress_(progress), stop_(stop)
+    {
+        facts_.retries = o.retries;
+    }
+
+    RunFacts run();
+
+private:
+    bool position(std::int64_t& resumeAfter);
+    void acquire();
+    bool take(const FrameRead& r, PassState& s);
+    bool keep(const FrameRead& r, PassState& s);
+    void countRead(const FrameRead& r);
+    void readLeadOut(const FrameRead& first);
+    void retryPass();
+    bool retryPlace(std::int64_t first, std::int64_t last, std::map<std::int64_t, std::size_t>& bad);
+    void report(const char* phase, bool force = false);
+
+    Package& package_;
+    const Options& o_;
+    const std::function<void(const Progress&)>& progress_;
+    const bool& stop_;
+    RunFacts facts_;
+    std::uint64_t calls_ = 0;
+    // A failed read stands for a frame like the last one delivered; before one, a standard-play frame.
+    double frameSeconds_ = dat::FormatOf(dat::MainId{}).value().Seconds();
+};
+
+void TapePass::report(const char* phase, bool force)
+{
+    if (!progress_)
+        return;
+    // Every 16th frame: often enough for a window, cheap at the drive's full speed.
+    if (!force && ++calls_ % 16 != 0)
+        return;
+    const std::vector<FrameRecord>& records = package_.records();
+    Progress p;
+    p.phase = phase;
+    p.frames = records.size();
+    p.tapeBytes = records.size() * dat::kFrameBytes;
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        if (it->absolute >= 0) {
+            p.absoluteTime = IndexText(it->absolute);
+            break;
+        }
+    }
+    if (!records.empty()) {
+        const FrameRecord& r = records.back();
+        using Kind = dat::ProgramNumber::Kind;
+        p.program = r.kind == Kind::Number    ? "program " + std::to_string(r.program)
+                    : r.kind == Kind::LeadIn  ? "lead-in"
+                    : r.kind == Kind::LeadOut ? "lead-out"
+                                              : "";
+    }
+    p.unreadable = package_.unreadable();
+    p.concealed = package_.concealed();
+    p.audioSeconds = facts_.readSeconds;
+    progress_(p);
+}
+
+// Puts the tape where the pass begins; false when the pass is not to run (the package already
+// holds the lead-out, or the place cannot be reached).
+bool TapePass::position(std::int64_t& resumeAfter)
+{
+    // Where a resumed package left off: frames up to it are passed over.
+    resumeAfter = -1;
+    bool leadOutKept = false;
+    for (const FrameRecord& r : package_.records()) {
+        if (r.absolute >= 0)
+            resumeAfter = r.absolute;
+        leadOutKept = leadOutKept || r.kind == dat::ProgramNumber::Kind::LeadOut;
+    }
+    if (leadOutKept) {
+        facts_.complete = true;
+        return false;
+    }
+    if (o_.resume && resumeAfter >= 0) {
+        if (!LocateBefore(SecondOf(resumeAfter + 1))) {
+            facts_.reason = "The drive could not locate absolute time " + IndexText(resumeAfter + 1) + " to resume.";
+            return false;
+        }
+    } else if (o_.resume && !package_.records().empty()) {
+        // Nothing with a time to go by: start again from the beginning.
+        if (Status s = package_.Restart(); !s) {
+            facts_.reason = s.error();
+            return false;
+        }
+        RewindTape(AspiAdapter, AspiTarget);
+    } else if (!o_.fromHere) {
+        RewindTape(AspiAdapter, AspiTarget);
+    }
+    return true;
+}
+
+void TapePass::acquire()
+{
+    PassState s;
+    if (!position(s.resumeAfter))
+        return;
+    s.passing = o_.resume && s.resumeAfter >= 0;
+    s.lastAbsolute = s.resumeAfter;
+    BeginFramePass();
+    QElapsedTimer reading;
+    reading.start();
+    for (;;) {
+        if (stop_) {
+            facts_.reason = kStopped;
+            break;
+        }
+        const FrameRead r = ReadNextFrame();
+        if (stop_) {
+            facts_.reason = kStopped;
+            break;
+        }
+        if (!take(r, s))
+            break;
+    }
+    facts_.readMs = reading.elapsed();
+}
+
+void TapePass::countRead(const FrameRead& r)
+{
+    if (r.format)
+        frameSeconds_ = r.format->Seconds();
+    facts_.readSeconds += frameSeconds_;
+}
+
+// What one read of the main pass brings to the package; false when the pass ends.
+bool TapePass::take(const FrameRead& r, PassState& s)
+{
+    if (r.status == FrameStatus::Unreadable || r.status == FrameStatus::TooManyBad) {
+        ++s.failures;
+        countRead(r);
+        if (r.status != FrameStatus::TooManyBad)
+            return true;
+        facts_.reason = r.message;
+        return false;
+    }
+    if (r.status == FrameStatus::EndOfTape) {
+        if (!s.passing) {
+            if (Status lost = package_.AppendLost(r.missingBefore, s.lastAbsolute >= 0 ? s.lastAbsolute + 1 : -1);
+                !lost) {
+                facts_.reason = lost.error();
+                return false;
+            }
+        }
+        facts_.complete = true;
+        if (r.outcome.completed)
+            readLeadOut(r);
+        return false;
+    }
+    if (r.Failed()) {
+        facts_.reason = r.message;
+        return false;
+    }
+    countRead(r);
+    return r.repeat || keep(r, s);
+}
+
+// A frame delivered: kept after the frames lost before it.
+bool TapePass::keep(const FrameRead& r, PassState& s)
+{
+    FrameRecord rec;
+    const bool placeholder = IsPlaceholder(r.bytes.data());
+    if (placeholder) {
+        rec.state = FrameState::Unreadable;
+        rec.absolute = s.lastAbsolute >= 0 ? static_cast<std::int32_t>(s.lastAbsolute + r.missingBefore + 1) : -1;
+    } else {
+        rec = RecordOf(r.frame);
+    }
+    std::uint32_t missing = r.missingBefore;
+    if (s.passing) {
+        if (rec.absolute < 0 || rec.absolute <= s.resumeAfter) {
+            s.failures = 0;
+            return true;
+        }
+        s.passing = false;
+        missing = std::min<std::uint32_t>(missing, static_cast<std::uint32_t>(rec.absolute - s.resumeAfter - 1));
+    }
+    std::int64_t lostFrom = s.lastAbsolute >= 0 ? s.lastAbsolute + 1 : -1;
+    if (rec.absolute >= 0)
+        lostFrom = std::max<std::int64_t>(-1, std::int64_t{rec.absolute} - missing);
+    Status kept = package_.AppendLost(missing, lostFrom);
+    // Reads that failed beyond the frames lost were failed tries on this frame.
+    if (!placeholder && s.failures > missing) {
+        rec.failedReads = static_cast<std::uint16_t>(std::min<std::uint32_t>(s.failures - missing, 65535));
+        if (rec.state == FrameState::Clean)
+            rec.state = FrameState::Recovered;
+    }
+    s.failures = 0;
+    if (kept)
+        kept = package_.Append(r.bytes.data(), rec);
+    if (!kept) {
+        facts_.reason = kept.error();
+        return false;
+    }
+    if (rec.absolute >= 0)
+        s.lastAbsolute = rec.absolute;
+    else if (s.lastAbsolute >= 0)
+        s.lastAbsolute += 1;
+    report("reading");
+    return true;
+}
+
+// The lead-out is kept as the rest is: a frame dump of the package ends as the tape does.
+// The package is complete by then; a frame of it that cannot be written ends it there.
+void TapePass::readLeadOut(const FrameRead& first)
+{
+    if (!package_.Append(first.bytes.data(), RecordOf(first.frame)))
+        return;
+    for (std::uint32_t n = 1; n < kMaxLeadOutFrames && !stop_; ++n) {
+        const FrameRead r = ReadNextFrame();
+        if (!r.outcome.completed || r.status != FrameStatus::EndOfTape)
+            return;
+        if (!package_.Append(r.bytes.data(), RecordOf(r.frame)))
+            return;
+    }
+}
+
+void TapePass::retryPass()
+{
+    for (unsigned round = 1; round <= o_.retries && !stop_; ++round) {
+        std::map<std::int64_t, std::size_t> bad;  // absolute index -> position
+        const std::vector<FrameRecord>& records = package_.records();
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const FrameRecord& r = records[i];
+            if ((r.state == FrameState::Unreadable || r.state == FrameState::Concealed) && r.absolute >= 0)
+                bad.emplace(r.absolute, i);
+        }
+        if (bad.empty())
+            break;
+        facts_.retryRounds = round;
+        std::vector<std::pair<std::int64_t, std::int64_t>> places;
+        for (const auto& [abs, pos] : bad) {
+            if (!places.empty() && abs - places.back().second <= kRetryJoinFrames)
+                places.back().second = abs;
+            else
+                places.emplace_back(abs, abs);
+        }
+        facts_.retryPlaces += places.size();
+        for (const auto& [first, last] : places) {
+            if (stop_)
+                break;
+            if (!retryPlace(first, last, bad))
+                return;
+        }
+    }
+}
+
+// Reads one damaged place again and puts each bad frame read clean in its place; false when
+// tape.dat cannot be written.
+bool TapePass::retryPlace(std::int64_t first, std::int64_t last, std::map<std::int64_t, std::size_t>& bad)
+{
+    if (!LocateBefore(SecondOf(first))) {
+        facts_.retryNotes.push_back("The drive could not locate " + IndexText(first) + "; that place was not read again.");
+        return true;
+    }
+    BeginFramePass();
+    std::uint32_t reads = 0;
+    const std::uint32_t limit =
+        static_cast<std::uint32_t>(last - first) + (kPreRollSeconds + 1) * kFramesPerSecondAtMost + kRetryOverrunFrames;
+    while (reads++ < limit && !stop_) {
+        report("retrying");
+        const FrameRead r = ReadNextFrame();
+        if (r.status == FrameStatus::Unreadable)
+            continue;
+        if (r.status != FrameStatus::Audio && r.status != FrameStatus::Concealed)
+            break;
+        if (r.repeat || !r.frame.absoluteTime)
+            continue;
+        const std::optional<std::uint32_t> at = dat::IndexOfTimeCode(r.frame.absoluteTime->time);
+        if (!at)
+            continue;
+        if (*at > last)
+            break;
+        const auto it = bad.find(*at);
+        if (it == bad.end() || r.status != FrameStatus::Audio || IsPlaceholder(r.bytes.data()))
+            continue;
+        // Matched by absolute time: this is the frame that was bad, now clean.
+        FrameRecord rec = RecordOf(r.frame);
+        rec.state = FrameState::Recovered;
+        if (Status s = package_.Patch(it->second, r.bytes.data(), rec); !s) {
+            facts_.retryNotes.push_back(s.error());
+            return false;
+        }
+        bad.erase(it);
+    }
+    return true;
+}
+
+RunFacts TapePass::run()
+{
+    facts_.drive = InquireDrive(AspiAdapter, AspiTarget).value_or(DriveIdentity{});
+    report("reading", true);
+    acquire();
+    if (facts_.complete && o_.retries > 0)
+        retryPass();
+    report("writing the package", true);
+    return std::move(facts_);
+}
+
+}  // namespace
+
+RunFacts ReadTape(Package& package, const Options& options, const std::function<void(const Progress&)>& progress,
+                  const bool& stop)
+{
+    return TapePass(package, options, progress, stop).run();
+}
+
+}  // namespace archive

@@ -1,0 +1,171 @@
+// A package on disk without any drive: one begun, left incomplete, taken up again, grown,
+// patched and finished; and a bag whose file sizes cannot be read, which must say it is
+// incomplete rather than count them as nothing.
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "archive/package.h"
+#include "archive_tape.h"
+#include "dat/frame.h"
+
+namespace {
+
+using namespace archive_test;
+
+const std::uint8_t* FrameAt(const TestTape& tape, std::size_t n) { return tape.dump.data() + n * kFrame; }
+
+archive::FrameRecord RecordAt(const TestTape& tape, std::size_t n)
+{
+    return archive::RecordOf(dat::Decode(dat::FrameBytes(FrameAt(tape, n), kFrame)));
+}
+
+std::string Text(const std::string& path)
+{
+    const auto bytes = ReadAll(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+// "key: value" lines of a tag file.
+std::map<std::string, std::string> Fields(const std::string& path)
+{
+    std::map<std::string, std::string> out;
+    std::istringstream in(Text(path));
+    for (std::string line; std::getline(in, line);)
+        if (const auto colon = line.find(": "); colon != std::string::npos)
+            out[line.substr(0, colon)] = line.substr(colon + 2);
+    return out;
+}
+
+class PackageTest : public ::testing::Test {
+protected:
+    std::string Dir(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+    // Every line of a manifest names a file of the package with its digest, and the payload
+    // manifest's files add up to Payload-Oxum.
+    void ExpectBagHolds(const std::string& dir, std::size_t payloadFiles)
+    {
+        std::uint64_t octets = 0;
+        std::size_t files = 0;
+        for (const char* manifest : {"manifest-sha256.txt", "tagmanifest-sha256.txt"}) {
+            std::istringstream in(Text(dir + "/" + manifest));
+            for (std::string line; std::getline(in, line);) {
+                const std::string digest = line.substr(0, 64), path = line.substr(66);
+                EXPECT_EQ(archive::HashFile(dir + "/" + path).value(), digest) << manifest << ": " << path;
+                if (manifest == std::string("manifest-sha256.txt")) {
+                    octets += ReadAll(dir + "/" + path).size();
+                    ++files;
+                }
+            }
+        }
+        EXPECT_EQ(files, payloadFiles);
+        EXPECT_EQ(Fields(dir + "/bag-info.txt")["Payload-Oxum"], std::to_string(octets) + "." + std::to_string(files));
+        EXPECT_EQ(Text(dir + "/bagit.txt"), "BagIt-Version: 1.0\nTag-File-Character-Encoding: UTF-8\n");
+    }
+
+    QTemporaryDir dir_;
+    const TestTape tape_ = MakeTestTape();
+};
+
+TEST_F(PackageTest, AnIncompletePackageIsTakenUpGrownAndFinishedWithoutADrive)
+{
+    const std::string dir = Dir("pkg");
+    const std::size_t half = 500;
+    {
+        ::Result<archive::Package> p = archive::Package::Create(dir);
+        ASSERT_TRUE(p) << p.error();
+        for (std::size_t n = 0; n < half; ++n)
+            ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
+        archive::RunFacts run;
+        run.reason = "Stopped before the end of the tape.";
+        const archive::Result r = p->Finish(run);
+        EXPECT_EQ(r.outcome, archive::Outcome::Incomplete);
+        EXPECT_EQ(r.message, run.reason);
+    }
+    EXPECT_EQ(Fields(dir + "/bag-info.txt")["Vantrel-Status"], "incomplete");
+    ExpectBagHolds(dir, 6);  // tape.dat, two WAVs, subcode.csv, the two reports
+    // The last run was cut off in the middle of a frame: that frame is read again.
+    {
+        std::ofstream(dir + "/data/tape.dat", std::ios::binary | std::ios::app).write("\x01\x02\x03", 3);
+    }
+
+    ::Result<archive::Package> p = archive::Package::Load(dir);
+    ASSERT_TRUE(p) << p.error();
+    ASSERT_EQ(p->records().size(), half);
+    EXPECT_EQ(p->records()[half - 1].absolute, RecordAt(tape_, half - 1).absolute);
+    EXPECT_EQ(p->records()[kLeadIn].program, 1);
+    // The rest of the tape, with two frames lost and one of them then read again.
+    const std::size_t lost = 700;
+    for (std::size_t n = half; n < tape_.frames(); ++n) {
+        if (n == lost) {
+            ASSERT_TRUE(p->AppendLost(2, RecordAt(tape_, n).absolute));
+        }
+        if (n == lost || n == lost + 1)
+            continue;
+        ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
+    }
+    EXPECT_EQ(p->unreadable(), 2u);
+    archive::FrameRecord again = RecordAt(tape_, lost);
+    again.state = archive::FrameState::Recovered;
+    ASSERT_TRUE(p->Patch(lost, FrameAt(tape_, lost), again));
+    EXPECT_EQ(p->unreadable(), 1u);
+    EXPECT_FALSE(p->Patch(tape_.frames() + 5, FrameAt(tape_, lost), again)) << "no frame there to patch";
+
+    archive::RunFacts run;
+    run.complete = true;
+    run.retries = 1;
+    const archive::Result r = p->Finish(run);
+    EXPECT_EQ(r.outcome, archive::Outcome::WithErrors) << r.message;
+
+    auto info = Fields(dir + "/bag-info.txt");
+    EXPECT_EQ(info["Vantrel-Status"], "complete");
+    EXPECT_EQ(info["Vantrel-Frames"], std::to_string(tape_.frames()));
+    EXPECT_EQ(info["Vantrel-Frames-Unreadable"], "1");
+    EXPECT_EQ(info["Vantrel-Frames-Recovered"], "1");
+    EXPECT_EQ(info["Vantrel-Programs"], "1 2 3");
+    ExpectBagHolds(dir, 7);  // tape.dat, three WAVs, subcode.csv, the two reports
+    const auto report = nlohmann::json::parse(Text(dir + "/data/report.json"));
+    EXPECT_EQ(report["tape"]["frames"], tape_.frames());
+    EXPECT_EQ(report["retry_pass"]["recovered"].size(), 1u);
+    EXPECT_EQ(ReadAll(dir + "/data/tape.dat").size(), tape_.frames() * kFrame);
+    // tape.dat is the tape with the frame still lost as zeros.
+    std::vector<std::uint8_t> expected = tape_.dump;
+    std::fill(expected.begin() + (lost + 1) * kFrame, expected.begin() + (lost + 2) * kFrame, 0);
+    EXPECT_TRUE(ReadAll(dir + "/data/tape.dat") == expected);
+}
+
+TEST_F(PackageTest, ABagWhoseFileSizesCannotBeReadIsIncompleteWithTheReason)
+{
+    const std::string dir = Dir("pkg");
+    ::Result<archive::Package> p = archive::Package::Create(dir);
+    ASSERT_TRUE(p) << p.error();
+    for (std::size_t n = 0; n < tape_.frames(); ++n)
+        ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
+    p->SetFileSizeReader([](const std::string& path) -> ::Result<std::uint64_t> {
+        if (path.ends_with("002.wav"))
+            return ::Result<std::uint64_t>::Error("Input/output error");
+        return archive::FileSize(path);
+    });
+    archive::RunFacts run;
+    run.complete = true;
+    const archive::Result r = p->Finish(run);
+
+    const std::string reason = "data/002.wav: its size cannot be read: Input/output error";
+    EXPECT_EQ(r.outcome, archive::Outcome::Incomplete);
+    EXPECT_EQ(r.message, reason);
+    auto info = Fields(dir + "/bag-info.txt");
+    EXPECT_EQ(info["Vantrel-Status"], "incomplete");
+    EXPECT_EQ(info["Vantrel-Incomplete-Reason"], reason);
+    const auto report = nlohmann::json::parse(Text(dir + "/data/report.json"));
+    EXPECT_EQ(report["status"], "incomplete");
+    EXPECT_EQ(report["reason"], reason);
+    EXPECT_NE(Text(dir + "/data/report.txt").find("Status: incomplete (" + reason + ")"), std::string::npos);
+    // The file is not counted as nothing: it is left out of the manifest and Payload-Oxum.
+    EXPECT_EQ(Text(dir + "/manifest-sha256.txt").find("002.wav"), std::string::npos);
+    ExpectBagHolds(dir, 6);
+}
+
+}  // namespace
