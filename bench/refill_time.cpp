@@ -18,7 +18,7 @@
 #include "platform/wave/wave_out.h"
 #include "sim/virtual_bus.h"
 #include "tape/eject_read.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 namespace {

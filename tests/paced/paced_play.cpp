@@ -18,7 +18,7 @@
 #include "platform/wave/wave_out.h"
 #include "sim/tape.h"
 #include "sim/virtual_bus.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 int main(int argc, char** argv)

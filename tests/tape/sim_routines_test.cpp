@@ -4,7 +4,7 @@
 
 #include "sim/virtual_bus.h"
 #include "tape/eject_read.h"
-#include "tape/frame.h"
+#include "dat/frame.h"
 #include "tape/lock_limits.h"
 #include "tape/position_record.h"
 #include "tape/positioning.h"
@@ -90,8 +90,8 @@ TEST_F(SimDriveTest, LocateToAProgramThenReadItsFirstFrame)
 {
     LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2);
     EXPECT_EQ(ReportLine(0), "Program # = 002");
-    std::vector<std::uint8_t> frame(kFrameBytes);
-    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
+    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(frame, sim::FrameBytes(*tape, sim::FirstFrameOfProgram(*tape, 2)));
     EXPECT_TRUE(messages.empty());
@@ -109,10 +109,10 @@ TEST_F(SimDriveTest, BeginningOfTapeAndRewind)
 
 TEST_F(SimDriveTest, ReadingPastTheRecordingEndsInBlankCheck)
 {
-    std::vector<std::uint8_t> frame(kFrameBytes);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
     ReadOutcome r;
     for (std::uint64_t n = 0; n <= tape->frameCount(); ++n) {
-        r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
+        r = ReadTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
         if (!r.completed)
             break;
     }
