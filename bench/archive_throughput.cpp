@@ -55,6 +55,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ui::SetMessageSink([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+    SetAudioMessageHandler([](const std::string& m) { ui::ShowMessage(m); });
     const auto tape = MakeTape();
     const double tapeSeconds = static_cast<double>(tape->frameCount()) * 0.03;
     QTemporaryDir dir;

@@ -96,7 +96,7 @@ WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t
 void FinishCaptureFile();
 // The tape's sampling rate, once its first frame tells it (the header starts at 48 kHz).
 void SetCaptureFileRate(std::uint32_t sampleRate);
-// The audio bytes one DAT frame gives at the capture file's rate (5760 at 48 kHz).
+// The audio bytes one standard-play frame gives at the capture file's rate (dat::StereoFormatAt).
 std::size_t CaptureFrameBytes();
 
 // Called after each append to the capture file (whole frames and audio bytes in the file so

@@ -69,6 +69,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "paced_play: %s\n", text.c_str());
         status = 1;
     });
+    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
     SetWaveOutDevice(argv[2]);
     QWidget deck;
     HookDeckWindow(&deck);
