@@ -1,7 +1,7 @@
 // Playback as one state machine.
 //
-// The engine holds everything playback knows; ResetAudioState is `engine = {}` after the
-// device is let go. Its phase says what the stream is doing:
+// The engine holds everything playback knows but the hooked window; ResetAudioState is
+// `engine = {}` once the device is let go. Its phase says what the stream is doing:
 //   Stopped      no stream: nothing is read for the device (a stop, an end, a failure).
 //   Playing      each buffer the device hands back is refilled from the tape.
 //   Ending       the end of the recorded area was read: no more reads; once the device has
@@ -12,9 +12,11 @@
 //   StartWaiting a start was asked for while the previous device still held buffers (or a
 //                refill still read); it begins once that device is closed.
 // Invariants:
-//   - Playing, Ending and RateChange only while PlayActive (a stop makes the stream Stopped);
-//     StartWaiting only while it is not. Ending and RateChange are entered from Playing only.
-//   - `carried` holds a frame only in RateChange (a start clears it).
+//   - Playing, Ending and RateChange only while PlayActive (a stop makes the stream Stopped;
+//     a read-ahead that the stop arrived in runs on, but no longer moves the phase);
+//     StartWaiting only while PlayActive is not. Ending and RateChange come from Playing only.
+//   - `carried` holds a frame only in RateChange, and after the reopen in Playing until the
+//     first refill takes it (a start clears it).
 //   - deviceOpen is the device's own life, apart from the phase: a stopped stream's device
 //     stays open until its buffers are all back (each handed-back buffer tries the teardown),
 //     and an ending stream's device may close before the end is told.
@@ -22,8 +24,8 @@
 //     are worked in their order by the same loop, never inside a refill's reads.
 //   - captureLoop: the capture loop has the tape (it sets PlayActive itself); no refill reads
 //     then, and captureStarts tells a refill whose read a capture began in to leave the frames.
-// Every buffer-done message goes through Step(Event::BufferDone); starts, stops and the
-// play-out conditions are the other events.
+// Step is the one transition function: a buffer-done message (BufferDone), a start, a stop,
+// and the play-out check after the messages are worked off (MessagesWorked).
 #include "audio/playback.h"
 
 #include <QPointer>
