@@ -19,7 +19,7 @@
 #include "platform/ui/message_box.h"
 #include "sim/virtual_bus.h"
 #include "tape/positioning.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 namespace {
@@ -56,6 +56,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ui::SetMessageSink([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+    SetAudioMessageHandler([](const std::string& m) { ui::ShowMessage(m); });
     const auto tape = MakeTape();
     // The tape is 48 kHz standard play throughout.
     const double frameSeconds = dat::StereoFormatAt(48000).value().Seconds();

@@ -13,12 +13,13 @@
 
 #include "audio/capture.h"
 #include "audio/playback.h"
+#include "dat/audio_format.h"
+#include "deck/drive_commands.h"
 #include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
 #include "platform/wave/wave_out.h"
 #include "sim/virtual_bus.h"
 #include "tape/eject_read.h"
-#include "tape/unit_mode.h"
 #include "transport/drive_state.h"
 
 namespace {
@@ -117,14 +118,15 @@ void MeasureRefills(double readSpeed)
 void MeasureReadsOfARefill(double readSpeed)
 {
     InstallDrive(readSpeed, 48000ull * 600);
-    std::vector<std::uint8_t> frame(5822), staging(172800), buffer(172800);
+    const dat::AudioFormat format = *dat::StereoFormatAt(48000);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes), staging(30 * format.audioBytes), buffer(30 * format.audioBytes);
     double longest = 0, sum = 0;
     for (std::size_t r = 0; r < kRefills; ++r) {
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < 30; ++i) {
-            ReadTapeBlock(AspiAdapter, AspiTarget, frame.data(), 5822);
-            std::memcpy(staging.data() + i * 5760, frame.data(), 5760);
+            ReadTapeBlock(AspiAdapter, AspiTarget, frame.data(), dat::kFrameBytes);
+            std::memcpy(staging.data() + static_cast<std::size_t>(i) * format.audioBytes, frame.data(), format.audioBytes);
         }
         std::memcpy(buffer.data(), staging.data(), staging.size());
         const double t = static_cast<double>(clock.nsecsElapsed()) / 1e9;
@@ -139,7 +141,8 @@ void MeasureReadsOfARefill(double readSpeed)
 void MeasureCapture()
 {
     constexpr std::uint64_t kFrames = 20000;
-    InstallDrive(0, kFrames * 1440);
+    const dat::AudioFormat format = *dat::StereoFormatAt(48000);
+    InstallDrive(0, kFrames * format.sampleFrames);
     QElapsedTimer clock;
     clock.start();
     const std::string path = "refill_time_capture.wav";
@@ -147,7 +150,7 @@ void MeasureCapture()
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     std::remove(path.c_str());
     std::printf("capture at read speed 0: %llu frames in %.3f s = %.0f frames/s (%.0fx real time)%s\n",
-                static_cast<unsigned long long>(kFrames), seconds, kFrames / seconds, kFrames * 0.03 / seconds,
+                static_cast<unsigned long long>(kFrames), seconds, kFrames / seconds, kFrames * format.Seconds() / seconds,
                 r == CaptureResult::EndOfTape ? "" : " [did not reach the end]");
     aspi::InstallBackend(nullptr);
 }
@@ -161,6 +164,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ui::SetMessageSink(ui::StderrSink());
+    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
     MeasureRefills(0);
     MeasureRefills(2);
     MeasureReadsOfARefill(0);

@@ -15,6 +15,7 @@
 #include "dat/audio_format.h"
 #include "dat/time_code.h"
 #include "audio/playback.h"
+#include "platform/ui/message_box.h"
 #include "platform/ui/termination_signals.h"
 
 namespace {
@@ -113,6 +114,7 @@ private:
         CaptureProgress progress(path_);
         SetCaptureProgressHandler([&](std::uint64_t frames, std::uint64_t bytes) { progress.update(frames, bytes); });
         std::fprintf(stderr, "Capturing the tape's audio into %s (Ctrl-C stops)...\n", path_.c_str());
+        SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
         const CaptureResult result = RunCapture(path_);
         SetCaptureProgressHandler({});
         progress.summary(result);

@@ -10,7 +10,7 @@
 #include "deck/frm_deck.h"
 #include "platform/ui/message_box.h"
 #include "platform/wave/wave_out.h"
-#include "tape/drive_probe.h"
+#include "deck/drive_probe.h"
 #include "transport/startup.h"
 
 namespace {

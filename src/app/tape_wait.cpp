@@ -6,7 +6,7 @@
 
 #include "app/windowless_startup.h"
 #include "platform/ui/termination_signals.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/basic_text.h"
 #include "transport/drive_state.h"
 

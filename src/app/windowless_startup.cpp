@@ -10,7 +10,7 @@
 #include "platform/aspi/backend.h"
 #include "platform/aspi/scsi_codes.h"
 #include "platform/ui/message_box.h"
-#include "tape/drive_probe.h"
+#include "deck/drive_probe.h"
 #include "transport/startup.h"
 
 namespace {

@@ -4,15 +4,14 @@
 
 #include "audio/frame_reader.h"
 #include "audio/playback.h"
-#include "platform/ui/message_box.h"
 
 namespace {
 
-// Ends the capture with a message; the stop finishes the file.
+// Ends the capture with a message, told after the stop has finished the file.
 CaptureResult Fail(CaptureResult result, const std::string& message)
 {
     StopPlayback();
-    ui::ShowMessage(message);
+    TellAudioMessage(message);
     return result;
 }
 

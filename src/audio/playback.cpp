@@ -1,3 +1,31 @@
+// Playback as one state machine.
+//
+// The engine holds everything playback knows but the hooked window; ResetAudioState is
+// `engine = {}` once the device is let go. Its phase says what the stream is doing:
+//   Stopped      no stream: nothing is read for the device (a stop, an end, a failure).
+//   Playing      each buffer the device hands back is refilled from the tape.
+//   Ending       the end of the recorded area was read: no more reads; once the device has
+//                played out what it holds, the capture file is finished, the device closed
+//                and the deck told.
+//   RateChange   a frame at another rate than the device's waits in `carried`; once the device
+//                has played out, it reopens at that rate and the stream plays on.
+//   StartWaiting a start was asked for while the previous device still held buffers (or a
+//                refill still read); it begins once that device is closed.
+// Invariants:
+//   - Playing, Ending and RateChange only while PlayActive (a stop makes the stream Stopped;
+//     a read-ahead that the stop arrived in runs on, but no longer moves the phase);
+//     StartWaiting only while PlayActive is not. Ending and RateChange come from Playing only.
+//   - `carried` holds a frame only in RateChange, and after the reopen in Playing until the
+//     first refill takes it (a start clears it).
+//   - deviceOpen is the device's own life, apart from the phase: a stopped stream's device
+//     stays open until its buffers are all back (each handed-back buffer tries the teardown),
+//     and an ending stream's device may close before the end is told.
+//   - `refilling`: one buffer-done message is being worked; others queue in pendingRefills and
+//     are worked in their order by the same loop, never inside a refill's reads.
+//   - captureLoop: the capture loop has the tape (it sets PlayActive itself); no refill reads
+//     then, and captureStarts tells a refill whose read a capture began in to leave the frames.
+// Step is the one transition function: a buffer-done message (BufferDone), a start, a stop,
+// and the play-out check after the messages are worked off (MessagesWorked).
 #include "audio/playback.h"
 
 #include <QPointer>
@@ -9,11 +37,12 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <vector>
 
 #include "audio/deemphasis.h"
 #include "audio/frame_reader.h"
-#include "platform/ui/message_box.h"
+#include "dat/audio_format.h"
 
 bool PlayActive = false;
 
@@ -21,18 +50,10 @@ namespace {
 
 constexpr int kPlayBuffers = 4;
 constexpr int kFramesPerBuffer = 30;
+// Room for 30 frames of the fullest audio area a frame can have.
 constexpr std::int32_t kPlayBufferBytes = kFramesPerBuffer * static_cast<std::int32_t>(dat::kAudioAreaBytes);
-
-// The play buffers' memory is zero-filled at allocation and fixed until the next start frees it.
-WAVEFORMATEX WaveFormat;
-std::int32_t WaveBufSize = 0;
-std::array<std::unique_ptr<std::uint8_t[]>, kPlayBuffers> WaveBufHandles;
-std::array<std::uint8_t*, kPlayBuffers> WaveBuffers{};
-std::array<WAVEHDR, kPlayBuffers> WaveHeaders{};
-HWAVEOUT hWaveOut = 0;
-std::array<char, 250> WaveErrText{};
-HWND hDeckWnd = nullptr;
-WNDPROC PrevWndProc = nullptr;
+// The device opens at this rate until the tape's frames tell another.
+constexpr std::uint32_t kFirstRate = 48000;
 
 // A queued play buffer and the frames it holds, in the order the device plays them.
 struct QueuedBuffer {
@@ -40,27 +61,38 @@ struct QueuedBuffer {
     std::vector<HeardFrame> frames;
 };
 
-// What the module keeps beyond the named state: the device's life, the refill queue, the
-// start that waits for a teardown, the tape's rate and what the device is playing.
-struct Engine {
+enum class Phase { Stopped, Playing, Ending, RateChange, StartWaiting };
+
+// The window that receives the buffer-done messages: set once by HookDeckWindow, kept by a reset.
+struct DeckHook {
+    HWND hDeckWnd = nullptr;
+    WNDPROC PrevWndProc = nullptr;
     QPointer<QObject> deckGuard;  // hDeckWnd, unless the window has gone
-    bool deviceOpen = false;      // hWaveOut is open (closed by a teardown)
+};
+
+struct Engine {
+    // The wave output state. The play buffers' memory is zero-filled at allocation and fixed
+    // until the next start frees it.
+    WAVEFORMATEX WaveFormat{};
+    std::int32_t WaveBufSize = 0;
+    std::array<std::unique_ptr<std::uint8_t[]>, kPlayBuffers> WaveBufHandles;
+    std::array<std::uint8_t*, kPlayBuffers> WaveBuffers{};
+    std::array<WAVEHDR, kPlayBuffers> WaveHeaders{};
+    HWAVEOUT hWaveOut = 0;
+    std::array<char, 250> WaveErrText{};
+
+    Phase phase = Phase::Stopped;
+    bool deviceOpen = false;  // hWaveOut is open (closed by a teardown)
+    std::optional<std::string> startCapturePath;  // StartWaiting: Play and Save's file
     std::deque<WAVEHDR*> pendingRefills;  // buffer-done messages waiting their turn, in order
-    bool refillRunning = false;
-    bool endOfTape = false;  // the stream met the end of the recorded area: no more reads
-    bool startPending = false;
-    std::optional<std::string> pendingCapturePath;
-    bool captureLoop = false;  // the capture loop has the tape
+    bool refilling = false;
+    bool captureLoop = false;
     std::uint64_t captureStarts = 0;
     std::function<void()> endOfTapeHandler;
 
-    std::uint32_t rate = 48000;  // the device's rate: the tape's, from its frames
-    // A frame at another rate than the device's: it waits for the device to play out and
-    // reopen at its rate.
-    std::optional<std::vector<std::uint8_t>> carried;
-    std::optional<FrameRead> carriedRead;
-    bool rateChange = false;
-    bool captureRateSet = false;  // Play and Save: the file's header has the tape's rate
+    std::uint32_t rate = kFirstRate;  // the device's rate: the tape's, from its frames
+    std::optional<FrameRead> carried;  // RateChange: the frame at the new rate
+    std::uint32_t captureRate = 0;     // Play and Save: the rate the file's header has (0: not yet)
     Deemphasis deemphasis;
     std::vector<std::uint8_t> pending;       // audio read, not yet queued (what the device is to hear)
     std::vector<HeardFrame> pendingFrames;   // one per frame in `pending`
@@ -69,13 +101,39 @@ struct Engine {
     std::optional<HeardFrame> lastHeard;
 };
 
+DeckHook& Hook()
+{
+    static DeckHook h;
+    return h;
+}
+
 Engine& S()
 {
     static Engine e;
     return e;
 }
 
-std::size_t FrameBytesAt(std::uint32_t rate) { return static_cast<std::size_t>(rate) * 3 / 100 * 4; }
+// What moves the machine.
+struct StartRequested {
+    std::optional<std::string> capturePath;  // Play and Save
+};
+struct StopRequested {};
+struct BufferDone {
+    WAVEHDR* header;
+};
+// After the buffer-done messages are worked off: the play-out of an end or a rate change, and
+// a start that was waiting.
+struct MessagesWorked {};
+using Event = std::variant<StartRequested, StopRequested, BufferDone, MessagesWorked>;
+
+void Step(const Event& event);
+
+// The bytes one frame gives the device at `rate` (16-bit stereo).
+std::size_t FrameBytesAt(std::uint32_t rate)
+{
+    const std::optional<dat::AudioFormat> f = dat::StereoFormatAt(rate);
+    return f ? f->PcmBytes() : 0;
+}
 
 HeardFrame HeardOf(const FrameRead& r, std::uint32_t rate, bool silence)
 {
@@ -92,15 +150,16 @@ HeardFrame HeardOf(const FrameRead& r, std::uint32_t rate, bool silence)
     return h;
 }
 
-void ShowDeviceError(MMRESULT code)
+void TellDeviceError(MMRESULT code)
 {
-    waveOutGetErrorTextA(code, WaveErrText.data(), static_cast<UINT>(WaveErrText.size()));
-    ui::ShowMessage(std::string(WaveErrText.data()));
+    Engine& e = S();
+    waveOutGetErrorTextA(code, e.WaveErrText.data(), static_cast<UINT>(e.WaveErrText.size()));
+    TellAudioMessage(std::string(e.WaveErrText.data()));
 }
 
 bool IsPlayHeader(const WAVEHDR* h)
 {
-    for (const WAVEHDR& w : WaveHeaders)
+    for (const WAVEHDR& w : S().WaveHeaders)
         if (&w == h)
             return true;
     return false;
@@ -108,7 +167,7 @@ bool IsPlayHeader(const WAVEHDR* h)
 
 bool AnyBufferQueued()
 {
-    for (const WAVEHDR& w : WaveHeaders)
+    for (const WAVEHDR& w : S().WaveHeaders)
         if (w.dwFlags & WHDR_INQUEUE)
             return true;
     return false;
@@ -118,17 +177,18 @@ bool AnyBufferQueued()
 // and the next handed-back buffer tries again.
 void TearDown()
 {
-    for (WAVEHDR& w : WaveHeaders)
-        waveOutUnprepareHeader(hWaveOut, &w, sizeof(WAVEHDR));
-    if (waveOutClose(hWaveOut) == MMSYSERR_NOERROR)
-        S().deviceOpen = false;
+    Engine& e = S();
+    for (WAVEHDR& w : e.WaveHeaders)
+        waveOutUnprepareHeader(e.hWaveOut, &w, sizeof(WAVEHDR));
+    if (waveOutClose(e.hWaveOut) == MMSYSERR_NOERROR)
+        e.deviceOpen = false;
 }
 
 // Ends playback at once after a failure of the drive: the message, then the deck is Ready.
 void FailPlayback(const std::string& message)
 {
     StopPlayback();
-    ui::ShowMessage(message);
+    TellAudioMessage(message);
     NotifyEndOfTape();
 }
 
@@ -138,9 +198,9 @@ void CaptureFrame(const std::uint8_t* audio, std::size_t bytes, std::uint32_t ra
     Engine& e = S();
     if (CaptureFileNum <= 0)
         return;
-    if (!e.captureRateSet) {
+    if (e.captureRate == 0) {
         SetCaptureFileRate(rate);
-        e.captureRateSet = true;
+        e.captureRate = rate;
     }
     AppendCaptureAudio(audio, bytes);
 }
@@ -157,20 +217,22 @@ void Stage(const std::uint8_t* audio, std::size_t bytes, const HeardFrame& heard
 }
 
 // One frame that read (or the carried one): the lost frames before it as silence, then its
-// audio. False when it is at another rate than the device's: it waits for the reopen.
-bool TakeFrame(const FrameRead& r, const std::uint8_t* audio)
+// audio. False when it is at another rate than the device's: the read-ahead ends there, and a
+// playing stream carries it into RateChange.
+bool TakeFrame(const FrameRead& r)
 {
     Engine& e = S();
     const std::uint32_t rate = r.format->rate;
     if (rate != e.rate) {
-        e.carried.emplace(audio, audio + r.AudioBytes());
-        e.carriedRead = r;
-        e.rateChange = true;
+        if (e.phase == Phase::Playing) {
+            e.carried = r;
+            e.phase = Phase::RateChange;
+        }
         if (CaptureFileNum > 0) {
             FinishCaptureFile();
-            ui::ShowMessage("The sampling rate changes from " + std::to_string(e.rate) + " Hz to " +
-                            std::to_string(rate) + " Hz at " + LastFrameTimeText() +
-                            ". The capture file ends before the change; playback goes on.");
+            TellAudioMessage("The sampling rate changes from " + std::to_string(e.rate) + " Hz to " +
+                             std::to_string(rate) + " Hz at " + LastFrameTimeText() +
+                             ". The capture file ends before the change; playback goes on.");
         }
         return false;
     }
@@ -179,24 +241,25 @@ bool TakeFrame(const FrameRead& r, const std::uint8_t* audio)
         CaptureFrame(silence.data(), silence.size(), rate);
         Stage(silence.data(), silence.size(), HeardOf(r, rate, true), false);
     }
-    CaptureFrame(audio, r.AudioBytes(), rate);
-    Stage(audio, r.AudioBytes(), HeardOf(r, rate, false), r.frame.mainId.Emphasis());
+    CaptureFrame(r.Audio(), r.AudioBytes(), rate);
+    Stage(r.Audio(), r.AudioBytes(), HeardOf(r, rate, false), r.frame.mainId.Emphasis());
     return true;
 }
 
 // Reads frames until a buffer's worth waits (30 frames at the tape's rate), the end of the
-// tape, a rate change or a failure. False when playback has ended meanwhile.
+// tape, a rate change or a failure. False when playback has ended meanwhile. A stop that
+// arrives during a read lets the read-ahead run on to its end; the stream is Stopped then,
+// and what was read is dropped by the next start.
 bool ReadAhead(std::size_t capacity)
 {
     Engine& e = S();
     const std::uint64_t starts = e.captureStarts;
-    while (e.pending.size() < capacity && !e.endOfTape && !e.rateChange) {
-        if (e.carriedRead) {
-            const FrameRead r = *e.carriedRead;
-            const std::vector<std::uint8_t> audio = std::move(*e.carried);
-            e.carriedRead.reset();
+    bool more = true;
+    while (more && e.pending.size() < capacity) {
+        if (e.carried) {
+            const FrameRead r = std::move(*e.carried);
             e.carried.reset();
-            TakeFrame(r, audio.data());
+            more = TakeFrame(r);
             continue;
         }
         const FrameRead r = ReadNextFrame();
@@ -211,13 +274,15 @@ bool ReadAhead(std::size_t capacity)
                 CaptureFrame(silence.data(), silence.size(), e.rate);
                 Stage(silence.data(), silence.size(), e.lastHeard.value_or(HeardFrame{}), false);
             }
-            e.endOfTape = true;
+            if (e.phase == Phase::Playing)
+                e.phase = Phase::Ending;
+            more = false;
             break;
         }
         case FrameStatus::Audio:
         case FrameStatus::Concealed:
             if (!r.repeat)
-                TakeFrame(r, r.Audio());
+                more = TakeFrame(r);
             break;
         default:
             FailPlayback(r.message);
@@ -234,14 +299,15 @@ void Refill(WAVEHDR* h)
     // A stale start message for a buffer that the device holds again: never touch it.
     if (!IsPlayHeader(h) || (h->dwFlags & WHDR_INQUEUE))
         return;
-    const std::size_t capacity = std::min<std::size_t>(kFramesPerBuffer * FrameBytesAt(e.rate),
-                                                       static_cast<std::size_t>(WaveBufSize));
+    const std::size_t frameBytes = FrameBytesAt(e.rate);
+    const std::size_t capacity =
+        std::min<std::size_t>(kFramesPerBuffer * frameBytes, static_cast<std::size_t>(e.WaveBufSize));
     if (!ReadAhead(capacity))
         return;
     // Whole frames only: a buffer never splits a frame.
     std::size_t bytes = 0, frames = 0;
-    while (frames < e.pendingFrames.size() && bytes + FrameBytesAt(e.rate) <= capacity) {
-        bytes += FrameBytesAt(e.rate);
+    while (frames < e.pendingFrames.size() && bytes + frameBytes <= capacity) {
+        bytes += frameBytes;
         ++frames;
     }
     bytes = std::min(bytes, e.pending.size());
@@ -249,7 +315,8 @@ void Refill(WAVEHDR* h)
         return;
     std::memcpy(h->lpData, e.pending.data(), bytes);
     e.pending.erase(e.pending.begin(), e.pending.begin() + static_cast<std::ptrdiff_t>(bytes));
-    QueuedBuffer q{h, std::vector<HeardFrame>(e.pendingFrames.begin(), e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames))};
+    QueuedBuffer q{h, std::vector<HeardFrame>(e.pendingFrames.begin(),
+                                              e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames))};
     e.pendingFrames.erase(e.pendingFrames.begin(), e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames));
     // The last buffer before the end of the tape queues only the frames read: the device
     // plays the tape's audio and nothing after it.
@@ -258,7 +325,7 @@ void Refill(WAVEHDR* h)
     if (e.queued.empty())
         e.frontSince = std::chrono::steady_clock::now();
     e.queued.push_back(std::move(q));
-    waveOutWrite(hWaveOut, h, sizeof(WAVEHDR));
+    waveOutWrite(e.hWaveOut, h, sizeof(WAVEHDR));
 }
 
 // A buffer came back: the next one in the queue is what the device plays now. The start
@@ -266,7 +333,8 @@ void Refill(WAVEHDR* h)
 void BufferReturned(const WAVEHDR* h)
 {
     Engine& e = S();
-    const auto it = std::find_if(e.queued.begin(), e.queued.end(), [h](const QueuedBuffer& q) { return q.header == h; });
+    const auto it =
+        std::find_if(e.queued.begin(), e.queued.end(), [h](const QueuedBuffer& q) { return q.header == h; });
     if (it == e.queued.end())
         return;
     if (!it->frames.empty())
@@ -277,19 +345,22 @@ void BufferReturned(const WAVEHDR* h)
 
 void AllocatePlayBuffers(std::uint32_t rate)
 {
-    WaveBufSize = kPlayBufferBytes;  // room for 30 frames at the highest rate
+    Engine& e = S();
+    e.WaveBufSize = kPlayBufferBytes;
     for (int i = 0; i < kPlayBuffers; ++i) {
-        WaveBufHandles[i] = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(WaveBufSize));  // zeroed
-        WaveBuffers[i] = WaveBufHandles[i].get();
+        e.WaveBufHandles[i] = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(e.WaveBufSize));  // zeroed
+        e.WaveBuffers[i] = e.WaveBufHandles[i].get();
     }
-    WaveFormat = {};
-    WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
-    WaveFormat.nChannels = 2;
-    WaveFormat.nSamplesPerSec = rate;
-    WaveFormat.nAvgBytesPerSec = rate * 4;
-    WaveFormat.nBlockAlign = 4;
-    WaveFormat.wBitsPerSample = 16;
-    WaveFormat.cbSize = 0;
+    const dat::AudioFormat f = dat::StereoFormatAt(rate).value_or(dat::AudioFormat{rate, 2});
+    const auto blockAlign = static_cast<std::uint16_t>(f.PcmBytesPerSampleFrame());
+    e.WaveFormat = {};
+    e.WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
+    e.WaveFormat.nChannels = static_cast<std::uint16_t>(f.channels);
+    e.WaveFormat.nSamplesPerSec = rate;
+    e.WaveFormat.nAvgBytesPerSec = rate * blockAlign;
+    e.WaveFormat.nBlockAlign = blockAlign;
+    e.WaveFormat.wBitsPerSample = 16;
+    e.WaveFormat.cbSize = 0;
 }
 
 // Forgets what was read ahead and what the device held.
@@ -300,9 +371,7 @@ void ClearStream()
     e.pendingFrames.clear();
     e.queued.clear();
     e.carried.reset();
-    e.carriedRead.reset();
-    e.rateChange = false;
-    e.endOfTape = false;
+    e.phase = Phase::Stopped;
 }
 
 // The start proper, once no device can hold the buffers any more. The device opens at the
@@ -316,7 +385,7 @@ void StartNow(const std::optional<std::string>& capturePath)
     if (capturePath && !OpenCaptureFile(*capturePath))
         return;
     ClearStream();
-    e.captureRateSet = false;
+    e.captureRate = 0;
     e.lastHeard.reset();
     BeginFramePass();
     e.deemphasis.reset(e.rate);
@@ -330,61 +399,48 @@ void StartNow(const std::optional<std::string>& capturePath)
 bool PreviousDeviceClosed()
 {
     Engine& e = S();
-    if (!e.deviceOpen && !e.refillRunning)
+    if (!e.deviceOpen && !e.refilling)
         return true;
-    if (e.refillRunning) {
+    if (e.refilling) {
         // Inside a refill's read: the refill still holds a buffer; the start waits for it.
         if (e.deviceOpen)
-            waveOutReset(hWaveOut);
+            waveOutReset(e.hWaveOut);
         return false;
     }
-    waveOutReset(hWaveOut);  // hands back every buffer at once
+    waveOutReset(e.hWaveOut);  // hands back every buffer at once
     TearDown();
     return !e.deviceOpen;
 }
 
-void BeginOrDefer(std::optional<std::string> capturePath)
-{
-    if (PlayActive)
-        return;
-    if (!PreviousDeviceClosed()) {
-        S().startPending = true;
-        S().pendingCapturePath = std::move(capturePath);
-        return;
-    }
-    S().startPending = false;
-    StartNow(capturePath);
-}
-
-// After the messages are worked off: the end of the tape, a rate change, and a start that
-// was waiting. Both ends let the device play out what it holds; only a stop drops it.
-void AfterMessages()
+// The device has played out what it held (or the stream was stopped): the end of the tape
+// is told, a rate change reopens the device, and a waiting start begins. Both ends let the
+// device play out what it holds; only a stop drops it.
+void AfterPlayOut()
 {
     Engine& e = S();
-    if (PlayActive && !e.captureLoop && !AnyBufferQueued() && e.pending.empty()) {
-        if (e.endOfTape) {
+    const bool playedOut = PlayActive && !e.captureLoop && !AnyBufferQueued() && e.pending.empty();
+    if (playedOut && e.phase == Phase::Ending) {
+        PlayActive = false;
+        e.phase = Phase::Stopped;
+        FinishCaptureFile();
+        TearDown();  // nothing is queued: closes, letting what ALSA holds play out
+        NotifyEndOfTape();
+    } else if (playedOut && e.phase == Phase::RateChange) {
+        TearDown();
+        if (!e.deviceOpen) {
+            e.rate = e.carried->frame.mainId.SampleRateHz();
+            e.phase = Phase::Playing;  // the carried frame is taken by the first refill
+            e.deemphasis.reset(e.rate);
+            e.queued.clear();
+            AllocatePlayBuffers(e.rate);
             PlayActive = false;
-            FinishCaptureFile();
-            TearDown();  // nothing is queued: closes, letting what ALSA holds play out
-            NotifyEndOfTape();
-        } else if (e.rateChange) {
-            TearDown();
-            if (!e.deviceOpen) {
-                e.rate = e.carriedRead->frame.mainId.SampleRateHz();
-                e.rateChange = false;
-                e.deemphasis.reset(e.rate);
-                e.queued.clear();
-                AllocatePlayBuffers(e.rate);
-                PlayActive = false;
-                if (!StartPlayback())
-                    FailPlayback("The audio device cannot play " + std::to_string(e.rate) + " Hz.");
-            }
+            if (!StartPlayback())
+                FailPlayback("The audio device cannot play " + std::to_string(e.rate) + " Hz.");
         }
     }
-    if (e.startPending && !PlayActive && !e.deviceOpen) {
-        e.startPending = false;
-        std::optional<std::string> path = std::move(e.pendingCapturePath);
-        e.pendingCapturePath.reset();
+    if (e.phase == Phase::StartWaiting && !PlayActive && !e.deviceOpen) {
+        e.phase = Phase::Stopped;
+        const std::optional<std::string> path = std::exchange(e.startCapturePath, std::nullopt);
         StartNow(path);
     }
 }
@@ -397,26 +453,67 @@ void TakeUpBufferDone(WAVEHDR* h)
     // Back from the device now, whenever its refill comes: what is heard moves on at once.
     BufferReturned(h);
     e.pendingRefills.push_back(h);
-    if (e.refillRunning)
+    if (e.refilling)
         return;
-    e.refillRunning = true;
+    e.refilling = true;
     while (!e.pendingRefills.empty()) {
         WAVEHDR* next = e.pendingRefills.front();
         e.pendingRefills.pop_front();
-        if (PlayActive && !e.captureLoop && !e.endOfTape && !e.rateChange)
+        if (PlayActive && !e.captureLoop && e.phase == Phase::Playing)
             Refill(next);
         else
             TearDown();
     }
-    e.refillRunning = false;
-    AfterMessages();
+    e.refilling = false;
+    Step(MessagesWorked{});
+}
+
+void Start(const std::optional<std::string>& capturePath)
+{
+    Engine& e = S();
+    if (PlayActive)
+        return;
+    if (!PreviousDeviceClosed()) {
+        e.phase = Phase::StartWaiting;
+        e.startCapturePath = capturePath;
+        return;
+    }
+    if (e.phase == Phase::StartWaiting) {
+        e.phase = Phase::Stopped;
+        e.startCapturePath.reset();
+    }
+    StartNow(capturePath);
+}
+
+void Stop()
+{
+    Engine& e = S();
+    PlayActive = false;
+    e.phase = Phase::Stopped;
+    e.startCapturePath.reset();
+    if (e.hWaveOut > 0)
+        waveOutReset(e.hWaveOut);
+    FinishCaptureFile();
+}
+
+// The one transition function: every message and request of playback comes through here.
+void Step(const Event& event)
+{
+    if (const auto* start = std::get_if<StartRequested>(&event))
+        Start(start->capturePath);
+    else if (std::holds_alternative<StopRequested>(event))
+        Stop();
+    else if (const auto* done = std::get_if<BufferDone>(&event))
+        TakeUpBufferDone(done->header);
+    else
+        AfterPlayOut();
 }
 
 bool DeckWindowProc(HWND window, QEvent* event)
 {
     if (const WindowMessageEvent* m = AsWindowMessage(event); m && m->message == MM_WOM_DONE)
-        TakeUpBufferDone(reinterpret_cast<WAVEHDR*>(m->lParam));
-    return CallWindowProcA(PrevWndProc, window, event);
+        Step(BufferDone{reinterpret_cast<WAVEHDR*>(m->lParam)});
+    return CallWindowProcA(Hook().PrevWndProc, window, event);
 }
 
 }  // namespace
@@ -436,60 +533,55 @@ void BeginCaptureLoop(bool running)
     S().captureLoop = running;
 }
 
-bool StartPending() { return S().startPending; }
+bool StartPending() { return S().phase == Phase::StartWaiting; }
 
 void HookDeckWindow(QWidget* deckWindow)
 {
-    hDeckWnd = deckWindow;
-    S().deckGuard = deckWindow;
+    DeckHook& hook = Hook();
+    hook.hDeckWnd = deckWindow;
+    hook.deckGuard = deckWindow;
     const WNDPROC previous = SetWindowProc(deckWindow, &DeckWindowProc);
     if (previous != &DeckWindowProc)
-        PrevWndProc = previous;
+        hook.PrevWndProc = previous;
     PlayActive = false;
 }
 
-void BeginPlayback() { BeginOrDefer(std::nullopt); }
+void BeginPlayback() { Step(StartRequested{std::nullopt}); }
 
-void BeginPlaybackAndCapture(const std::string& path) { BeginOrDefer(path); }
+void BeginPlaybackAndCapture(const std::string& path) { Step(StartRequested{path}); }
 
 bool StartPlayback()
 {
+    Engine& e = S();
+    DeckHook& hook = Hook();
     if (PlayActive)
         return true;
-    if (!S().deckGuard)
-        hDeckWnd = nullptr;
-    const MMRESULT opened = waveOutOpen(&hWaveOut, WAVE_MAPPER, &WaveFormat, reinterpret_cast<DWORD_PTR>(hDeckWnd), 0,
-                                        CALLBACK_WINDOW);
+    if (!hook.deckGuard)
+        hook.hDeckWnd = nullptr;
+    const MMRESULT opened = waveOutOpen(&e.hWaveOut, WAVE_MAPPER, &e.WaveFormat,
+                                        reinterpret_cast<DWORD_PTR>(hook.hDeckWnd), 0, CALLBACK_WINDOW);
     if (opened != MMSYSERR_NOERROR) {
-        ShowDeviceError(opened);
+        TellDeviceError(opened);
         return false;
     }
-    S().deviceOpen = true;
-    S().endOfTape = false;
+    e.deviceOpen = true;
     for (int i = 0; i < kPlayBuffers; ++i) {
-        WAVEHDR& h = WaveHeaders[i];
-        h.lpData = reinterpret_cast<char*>(WaveBuffers[i]);
-        h.dwBufferLength = static_cast<DWORD>(WaveBufSize);
+        WAVEHDR& h = e.WaveHeaders[i];
+        h.lpData = reinterpret_cast<char*>(e.WaveBuffers[i]);
+        h.dwBufferLength = static_cast<DWORD>(e.WaveBufSize);
         h.dwFlags = 0;
         h.dwLoops = 0;
-        if (const MMRESULT r = waveOutPrepareHeader(hWaveOut, &h, sizeof(WAVEHDR)))
-            ShowDeviceError(r);
+        if (const MMRESULT r = waveOutPrepareHeader(e.hWaveOut, &h, sizeof(WAVEHDR)))
+            TellDeviceError(r);
     }
     PlayActive = true;
-    for (WAVEHDR& h : WaveHeaders)
-        PostMessageA(hDeckWnd, MM_WOM_DONE, 0, reinterpret_cast<LPARAM>(&h));
+    e.phase = Phase::Playing;
+    for (WAVEHDR& h : e.WaveHeaders)
+        PostMessageA(hook.hDeckWnd, MM_WOM_DONE, 0, reinterpret_cast<LPARAM>(&h));
     return true;
 }
 
-void StopPlayback()
-{
-    PlayActive = false;
-    S().startPending = false;
-    S().pendingCapturePath.reset();
-    if (hWaveOut > 0)
-        waveOutReset(hWaveOut);
-    FinishCaptureFile();
-}
+void StopPlayback() { Step(StopRequested{}); }
 
 std::optional<HeardFrame> HeardNow()
 {
@@ -506,10 +598,11 @@ std::optional<HeardFrame> HeardNow()
             heard = q.frames.back();
             continue;
         }
-        // A frame lasts 30 ms at every rate.
         const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                                   e.frontSince);
-        return q.frames[std::min<std::size_t>(static_cast<std::size_t>(played.count() / 30), q.frames.size() - 1)];
+        const std::optional<dat::AudioFormat> f = dat::StereoFormatAt(e.rate);
+        const std::uint32_t frameMs = f && f->Milliseconds() ? f->Milliseconds() : 1;
+        return q.frames[std::min<std::size_t>(static_cast<std::size_t>(played.count() / frameMs), q.frames.size() - 1)];
     }
     return heard;
 }
@@ -521,30 +614,11 @@ void ResetAudioState()
     Engine& e = S();
     PlayActive = false;
     if (e.deviceOpen) {
-        waveOutReset(hWaveOut);
+        waveOutReset(e.hWaveOut);
         TearDown();
     }
     FinishCaptureFile();
-    e.deviceOpen = false;
-    e.pendingRefills.clear();
-    e.refillRunning = false;
-    e.endOfTape = false;
-    e.startPending = false;
-    e.pendingCapturePath.reset();
-    e.captureLoop = false;
-    e.endOfTapeHandler = nullptr;
-    ClearStream();
-    e.rate = 48000;
-    e.captureRateSet = false;
-    e.lastHeard.reset();
-    for (auto& b : WaveBufHandles)
-        b.reset();
-    WaveBuffers = {};
-    WaveHeaders = {};
-    WaveFormat = {};
-    WaveBufSize = 0;
-    hWaveOut = 0;
-    WaveErrText = {};
+    e = {};
 }
 
-WAVEHDR* PlayHeader(int index) { return &WaveHeaders.at(static_cast<std::size_t>(index)); }
+WAVEHDR* PlayHeader(int index) { return &S().WaveHeaders.at(static_cast<std::size_t>(index)); }

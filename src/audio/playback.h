@@ -33,7 +33,9 @@ bool StartPlayback();
 void StopPlayback();
 
 // Called on the program's thread when playback or a capture has ended by itself at the end
-// of the recorded area (after the queued audio has played out); the deck returns to Ready.
+// of the recorded area (after the queued audio has played out), or after a failure that
+// ended it (whose message went to the audio message handler first, see wav_writer.h); the
+// deck returns to Ready.
 void SetEndOfTapeHandler(std::function<void()> handler);
 void NotifyEndOfTape();
 

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/ui/message_box.h"
 
 namespace {
 
@@ -66,95 +65,87 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 }  // namespace
 
-bool WavWriter::open(const std::string& path, const WavFormat& format)
+Status WavWriter::open(const std::string& path, const WavFormat& format)
 {
-    finish();
+    [[maybe_unused]] const std::vector<Status> previous = finish();
     // A file-size limit must show as a failed write (EFBIG), not end the program mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd >= 0 && fd < 3) {  // 0 means "no file"; keep clear of the standard streams
-        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        ::close(fd);
-        fd = moved;
-    }
-    if (fd < 0) {
-        ui::ShowMessage("The capture file " + Quoted(path) + " cannot be created: " + std::strerror(errno) + ".");
-        return false;
-    }
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd && fd.get() < 3)  // 0 means "no file"; keep clear of the standard streams
+        fd = UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3));
+    if (!fd)
+        return Status::Error("The capture file " + Quoted(path) + " cannot be created: " + std::strerror(errno) + ".");
     const auto header = Header(format);
-    if (!WriteAll(fd, header.data(), header.size())) {
+    if (!WriteAll(fd.get(), header.data(), header.size())) {
         const int err = errno;
-        [[maybe_unused]] const int r = ::ftruncate(fd, 0);
-        ui::ShowMessage("The capture file " + Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
-        ::close(fd);
-        return false;
+        [[maybe_unused]] const int r = ::ftruncate(fd.get(), 0);
+        return Status::Error("The capture file " + Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     format_ = format;
     path_ = path;
     length_ = kHeaderBytes;
-    return true;
+    reachedLimit_ = false;
+    return Status::Ok();
 }
 
-WavWriter::AppendResult WavWriter::append(const std::uint8_t* data, std::size_t bytes)
+Status WavWriter::append(const std::uint8_t* data, std::size_t bytes)
 {
+    reachedLimit_ = false;
     if (!isOpen())
-        return AppendResult::FileError;
+        return Status::Error("");
     if (length_ + bytes > limit_) {
-        ui::ShowMessage("The capture file " + Quoted(path_) +
-                        " has reached the largest size a WAV file can state (4 GiB); the capture was "
-                        "finished there.");
-        finish();
-        return AppendResult::SizeLimit;
+        reachedLimit_ = true;
+        return Status::Error("The capture file " + Quoted(path_) +
+                             " has reached the largest size a WAV file can state (4 GiB); the capture was "
+                             "finished there.");
     }
-    if (!WriteAll(fd_, data, bytes)) {
+    if (!WriteAll(fd_.get(), data, bytes)) {
         const int err = errno;
         // Drop a partly written block so that the file holds whole frames only.
-        [[maybe_unused]] const int r = ::ftruncate(fd_, static_cast<off_t>(length_));
-        ui::ShowMessage("The capture file " + Quoted(path_) + " cannot be written: " + std::strerror(err) +
-                        ". The capture was finished with the audio written so far.");
-        finish();
-        return AppendResult::FileError;
+        [[maybe_unused]] const int r = ::ftruncate(fd_.get(), static_cast<off_t>(length_));
+        return Status::Error("The capture file " + Quoted(path_) + " cannot be written: " + std::strerror(err) +
+                             ". The capture was finished with the audio written so far.");
     }
     length_ += bytes;
     if (progress_)
         progress_(audioBytes());
-    return AppendResult::Written;
+    return Status::Ok();
 }
 
-bool WavWriter::setFormat(const WavFormat& format)
+Status WavWriter::setFormat(const WavFormat& format)
 {
     format_ = format;
     if (!isOpen())
-        return true;
+        return Status::Ok();
     const auto header = Header(format);
     // Bytes 20 to 35: format tag, channels, rate, byte rate, block align, bits per sample.
-    if (::pwrite(fd_, header.data() + 20, 16, 20) != 16) {
-        ui::ShowMessage("The capture file " + Quoted(path_) + " cannot be written: " + std::strerror(errno) + ".");
-        return false;
-    }
-    return true;
+    if (::pwrite(fd_.get(), header.data() + 20, 16, 20) != 16)
+        return Status::Error("The capture file " + Quoted(path_) + " cannot be written: " + std::strerror(errno) + ".");
+    return Status::Ok();
 }
 
-void WavWriter::finish()
+std::vector<Status> WavWriter::finish()
 {
+    std::vector<Status> failures;
     if (!isOpen())
-        return;
-    const int fd = fd_;
-    fd_ = 0;
+        return failures;
+    UniqueFd fd = std::move(fd_);
     std::uint64_t length = length_;
     struct stat st;
-    if (::fstat(fd, &st) == 0)
+    if (::fstat(fd.get(), &st) == 0)
         length = static_cast<std::uint64_t>(st.st_size);
     if (length >= kHeaderBytes) {
         const auto riff = static_cast<std::uint32_t>(std::min<std::uint64_t>(length - 8, 0xFFFFFFFFull));
         const auto data = static_cast<std::uint32_t>(std::min<std::uint64_t>(length - kHeaderBytes, 0xFFFFFFFFull));
-        if (!PutSizeAt(fd, 4, riff) || !PutSizeAt(fd, 40, data))
-            ui::ShowMessage("The sizes of the capture file " + Quoted(path_) + " cannot be written: " +
-                            std::strerror(errno) + ".");
+        if (!PutSizeAt(fd.get(), 4, riff) || !PutSizeAt(fd.get(), 40, data))
+            failures.push_back(Status::Error("The sizes of the capture file " + Quoted(path_) +
+                                             " cannot be written: " + std::strerror(errno) + "."));
     }
-    if (::close(fd) != 0)
-        ui::ShowMessage("The capture file " + Quoted(path_) + " cannot be closed: " + std::strerror(errno) + ".");
+    if (!fd.close())
+        failures.push_back(
+            Status::Error("The capture file " + Quoted(path_) + " cannot be closed: " + std::strerror(errno) + "."));
+    return failures;
 }
 
 int CaptureFileNum = 0;
@@ -167,28 +158,57 @@ WavWriter& CaptureWriter()
     return w;
 }
 
-// The writer may finish itself on a failed append: the descriptor follows it.
+AudioMessageHandler& MessageHandler()
+{
+    static AudioMessageHandler h;
+    return h;
+}
+
+// The writer may be finished on a failed append: the descriptor follows it.
 void Publish() { CaptureFileNum = CaptureWriter().descriptor(); }
+
+void Tell(const Status& status)
+{
+    if (!status && !status.error().empty())
+        TellAudioMessage(status.error());
+}
 
 }  // namespace
 
+void SetAudioMessageHandler(AudioMessageHandler handler) { MessageHandler() = std::move(handler); }
+
+void TellAudioMessage(const std::string& text)
+{
+    if (MessageHandler())
+        MessageHandler()(text);
+}
+
 bool OpenCaptureFile(const std::string& path)
 {
-    const bool opened = CaptureWriter().open(path);
+    FinishCaptureFile();
+    const Status opened = CaptureWriter().open(path);
+    Tell(opened);
     Publish();
-    return opened;
+    return opened.ok();
 }
 
 WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t bytes)
 {
-    const WavWriter::AppendResult r = CaptureWriter().append(data, bytes);
-    Publish();
-    return r;
+    WavWriter& w = CaptureWriter();
+    if (!w.isOpen())
+        return WavWriter::AppendResult::FileError;
+    const Status appended = w.append(data, bytes);
+    if (appended)
+        return WavWriter::AppendResult::Written;
+    Tell(appended);
+    FinishCaptureFile();
+    return w.reachedLimit() ? WavWriter::AppendResult::SizeLimit : WavWriter::AppendResult::FileError;
 }
 
 void FinishCaptureFile()
 {
-    CaptureWriter().finish();
+    for (const Status& failure : CaptureWriter().finish())
+        Tell(failure);
     Publish();
 }
 
@@ -196,14 +216,14 @@ void SetCaptureFileRate(std::uint32_t sampleRate)
 {
     WavFormat f = CaptureWriter().format();
     f.sampleRate = sampleRate;
-    CaptureWriter().setFormat(f);
+    Tell(CaptureWriter().setFormat(f));
 }
 
 std::size_t CaptureFrameBytes()
 {
-    // A DAT frame lasts 30 ms at every rate: 1440, 1323 or 960 stereo pairs.
     const WavFormat& f = CaptureWriter().format();
-    return static_cast<std::size_t>(f.sampleRate) * 3 / 100 * f.channels * (f.bitsPerSample / 8);
+    const std::optional<dat::AudioFormat> frame = dat::StereoFormatAt(f.sampleRate);
+    return frame ? frame->PcmBytes() : 0;
 }
 
 void SetCaptureProgressHandler(CaptureProgressHandler handler)
@@ -213,7 +233,8 @@ void SetCaptureProgressHandler(CaptureProgressHandler handler)
         return;
     }
     CaptureWriter().setProgress([handler = std::move(handler)](std::uint64_t audioBytes) {
-        handler(audioBytes / CaptureFrameBytes(), audioBytes);
+        const std::size_t frameBytes = CaptureFrameBytes();
+        handler(frameBytes ? audioBytes / frameBytes : 0, audioBytes);
     });
 }
 

@@ -1,12 +1,18 @@
 // A RIFF WAVE file written as audio arrives: open writes the header with both sizes 0,
-// append adds whole blocks of audio, finish fixes the two sizes and closes. Failures are shown
-// as a message naming the file; the writer then finishes what it has.
+// append adds whole blocks of audio, finish fixes the two sizes and closes. Each step says
+// how it went, a failure with a message naming the file; the capture file (below) tells
+// those messages through the audio message handler and then finishes what it has.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "dat/audio_format.h"
+#include "platform/io/result.h"
+#include "platform/io/unique_fd.h"
 
 // PCM sample format of a WAV file.
 struct WavFormat {
@@ -17,7 +23,7 @@ struct WavFormat {
 
 class WavWriter {
 public:
-    enum class AppendResult { Written, FileError, SizeLimit };
+    enum class AppendResult { Written, FileError, SizeLimit };  // what a capture-file append came to
     // Called after each append: bytes of audio in the file so far.
     using Progress = std::function<void(std::uint64_t audioBytes)>;
 
@@ -29,22 +35,27 @@ public:
     WavWriter() = default;
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
-    ~WavWriter() { finish(); }
+    ~WavWriter() { [[maybe_unused]] const std::vector<Status> unheard = finish(); }
 
-    // Truncates or creates `path` and writes the header; false with a message shown.
-    bool open(const std::string& path, const WavFormat& format = {});
-    // Appends `bytes` of audio. Otherwise the message is shown and the file finished, holding
-    // whole appends only.
-    AppendResult append(const std::uint8_t* data, std::size_t bytes);
-    // The size fix-up and close; nothing when no file is open.
-    void finish();
-    // Restates the header's format; false (with a message) on a write error.
-    bool setFormat(const WavFormat& format);
+    // Finishes an open file (its failures dropped), then truncates or creates `path` and
+    // writes the header.
+    Status open(const std::string& path, const WavFormat& format = {});
+    // Appends `bytes` of audio. A failed write is taken back, so that the file holds whole
+    // appends only, and the file stays open for finish(). Beyond the size limit nothing is
+    // written and reachedLimit() tells it.
+    Status append(const std::uint8_t* data, std::size_t bytes);
+    // The size fix-up and close: its failures in order (the sizes, the close); nothing when
+    // no file is open.
+    std::vector<Status> finish();
+    // Restates the header's format.
+    Status setFormat(const WavFormat& format);
     const WavFormat& format() const { return format_; }
 
-    bool isOpen() const { return fd_ > 0; }
+    bool isOpen() const { return fd_.get() > 0; }
     // The open file's descriptor (never one of the standard streams); 0 when none is open.
-    int descriptor() const { return fd_; }
+    int descriptor() const { return isOpen() ? fd_.get() : 0; }
+    // The last append was refused because the file would have passed the limit.
+    bool reachedLimit() const { return reachedLimit_; }
     std::uint64_t audioBytes() const { return length_ - kHeaderBytes; }
     const std::string& path() const { return path_; }
 
@@ -53,7 +64,8 @@ public:
     void setProgress(Progress progress) { progress_ = std::move(progress); }
 
 private:
-    int fd_ = 0;
+    UniqueFd fd_;
+    bool reachedLimit_ = false;
     WavFormat format_;
     std::string path_;
     std::uint64_t length_ = kHeaderBytes;  // bytes in the file, as far as we wrote them
@@ -68,15 +80,23 @@ inline constexpr const char* kCaptureFileName = "Audio48.wav";
 // The open capture file's descriptor; 0 when none is open.
 extern int CaptureFileNum;
 
-// Truncates or creates `path` and writes the header; false with a message shown on failure.
+// Where audio/ tells the user what went wrong: the capture file, the sound device, a drive
+// failure or a rate change during Play or a capture. The windows (and the window-less modes)
+// install what shows it; none installed: nothing is told. Called on the program's thread, at
+// the moment it happens, so that a message keeps its place among the drive's commands.
+using AudioMessageHandler = std::function<void(const std::string&)>;
+void SetAudioMessageHandler(AudioMessageHandler handler);
+void TellAudioMessage(const std::string& text);
+
+// Truncates or creates `path` and writes the header; false (its message told) on failure.
 bool OpenCaptureFile(const std::string& path);
-// Appends `bytes` of audio; otherwise the message is shown and the file finished.
+// Appends `bytes` of audio; otherwise the message is told and the file finished.
 WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t bytes);
-// The size fix-up and close; nothing when no file is open.
+// The size fix-up and close (its failures told); nothing when no file is open.
 void FinishCaptureFile();
 // The tape's sampling rate, once its first frame tells it (the header starts at 48 kHz).
 void SetCaptureFileRate(std::uint32_t sampleRate);
-// The audio bytes one DAT frame gives at the capture file's rate (5760 at 48 kHz).
+// The audio bytes one standard-play frame gives at the capture file's rate (dat::StereoFormatAt).
 std::size_t CaptureFrameBytes();
 
 // Called after each append to the capture file (whole frames and audio bytes in the file so

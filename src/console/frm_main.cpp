@@ -121,6 +121,25 @@ private:
     QPointer<QPushButton> button_;
 };
 
+// A failure's text, in a box; an empty one (a refusal the drive gave) is not told.
+void Tell(const Status& status)
+{
+    if (!status && !status.error().empty())
+        ui::ShowMessage(status.error());
+}
+
+// LOCATE as the console's fields give it: a field that cannot go out as BCD is told before
+// the command, and a refusal or failure after it.
+void Locate(std::uint8_t type, std::int32_t a1, std::int32_t a2, std::int32_t a3)
+{
+    const LocateCommand command = PrepareLocate(type, a1, a2, a3);
+    for (const std::string& note : command.notes)
+        ui::ShowMessage(note);
+    const LocateOutcome out = SendLocate(AspiAdapter, AspiTarget, command);
+    if (!out.done)
+        ui::ShowMessage(out.message);
+}
+
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent)
@@ -136,6 +155,8 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     setFont(small);
     buildControls();
     connectHandlers();
+    // What Play and Read Tape meet (the file, the sound device, the drive) is told here.
+    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
 }
 
 void frmMain::buildControls()
@@ -233,10 +254,11 @@ void frmMain::connectHandlers()
 {
     connect(cmdGetDevType_, &QPushButton::clicked, this, &frmMain::listDevices);
     connect(cmdTestUnitReady_, &QPushButton::clicked, this, &frmMain::sendTestUnitReady);
-    connect(cmdAudioModeSelect_, &QPushButton::clicked, this, &frmMain::selectAudioMode);
-    connect(cmdBuffered_, &QPushButton::clicked, this, &frmMain::selectBuffered);
-    connect(cmdUnBuffered_, &QPushButton::clicked, this, &frmMain::selectUnbuffered);
-    connect(cmdDataModeSelect_, &QPushButton::clicked, this, &frmMain::selectDataMode);
+    // Audio Mode and Buffered send the same list.
+    connect(cmdAudioModeSelect_, &QPushButton::clicked, this, [this] { selectMode(cmdAudioModeSelect_, kAudioModeList); });
+    connect(cmdBuffered_, &QPushButton::clicked, this, [this] { selectMode(cmdBuffered_, kAudioModeList); });
+    connect(cmdUnBuffered_, &QPushButton::clicked, this, [this] { selectMode(cmdUnBuffered_, kUnbufferedAudioList); });
+    connect(cmdDataModeSelect_, &QPushButton::clicked, this, [this] { selectMode(cmdDataModeSelect_, kDataModeList); });
     connect(cmdModeSense_, &QPushButton::clicked, this, &frmMain::senseMode);
     connect(cmdLocateAbsTime_, &QPushButton::clicked, this, &frmMain::locateAbsoluteTime);
     connect(cmdLocateProgram_, &QPushButton::clicked, this, &frmMain::locateProgram);
@@ -272,33 +294,18 @@ void frmMain::listDevices()
 void frmMain::sendTestUnitReady()
 {
     ButtonBusy busy(cmdTestUnitReady_);
-    const std::int32_t code = TestUnitReady(AspiAdapter, AspiTarget);
+    const UnitReadiness readiness = CheckUnitReady(AspiAdapter, AspiTarget);
+    if (!readiness.message.empty())
+        ui::ShowMessage(readiness.message);
+    const std::int32_t code = readiness.code;
     picOutput_->clear();
     picOutput_->print(NumText(code));
 }
 
-void frmMain::selectAudioMode()
+void frmMain::selectMode(QPushButton* button, const ModeParameterList& list)
 {
-    ButtonBusy busy(cmdAudioModeSelect_);
-    ModeSelect(AspiAdapter, AspiTarget, kAudioModeList);
-}
-
-void frmMain::selectBuffered()
-{
-    ButtonBusy busy(cmdBuffered_);
-    ModeSelect(AspiAdapter, AspiTarget, kAudioModeList);
-}
-
-void frmMain::selectUnbuffered()
-{
-    ButtonBusy busy(cmdUnBuffered_);
-    ModeSelect(AspiAdapter, AspiTarget, kUnbufferedAudioList);
-}
-
-void frmMain::selectDataMode()
-{
-    ButtonBusy busy(cmdDataModeSelect_);
-    ModeSelect(AspiAdapter, AspiTarget, kDataModeList);
+    ButtonBusy busy(button);
+    Tell(TryModeSelect(AspiAdapter, AspiTarget, list));
 }
 
 void frmMain::senseMode()
@@ -320,8 +327,8 @@ void frmMain::locateAbsoluteTime()
         ui::ShowMessage("Times cannot be negative: enter the time as hh:mm:ss.");
         return;
     }
-    LocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, static_cast<std::int32_t>(fields[0]),
-               static_cast<std::int32_t>(fields[1]), static_cast<std::int32_t>(fields[2]));
+    Locate(kLocateAbsoluteTime, static_cast<std::int32_t>(fields[0]), static_cast<std::int32_t>(fields[1]),
+           static_cast<std::int32_t>(fields[2]));
 }
 
 void frmMain::locateProgram()
@@ -338,7 +345,7 @@ void frmMain::locateProgram()
         return;
     }
     const auto n = static_cast<std::int32_t>(rounded);
-    LocateTape(AspiAdapter, AspiTarget, kLocateProgram, n / 100, (n % 100) / 10, n % 10);
+    Locate(kLocateProgram, n / 100, (n % 100) / 10, n % 10);
 }
 
 void frmMain::rewindTape()

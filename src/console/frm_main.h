@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include "tape/unit_mode.h"
+
 class OutputBox;
 class QLabel;
 class QLineEdit;
@@ -29,10 +31,8 @@ private:
     // Handlers, one per button; each disables its own button while its command runs.
     void listDevices();
     void sendTestUnitReady();
-    void selectAudioMode();
-    void selectBuffered();
-    void selectUnbuffered();
-    void selectDataMode();
+    // Audio Mode, Buffered, UnBuffered and Data Mode: MODE SELECT with the button's list.
+    void selectMode(QPushButton* button, const ModeParameterList& list);
     void senseMode();
     void locateAbsoluteTime();
     void locateProgram();

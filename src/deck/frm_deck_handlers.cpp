@@ -11,13 +11,12 @@
 #include "audio/playback.h"
 #include "dat/time_code.h"
 #include "deck/command_scope.h"
+#include "deck/drive_commands.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "platform/ui/message_box.h"
 #include "tape/eject_read.h"
 #include "tape/position_record.h"
-#include "tape/positioning.h"
-#include "tape/unit_mode.h"
 #include "transport/drive_state.h"
 
 #ifndef VANTREL_VERSION
@@ -60,6 +59,8 @@ void frmDeck::Form_Load()
         PlaybackProcedure = previous;
     // Playback or a capture from the deck that reaches the end of the recorded area.
     SetEndOfTapeHandler([this] { EndOfTapeReached(); });
+    // What playback and the captures meet (the file, the sound device, the drive) is told here.
+    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
 }
 
 // Counts how deep the playback's message handling runs: a refill waits for its reads inside
@@ -241,35 +242,13 @@ void frmDeck::cmdPrev_Click() { SeekProgram(/*next=*/true); }
 
 void frmDeck::cmdBOT_Click()
 {
-    BeginTransportCommand();
-    {
-        CommandScope running(commandRunning_);
-        LocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, 0, 0, 0);
-    }
-    // File, Exit may have closed the window while the locate waited.
-    if (unloaded_)
-        return;
-    ShowDrivePosition();
-    if (unloaded_)
-        return;
-    ReturnToReady();
+    RunSeek([] { LocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, 0, 0, 0); });
 }
 
 void frmDeck::cmdEOT_Click()
 {
-    BeginTransportCommand();
-    {
-        CommandScope running(commandRunning_);
-        // Program number 0EE, the lead-out after the last recording; the digits go out as
-        // they are.
-        LocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14);
-    }
-    if (unloaded_)
-        return;
-    ShowDrivePosition();
-    if (unloaded_)
-        return;
-    ReturnToReady();
+    // Program number 0EE, the lead-out after the last recording; the digits go out as they are.
+    RunSeek([] { LocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14); });
 }
 
 void frmDeck::cmdEject_Click()

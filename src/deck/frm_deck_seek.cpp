@@ -7,9 +7,9 @@
 #include "audio/playback.h"
 #include "dat/frame.h"
 #include "deck/command_scope.h"
+#include "deck/drive_commands.h"
 #include "deck/frm_deck.h"
 #include "platform/ui/message_box.h"
-#include "tape/positioning.h"
 #include "transport/drive_state.h"
 
 namespace {
@@ -25,7 +25,7 @@ const char* const kNoCurrentProgram = "No current program: the tape does not sta
 
 LocateOutcome LocateProgram(unsigned n)
 {
-    return TryLocateTape(AspiAdapter, AspiTarget, kLocateProgram, static_cast<std::int32_t>(n / 100),
+    return LocateTelling(AspiAdapter, AspiTarget, kLocateProgram, static_cast<std::int32_t>(n / 100),
                          static_cast<std::int32_t>(n / 10 % 10), static_cast<std::int32_t>(n % 10));
 }
 
@@ -59,7 +59,7 @@ void frmDeck::RunSeek(std::function<void()> moves)
 
 LocateOutcome frmDeck::StandAt(const dat::TimeCode& t)
 {
-    const LocateOutcome out = TryLocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, static_cast<std::int32_t>(t.h),
+    const LocateOutcome out = LocateTelling(AspiAdapter, AspiTarget, kLocateAbsoluteTime, static_cast<std::int32_t>(t.h),
                                             static_cast<std::int32_t>(t.m), static_cast<std::int32_t>(t.s));
     const std::optional<std::uint32_t> target = dat::IndexOfTimeCode(t);
     if (!out.done || !target)
@@ -103,7 +103,7 @@ void frmDeck::SeekToEntry(SeekType type, const std::array<int, 5>& d)
     case SeekType::ATime:
         RunSeek([this, hours, minutes, seconds] {
             const std::optional<KnownPosition> before = known_;
-            const LocateOutcome out = TryLocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime,
+            const LocateOutcome out = LocateTelling(AspiAdapter, AspiTarget, kLocateAbsoluteTime,
                                                     static_cast<std::int32_t>(hours), static_cast<std::int32_t>(minutes),
                                                     static_cast<std::int32_t>(seconds));
             if (!out.done)
@@ -198,7 +198,7 @@ void frmDeck::SeekProgram(bool next)
         if (number.IsNumber() && into && *into > kRestartFrames)
             out = LocateProgram(number.number);  // back to the start of this program
         else if (!number.IsNumber() || number.number <= 1)
-            out = TryLocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, 0, 0, 0);  // BOT
+            out = LocateTelling(AspiAdapter, AspiTarget, kLocateAbsoluteTime, 0, 0, 0);  // BOT
         else
             out = LocateProgram(number.number - 1u);
         if (!out.done)

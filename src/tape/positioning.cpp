@@ -4,7 +4,6 @@
 #include <string>
 
 #include "platform/aspi/sense.h"
-#include "platform/ui/message_box.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
 
@@ -25,53 +24,69 @@ bool AnyAboveByte(std::int32_t a1, std::int32_t a2, std::int32_t a3)
     return a1 > kHighestAddressByte || a2 > kHighestAddressByte || a3 > kHighestAddressByte;
 }
 
-// Program digits go out as they are; times, packed BCD.
-std::uint8_t AddressByte(std::uint8_t locateType, std::int32_t value)
+// Program digits go out as they are; times, packed BCD (0, with a note, when one cannot be).
+std::uint8_t AddressByte(std::uint8_t locateType, std::int32_t value, std::vector<std::string>& notes)
 {
-    return locateType == kLocateProgram ? static_cast<std::uint8_t>(value) : ConvertToBCD(value);
+    if (locateType == kLocateProgram)
+        return static_cast<std::uint8_t>(value);
+    const Result<std::uint8_t> bcd = ConvertToBCD(value);
+    if (!bcd) {
+        notes.push_back(bcd.error());
+        return 0;
+    }
+    return *bcd;
 }
 
 }  // namespace
 
-std::uint8_t ConvertToBCD(std::int32_t n)
+Result<std::uint8_t> ConvertToBCD(std::int32_t n)
 {
-    if (n < 0) {
-        ui::ShowMessage("Negative number cannot be converted to BCD. Must be 0 or more.");
-        return 0;
-    }
-    if (n > kHighestBcd) {
-        ui::ShowMessage("Number too long to convert to BCD. Must be 99 or less.");
-        return 0;
-    }
+    if (n < 0)
+        return Result<std::uint8_t>::Error("Negative number cannot be converted to BCD. Must be 0 or more.");
+    if (n > kHighestBcd)
+        return Result<std::uint8_t>::Error("Number too long to convert to BCD. Must be 99 or less.");
     return static_cast<std::uint8_t>((n / 10) * 16 + n % 10);
 }
 
-LocateOutcome TryLocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
-                            std::int32_t a2, std::int32_t a3)
+LocateCommand PrepareLocate(std::uint8_t locateType, std::int32_t a1, std::int32_t a2, std::int32_t a3)
 {
-    LocateOutcome out;
+    LocateCommand command;
     if (locateType > kHighestLocateType) {
-        out.message = "Wrong Locate Type specified.";
-        return out;
+        command.refusal = "Wrong Locate Type specified.";
+        return command;
     }
     // Times and program digits are never negative, and a digit above a byte would wrap into
     // another address: refuse both before anything moves the tape.
     if (AnyNegative(a1, a2, a3) || (locateType == kLocateProgram && AnyAboveByte(a1, a2, a3))) {
-        out.message = "Locate address out of range. Nothing was sent.";
+        command.refusal = "Locate address out of range. Nothing was sent.";
+        return command;
+    }
+    // The fields in order, so that their notes come in order.
+    const std::uint8_t b1 = AddressByte(locateType, a1, command.notes);
+    const std::uint8_t b2 = AddressByte(locateType, a2, command.notes);
+    const std::uint8_t b3 = AddressByte(locateType, a3, command.notes);
+    command.cdb = {kLocateOpcode,
+                   kLocateBlockAddressType,
+                   0,
+                   static_cast<std::uint8_t>(locateType << kLocateTypeShift),
+                   b1,
+                   b2,
+                   b3,
+                   0,
+                   0,
+                   0};
+    return command;
+}
+
+LocateOutcome SendLocate(std::uint8_t adapter, std::uint8_t target, const LocateCommand& command)
+{
+    LocateOutcome out;
+    if (!command.refusal.empty()) {
+        out.message = command.refusal;
         return out;
     }
-    const std::array<std::uint8_t, 10> cdb{kLocateOpcode,
-                                           kLocateBlockAddressType,
-                                           0,
-                                           static_cast<std::uint8_t>(locateType << kLocateTypeShift),
-                                           AddressByte(locateType, a1),
-                                           AddressByte(locateType, a2),
-                                           AddressByte(locateType, a3),
-                                           0,
-                                           0,
-                                           0};
     SRB_ExecSCSICmd srb;
-    FillExecRecord(srb, adapter, target, 0, cdb, nullptr, 0);
+    FillExecRecord(srb, adapter, target, 0, command.cdb, nullptr, 0);
     SendAndWait(srb, nullptr);
     const std::uint8_t status = LoadStatus(srb);
     if (status == SS_COMP) {
@@ -92,13 +107,10 @@ LocateOutcome TryLocateTape(std::uint8_t adapter, std::uint8_t target, std::uint
     return out;
 }
 
-bool LocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
-                std::int32_t a2, std::int32_t a3)
+LocateOutcome TryLocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
+                            std::int32_t a2, std::int32_t a3)
 {
-    const LocateOutcome out = TryLocateTape(adapter, target, locateType, a1, a2, a3);
-    if (!out.done)
-        ui::ShowMessage(out.message);
-    return out.done;
+    return SendLocate(adapter, target, PrepareLocate(locateType, a1, a2, a3));
 }
 
 void RewindTape(std::uint8_t adapter, std::uint8_t target)

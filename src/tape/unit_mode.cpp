@@ -3,7 +3,6 @@
 #include <string>
 
 #include "platform/aspi/sense.h"
-#include "platform/ui/message_box.h"
 #include "transport/basic_text.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
@@ -18,32 +17,30 @@ constexpr std::size_t kDensityByte = 4;
 
 const std::string kTurError = "Error in TestUnitReady function: ";
 
-std::int32_t Unexpected(const std::string& what)
-{
-    ui::ShowMessage(kTurError + what);
-    return kTurOther;
-}
+UnitReadiness Readiness(std::int32_t code) { return UnitReadiness{code, {}}; }
 
-std::int32_t NotReady(scsi::Asc code)
+UnitReadiness Unexpected(const std::string& what) { return UnitReadiness{kTurOther, kTurError + what}; }
+
+UnitReadiness NotReady(scsi::Asc code)
 {
     switch (code.asc) {
     case scsi::asc::NotReadyFamily:
-        return code == scsi::asc::BecomingReady ? kTurBecomingReady : Unexpected("Unit not ready ASCQ.");
+        return code == scsi::asc::BecomingReady ? Readiness(kTurBecomingReady) : Unexpected("Unit not ready ASCQ.");
     case scsi::asc::MediumNotPresent.asc:
     case scsi::asc::OperatorRequestFamily:
-        return kTurNoTape;
+        return Readiness(kTurNoTape);
     default:
         return Unexpected("Unit not ready ASC.");
     }
 }
 
-std::int32_t UnitAttention(scsi::Asc code)
+UnitReadiness UnitAttention(scsi::Asc code)
 {
     switch (code.asc) {
     case scsi::asc::MediumChanged.asc:
-        return kTurMediumChanged;
+        return Readiness(kTurMediumChanged);
     case scsi::asc::PowerOnOrReset.asc:
-        return kTurReset;
+        return Readiness(kTurReset);
     default:
         return Unexpected("Unit Attention ASC=" + NumText(code.asc) + ".");
     }
@@ -58,7 +55,7 @@ ModeParameterList ListWithDensity(std::uint8_t density)
 
 }  // namespace
 
-std::int32_t TestUnitReady(std::uint8_t adapter, std::uint8_t target)
+UnitReadiness CheckUnitReady(std::uint8_t adapter, std::uint8_t target)
 {
     SRB_ExecSCSICmd srb;
     FillExecRecord(srb, adapter, target, 0, kTestUnitReadyCdb, nullptr, 0);
@@ -66,7 +63,7 @@ std::int32_t TestUnitReady(std::uint8_t adapter, std::uint8_t target)
 
     const std::uint8_t status = LoadStatus(srb);
     if (status == SS_COMP)
-        return kTurReady;
+        return Readiness(kTurReady);
     if (status != SS_ERR)
         return Unexpected("SRB Command status=" + NumText(status) + ".");
     // The whole byte: a set filemark, EOM or ILI flag is reported, not taken for the key.
@@ -78,7 +75,7 @@ std::int32_t TestUnitReady(std::uint8_t adapter, std::uint8_t target)
     return Unexpected("Sense Key=" + NumText(sense.keyByte) + ".");
 }
 
-bool ModeSelect(std::uint8_t adapter, std::uint8_t target, const ModeParameterList& list)
+Status TryModeSelect(std::uint8_t adapter, std::uint8_t target, const ModeParameterList& list)
 {
     ModeParameterList out = list;  // the record's buffer is writable; the caller's list is not
     SRB_ExecSCSICmd srb;
@@ -87,10 +84,8 @@ bool ModeSelect(std::uint8_t adapter, std::uint8_t target, const ModeParameterLi
 
     const std::uint8_t status = LoadStatus(srb);
     if (status == SS_COMP)
-        return true;
-    if (status != SS_ERR)
-        ui::ShowMessage("Undefined error in ModeSelect procedure.");
-    return false;
+        return Status::Ok();
+    return Status::Error(status == SS_ERR ? std::string() : std::string("Undefined error in ModeSelect procedure."));
 }
 
 void ModeSense(std::uint8_t adapter, std::uint8_t target, ModeParameterList& buffer)
@@ -111,12 +106,12 @@ std::uint8_t GetDensityCode(std::uint8_t adapter, std::uint8_t target)
     return data[kDensityByte];
 }
 
-bool SelectAudioMode(std::uint8_t adapter, std::uint8_t target)
+Status TrySelectAudioMode(std::uint8_t adapter, std::uint8_t target)
 {
-    return ModeSelect(adapter, target, kAudioModeList);
+    return TryModeSelect(adapter, target, kAudioModeList);
 }
 
-bool SelectDensity(std::uint8_t adapter, std::uint8_t target, std::uint8_t density)
+Status TrySelectDensity(std::uint8_t adapter, std::uint8_t target, std::uint8_t density)
 {
-    return ModeSelect(adapter, target, ListWithDensity(density));
+    return TryModeSelect(adapter, target, ListWithDensity(density));
 }

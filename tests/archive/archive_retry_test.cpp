@@ -15,7 +15,7 @@
 #include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
 #include "sim/virtual_bus.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 namespace {

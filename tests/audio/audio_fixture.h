@@ -29,7 +29,7 @@
 #include "fake_wave_out.h"
 #include "platform/ui/message_box.h"
 #include "support/fake_backend.h"
-#include "tape/frame.h"
+#include "dat/frame.h"
 #include "transport/drive_state.h"
 #include "wave/pump.h"
 
@@ -43,8 +43,8 @@ using testing_support::WaveCall;
 // The audio of tape frame `k` (0-based).
 inline std::vector<std::uint8_t> FrameAudio(std::uint32_t k)
 {
-    std::vector<std::uint8_t> a(kFrameAudioBytes);
-    for (std::uint32_t s = 0; s < kFrameAudioBytes / 4; ++s) {
+    std::vector<std::uint8_t> a(dat::kAudioAreaBytes);
+    for (std::uint32_t s = 0; s < dat::kAudioAreaBytes / 4; ++s) {
         const std::uint32_t v = k * 1440 + s + 1;
         std::memcpy(&a[s * 4], &v, 4);  // host order is fine: only compared byte for byte
     }
@@ -107,9 +107,9 @@ public:
         if (position < frames) {
             const auto a = FrameAudio(position);
             std::memcpy(req.data, a.data(), a.size());
-            req.data[kSubIdOffset + 2] = 0x01;  // program 001
+            req.data[dat::kSubIdOffset + 2] = 0x01;  // program 001
         } else {
-            req.data[kSubIdOffset + 2] = 0xEE;  // program 0EE: the lead-out
+            req.data[dat::kSubIdOffset + 2] = 0xEE;  // program 0EE: the lead-out
         }
         ++position;
         r.transferred = req.dataLen;
@@ -205,6 +205,7 @@ protected:
         ResetDriveState();
         wave::SetWaveOutDriver(&device);
         ui::SetMessageSink([this](const std::string& t) { messages.push_back(t); });
+        SetAudioMessageHandler([](const std::string& t) { ui::ShowMessage(t); });
         ResetAudioState();
         deck = std::make_unique<DeckDouble>();
         HookDeckWindow(deck.get());
@@ -217,6 +218,7 @@ protected:
         PumpPosted();
         SetCaptureProgressHandler({});
         SetCaptureFileLimit(0);
+        SetAudioMessageHandler({});
         wave::SetWaveOutDriver(nullptr);
         ui::SetMessageSink({});
         aspi::InstallBackend(nullptr);

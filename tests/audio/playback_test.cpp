@@ -292,6 +292,29 @@ TEST_F(AudioTest, StartDuringARefillWaitsUntilTheOldDeviceIsClosed)
     EXPECT_TRUE(PlayActive);
 }
 
+// A stop and a new start inside one read, and the end of the tape met later in the same
+// read-ahead: the end belongs to the stopped stream, and the start that waits still begins.
+TEST_F(AudioTest, StartWaitingDuringARefillSurvivesTheEndMetInThatRefill)
+{
+    tape.frames = 135;  // BLANK CHECK at the 136th read, within the refill that read 130
+    StartAndFillRing(*this, device);
+    tape.duringRead[130] = [] {
+        StopPlayback();
+        BeginPlayback();
+    };
+    device.handBack(1);
+    ASSERT_TRUE(PumpUntil([&] { return tape.reads >= 136; }));
+    PumpPosted();
+    EXPECT_EQ(tape.reads, 136) << "the read-ahead ran on to the end and no further";
+    EXPECT_TRUE(StartPending());
+    EXPECT_EQ(endOfTapeCalls, 0);
+    device.handBack(1);
+    ASSERT_TRUE(PumpUntil([&] { return device.callsOf(WaveCall::Open).size() == 2 && endOfTapeCalls == 1; }));
+    EXPECT_FALSE(StartPending());
+    EXPECT_FALSE(PlayActive);  // the new stream met the end at once
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(AudioTest, PlayAndSaveAppendsTheQueuedFramesInTapeOrder)
 {
     const std::string path = TempPath("play-and-save.wav");

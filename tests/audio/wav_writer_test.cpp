@@ -15,7 +15,7 @@ TEST_F(WavWriterTest, HeaderStatesTheGivenRateAndTheDestructorFixesTheSizes)
     {
         WavWriter w;
         ASSERT_TRUE(w.open(path, WavFormat{44100, 2, 16}));
-        EXPECT_EQ(w.append(audio.data(), audio.size()), WavWriter::AppendResult::Written);
+        EXPECT_TRUE(w.append(audio.data(), audio.size()));
         EXPECT_EQ(w.audioBytes(), 5292u);
     }  // no finish(): the destructor must do it
     const auto file = FileBytes(path);
@@ -32,15 +32,40 @@ TEST_F(WavWriterTest, ReopeningFinishesTheFirstFileAndStartsTheSecondEmpty)
     const std::vector<std::uint8_t> audio(5760, 1);
     WavWriter w;
     ASSERT_TRUE(w.open(TempPath("a.wav")));
-    w.append(audio.data(), audio.size());
+    ASSERT_TRUE(w.append(audio.data(), audio.size()));
     ASSERT_TRUE(w.open(TempPath("b.wav")));
     EXPECT_EQ(Le32(FileBytes(TempPath("a.wav")), 40), 5760u) << "the first file was finished";
     EXPECT_EQ(w.audioBytes(), 0u);
-    w.finish();
-    w.finish();  // a second finish touches nothing
+    EXPECT_TRUE(w.finish().empty());
+    EXPECT_TRUE(w.finish().empty());  // a second finish touches nothing
     EXPECT_EQ(FileBytes(TempPath("b.wav")).size(), 44u);
     EXPECT_FALSE(w.isOpen());
-    EXPECT_EQ(w.append(audio.data(), audio.size()), WavWriter::AppendResult::FileError);
+    EXPECT_FALSE(w.append(audio.data(), audio.size()));
+}
+
+// Failures are returned, never shown: the file names itself, and a failed append leaves the
+// file open for its finish, with whole appends only.
+TEST_F(WavWriterTest, FailuresComeBackAsStatusWithTheFileNamed)
+{
+    WavWriter w;
+    const Status missing = w.open(TempPath("no-such-dir/x.wav"));
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.error().rfind("The capture file \"" + TempPath("no-such-dir/x.wav") + "\" cannot be created: ", 0), 0u)
+        << missing.error();
+
+    const std::string path = TempPath("limited.wav");
+    ASSERT_TRUE(w.open(path));
+    w.setLimit(44 + 100);
+    const std::vector<std::uint8_t> audio(60, 7);
+    EXPECT_TRUE(w.append(audio.data(), audio.size()));
+    const Status over = w.append(audio.data(), audio.size());
+    EXPECT_FALSE(over);
+    EXPECT_TRUE(w.reachedLimit());
+    EXPECT_TRUE(w.isOpen());
+    EXPECT_TRUE(w.finish().empty());
+    EXPECT_EQ(FileBytes(path).size(), 44u + 60u);
+    EXPECT_EQ(Le32(FileBytes(path), 40), 60u);
+    EXPECT_TRUE(messages.empty());
 }
 
 }  // namespace

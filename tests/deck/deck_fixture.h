@@ -30,7 +30,7 @@
 #include "platform/wave/wave_out.h"
 #include "sim/virtual_bus.h"
 #include "support/fake_backend.h"
-#include "tape/drive_probe.h"
+#include "deck/drive_probe.h"
 #include "transport/drive_state.h"
 #include "transport/startup.h"
 

@@ -24,7 +24,7 @@
 #include "platform/wave/wave_out.h"
 #include "sim/tape.h"
 #include "sim/virtual_bus.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 #include "wave/pump.h"
 #include "sim_tape.h"
@@ -64,6 +64,7 @@ protected:
         AspiAdapter = 0;
         AspiTarget = 4;
         ui::SetMessageSink([this](const std::string& t) { messages.push_back(t); });
+        SetAudioMessageHandler([](const std::string& t) { ui::ShowMessage(t); });
         ResetAudioState();
         deck = std::make_unique<QWidget>();
         HookDeckWindow(deck.get());
@@ -77,6 +78,7 @@ protected:
         SetMaxBadFrames(0);
         wave::SetWaveOutDriver(nullptr);
         SetWaveOutDevice("default");
+        SetAudioMessageHandler({});
         ui::SetMessageSink({});
         aspi::InstallBackend(nullptr);
         ResetDriveState();

@@ -18,7 +18,7 @@
 #include "platform/wave/wave_out.h"
 #include "sim/tape.h"
 #include "sim/virtual_bus.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 int main(int argc, char** argv)
@@ -69,6 +69,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "paced_play: %s\n", text.c_str());
         status = 1;
     });
+    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
     SetWaveOutDevice(argv[2]);
     QWidget deck;
     HookDeckWindow(&deck);

@@ -2,7 +2,7 @@
 #include <array>
 
 #include "tape/eject_read.h"
-#include "tape/frame.h"
+#include "dat/frame.h"
 #include "tape_fixture.h"
 
 namespace tape_test {
@@ -26,8 +26,8 @@ TEST_F(TapeCommandTest, EjectIsTrueOnlyWhenTheUnloadCompleted)
 
 TEST_F(TapeCommandTest, ReadOfOneFrameCarriesTheCountInTheCdb)
 {
-    std::array<std::uint8_t, kFrameBytes> frame{};
-    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
+    std::array<std::uint8_t, dat::kFrameBytes> frame{};
+    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
     EXPECT_TRUE(r.completed);
     EXPECT_FALSE(r.refused);
     const SentCommand c = OnlyCommand();
@@ -61,8 +61,8 @@ TEST_F(TapeCommandTest, ReadRefusesCountsOutsideTheField)
 TEST_F(TapeCommandTest, FailedReadReportsItsSense)
 {
     AnswerAll(CheckCondition(0x88, 0x00, 0x05));  // BLANK CHECK with the EOM flag
-    std::array<std::uint8_t, kFrameBytes> frame{};
-    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
+    std::array<std::uint8_t, dat::kFrameBytes> frame{};
+    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
     EXPECT_FALSE(r.completed);
     EXPECT_EQ(r.srbStatus, SS_ERR);
     EXPECT_EQ(r.sense.key, 0x08);

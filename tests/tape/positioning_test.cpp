@@ -10,19 +10,21 @@ using testing_support::WithStatus;
 
 TEST(ConvertToBCD, PacksTwoDecimalDigits)
 {
-    EXPECT_EQ(ConvertToBCD(0), 0x00);
-    EXPECT_EQ(ConvertToBCD(7), 0x07);
-    EXPECT_EQ(ConvertToBCD(42), 0x42);
-    EXPECT_EQ(ConvertToBCD(99), 0x99);
+    EXPECT_EQ(*ConvertToBCD(0), 0x00);
+    EXPECT_EQ(*ConvertToBCD(7), 0x07);
+    EXPECT_EQ(*ConvertToBCD(42), 0x42);
+    EXPECT_EQ(*ConvertToBCD(99), 0x99);
 }
 
-TEST_F(TapeCommandTest, ConvertToBCDRefusesOutOfRangeWithMessage)
+TEST_F(TapeCommandTest, ConvertToBCDRefusesOutOfRangeWithItsText)
 {
-    EXPECT_EQ(ConvertToBCD(100), 0x00);
-    EXPECT_EQ(ConvertToBCD(-1), 0x00);
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0], "Number too long to convert to BCD. Must be 99 or less.");
-    EXPECT_EQ(messages[1], "Negative number cannot be converted to BCD. Must be 0 or more.");
+    const Result<std::uint8_t> above = ConvertToBCD(100);
+    const Result<std::uint8_t> negative = ConvertToBCD(-1);
+    EXPECT_FALSE(above);
+    EXPECT_FALSE(negative);
+    EXPECT_EQ(above.error(), "Number too long to convert to BCD. Must be 99 or less.");
+    EXPECT_EQ(negative.error(), "Negative number cannot be converted to BCD. Must be 0 or more.");
+    EXPECT_TRUE(messages.empty());
 }
 
 struct LocateCase {
@@ -37,7 +39,9 @@ class LocateAddress : public TapeCommandTest, public ::testing::WithParamInterfa
 TEST_P(LocateAddress, GoesOutAsLocate10WithoutData)
 {
     const LocateCase& p = GetParam();
-    LocateTape(kAdapter, kTarget, p.type, p.a1, p.a2, p.a3);
+    const LocateCommand command = PrepareLocate(p.type, p.a1, p.a2, p.a3);
+    EXPECT_TRUE(command.notes.empty());
+    EXPECT_TRUE(SendLocate(kAdapter, kTarget, command).done);
     const SentCommand c = OnlyCommand();
     EXPECT_EQ(c.cdb, p.cdb);
     EXPECT_EQ(c.direction, aspi::Direction::None);
@@ -56,43 +60,59 @@ INSTANTIATE_TEST_SUITE_P(
         LocateCase{"Type3IsBcdToo", 3, 12, 34, 56, {0x2B, 0x04, 0, 0x60, 0x12, 0x34, 0x56, 0, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TapeCommandTest, LocateTimeAbove99GivesBcdMessageAndStillGoesOut)
+TEST_F(TapeCommandTest, LocateTimeAbove99HasItsNoteAndStillGoesOut)
 {
-    LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 1, 100, 5);
+    const LocateCommand command = PrepareLocate(kLocateAbsoluteTime, 1, 100, 5);
+    EXPECT_TRUE(bus->commands().empty()) << "preparing sends nothing";
+    EXPECT_EQ(command.notes, std::vector<std::string>{"Number too long to convert to BCD. Must be 99 or less."});
+    EXPECT_TRUE(SendLocate(kAdapter, kTarget, command).done);
     EXPECT_EQ(OnlyCommand().cdb, Bytes({0x2B, 0x04, 0, 0x20, 0x01, 0x00, 0x05, 0, 0, 0}));
-    EXPECT_EQ(messages, std::vector<std::string>{"Number too long to convert to BCD. Must be 99 or less."});
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(TapeCommandTest, LocateRefusalsSendNothing)
 {
-    LocateTape(kAdapter, kTarget, 4, 0, 0, 0);
-    LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, -1, 0);
-    LocateTape(kAdapter, kTarget, kLocateProgram, -5, 0, 0);
-    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 256, 0);  // would wrap to digit 0
+    std::vector<std::string> told;
+    for (const LocateCommand& c : {PrepareLocate(4, 0, 0, 0), PrepareLocate(kLocateAbsoluteTime, 0, -1, 0),
+                                   PrepareLocate(kLocateProgram, -5, 0, 0),
+                                   PrepareLocate(kLocateProgram, 0, 256, 0)}) {  // 256 would wrap to digit 0
+        const LocateOutcome out = SendLocate(kAdapter, kTarget, c);
+        EXPECT_FALSE(out.done);
+        EXPECT_EQ(out.message, c.refusal);
+        told.push_back(out.message);
+    }
     EXPECT_TRUE(bus->commands().empty());
-    EXPECT_EQ(messages, (std::vector<std::string>{"Wrong Locate Type specified.",
-                                                  "Locate address out of range. Nothing was sent.",
-                                                  "Locate address out of range. Nothing was sent.",
-                                                  "Locate address out of range. Nothing was sent."}));
+    EXPECT_EQ(told, (std::vector<std::string>{"Wrong Locate Type specified.",
+                                              "Locate address out of range. Nothing was sent.",
+                                              "Locate address out of range. Nothing was sent.",
+                                              "Locate address out of range. Nothing was sent."}));
 }
 
 TEST_F(TapeCommandTest, LocateSaysHowItFailedAndNeverCallsATimeoutOk)
 {
+    std::vector<std::string> told;
+    const auto locate = [&](std::uint8_t type, std::int32_t a1, std::int32_t a2, std::int32_t a3) {
+        const LocateOutcome out = TryLocateTape(kAdapter, kTarget, type, a1, a2, a3);
+        if (!out.done)
+            told.push_back(out.message);
+        return out.done;
+    };
     AnswerAll(WithStatus(SS_COMP));
-    EXPECT_TRUE(LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1));
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(locate(kLocateProgram, 0, 0, 1));
+    EXPECT_TRUE(told.empty());
 
     AnswerAll(CheckCondition(8, 0x00, 0x05));  // a program that is not on the tape
-    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 9));
+    EXPECT_FALSE(locate(kLocateProgram, 0, 0, 9));
     AnswerAll(WithStatus(SS_ABORTED));  // a genuine abort
-    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 1));
+    EXPECT_FALSE(locate(kLocateProgram, 0, 0, 1));
     aspi::ExecResult timedOut = WithStatus(SS_ABORTED);
     timedOut.haStat = 0x03;  // DID_TIME_OUT
     AnswerAll(timedOut);
-    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 1, 0, 0));
+    EXPECT_FALSE(locate(kLocateAbsoluteTime, 1, 0, 0));
     AnswerAll(WithStatus(SS_NO_DEVICE));
-    EXPECT_FALSE(LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 1, 0, 0));
-    EXPECT_EQ(messages, (std::vector<std::string>{
+    EXPECT_FALSE(locate(kLocateAbsoluteTime, 1, 0, 0));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(told, (std::vector<std::string>{
                             "Locate failed: BLANK CHECK, end of data detected (00/05).",
                             "Locate aborted ok.",
                             "Locate timed out: the drive did not finish within its time limit of 3600 seconds.",
@@ -100,7 +120,7 @@ TEST_F(TapeCommandTest, LocateSaysHowItFailedAndNeverCallsATimeoutOk)
                         }));
 }
 
-// The silent variant: the same command and text, no message; only BLANK CHECK counts as an
+// Only BLANK CHECK counts as an
 // address that is not on the tape (a MEDIUM ERROR or a lost drive must not read as one).
 TEST_F(TapeCommandTest, TryLocateTellsAMissingAddressFromOtherFailuresWithoutAMessage)
 {

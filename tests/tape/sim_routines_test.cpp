@@ -4,7 +4,7 @@
 
 #include "sim/virtual_bus.h"
 #include "tape/eject_read.h"
-#include "tape/frame.h"
+#include "dat/frame.h"
 #include "tape/lock_limits.h"
 #include "tape/position_record.h"
 #include "tape/positioning.h"
@@ -41,7 +41,7 @@ protected:
         bus = built.get();
         aspi::InstallBackend(std::move(built));
         ui::SetMessageSink([this](const std::string& text) { messages.push_back(text); });
-        ASSERT_EQ(TestUnitReady(kAdapter, kTarget), kTurReset);  // the power-on attention
+        ASSERT_EQ(CheckUnitReady(kAdapter, kTarget).code, kTurReset);  // the power-on attention
     }
     void TearDown() override
     {
@@ -64,34 +64,36 @@ protected:
 
 TEST_F(SimDriveTest, ReadinessThroughATapeChange)
 {
-    EXPECT_EQ(TestUnitReady(kAdapter, kTarget), kTurReady);
+    EXPECT_EQ(CheckUnitReady(kAdapter, kTarget).code, kTurReady);
     ASSERT_TRUE(bus->removeTape(kAdapter, kTarget));
-    EXPECT_EQ(TestUnitReady(kAdapter, kTarget), kTurNoTape);
+    EXPECT_EQ(CheckUnitReady(kAdapter, kTarget).code, kTurNoTape);
     ASSERT_TRUE(bus->insertTape(kAdapter, kTarget, tape));
-    EXPECT_EQ(TestUnitReady(kAdapter, kTarget), kTurMediumChanged);
-    EXPECT_EQ(TestUnitReady(kAdapter, kTarget), kTurBecomingReady);
+    EXPECT_EQ(CheckUnitReady(kAdapter, kTarget).code, kTurMediumChanged);
+    EXPECT_EQ(CheckUnitReady(kAdapter, kTarget).code, kTurBecomingReady);
     clock->advance(60);
-    EXPECT_EQ(TestUnitReady(kAdapter, kTarget), kTurReady);
+    EXPECT_EQ(CheckUnitReady(kAdapter, kTarget).code, kTurReady);
     EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SimDriveTest, ModeRoutinesSwitchTheDriveDensity)
 {
-    EXPECT_TRUE(SelectDensity(kAdapter, kTarget, 0x13));
+    EXPECT_TRUE(TrySelectDensity(kAdapter, kTarget, 0x13));
     EXPECT_EQ(bus->driveState(kAdapter, kTarget)->modeDensity, 0x13);
-    EXPECT_TRUE(SelectAudioMode(kAdapter, kTarget));
+    EXPECT_TRUE(TrySelectAudioMode(kAdapter, kTarget));
     EXPECT_EQ(bus->driveState(kAdapter, kTarget)->modeDensity, AudioDensity);
     EXPECT_EQ(GetDensityCode(kAdapter, kTarget), AudioDensity);  // the audio tape's density
-    EXPECT_FALSE(SelectDensity(kAdapter, kTarget, 0x55));         // refused: no message
+    const Status refused = TrySelectDensity(kAdapter, kTarget, 0x55);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.error(), "");  // a refusal: nothing to tell
     EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SimDriveTest, LocateToAProgramThenReadItsFirstFrame)
 {
-    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2);
+    EXPECT_TRUE(TryLocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2).done);
     EXPECT_EQ(ReportLine(0), "Program # = 002");
-    std::vector<std::uint8_t> frame(kFrameBytes);
-    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
+    const ReadOutcome r = ReadTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(frame, sim::FrameBytes(*tape, sim::FirstFrameOfProgram(*tape, 2)));
     EXPECT_TRUE(messages.empty());
@@ -99,20 +101,20 @@ TEST_F(SimDriveTest, LocateToAProgramThenReadItsFirstFrame)
 
 TEST_F(SimDriveTest, BeginningOfTapeAndRewind)
 {
-    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2);
-    LocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, 0, 0);
+    EXPECT_TRUE(TryLocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2).done);
+    EXPECT_TRUE(TryLocateTape(kAdapter, kTarget, kLocateAbsoluteTime, 0, 0, 0).done);
     EXPECT_EQ(ReportLine(4), "Absolute Time = 0:0:0");
-    LocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2);
+    EXPECT_TRUE(TryLocateTape(kAdapter, kTarget, kLocateProgram, 0, 0, 2).done);
     RewindTape(kAdapter, kTarget);
     EXPECT_EQ(bus->driveState(kAdapter, kTarget)->frame, 0u);
 }
 
 TEST_F(SimDriveTest, ReadingPastTheRecordingEndsInBlankCheck)
 {
-    std::vector<std::uint8_t> frame(kFrameBytes);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
     ReadOutcome r;
     for (std::uint64_t n = 0; n <= tape->frameCount(); ++n) {
-        r = ReadTapeBlock(kAdapter, kTarget, frame.data(), kFrameBytes);
+        r = ReadTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
         if (!r.completed)
             break;
     }

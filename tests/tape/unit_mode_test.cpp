@@ -20,14 +20,13 @@ struct TurCase {
 
 class TestUnitReadyOutcome : public TapeCommandTest, public ::testing::WithParamInterface<TurCase> {};
 
-TEST_P(TestUnitReadyOutcome, GivesItsCodeAndExactMessage)
+TEST_P(TestUnitReadyOutcome, GivesItsCodeAndExactMessageWithoutShowingIt)
 {
     AnswerAll(GetParam().answer);
-    EXPECT_EQ(TestUnitReady(kAdapter, kTarget), GetParam().code);
-    if (GetParam().message)
-        EXPECT_EQ(messages, std::vector<std::string>{GetParam().message});
-    else
-        EXPECT_TRUE(messages.empty());
+    const UnitReadiness r = CheckUnitReady(kAdapter, kTarget);
+    EXPECT_EQ(r.code, GetParam().code);
+    EXPECT_EQ(r.message, GetParam().message ? GetParam().message : "");
+    EXPECT_TRUE(messages.empty());
 
     const SentCommand c = OnlyCommand();
     EXPECT_EQ(c.cdb, Bytes({0, 0, 0, 0, 0, 0}));
@@ -62,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TapeCommandTest, ModeSelectSendsTheListWithItsCommand)
 {
-    EXPECT_TRUE(SelectAudioMode(kAdapter, kTarget));
+    EXPECT_TRUE(TrySelectAudioMode(kAdapter, kTarget));
     const SentCommand c = OnlyCommand();
     EXPECT_EQ(c.cdb, Bytes({0x15, 0, 0, 0, 0x0C, 0}));
     EXPECT_EQ(c.direction, aspi::Direction::Out);
@@ -73,9 +72,9 @@ TEST_F(TapeCommandTest, ModeSelectSendsTheListWithItsCommand)
 
 TEST_F(TapeCommandTest, EverySelectionListCarriesBlockLength512AndNoBlockCount)
 {
-    SelectDensity(kAdapter, kTarget, 0x13);
-    ModeSelect(kAdapter, kTarget, kUnbufferedAudioList);
-    ModeSelect(kAdapter, kTarget, kDataModeList);
+    EXPECT_TRUE(TrySelectDensity(kAdapter, kTarget, 0x13));
+    EXPECT_TRUE(TryModeSelect(kAdapter, kTarget, kUnbufferedAudioList));
+    EXPECT_TRUE(TryModeSelect(kAdapter, kTarget, kDataModeList));
     const auto sent = bus->commands();
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0].dataOut, Bytes({0x00, 0x00, 0x10, 0x08, 0x13, 0, 0, 0, 0, 0x00, 0x02, 0x00}));
@@ -83,21 +82,26 @@ TEST_F(TapeCommandTest, EverySelectionListCarriesBlockLength512AndNoBlockCount)
     EXPECT_EQ(sent[2].dataOut, Bytes({0x00, 0x00, 0x10, 0x08, 0x00, 0, 0, 0, 0, 0x00, 0x02, 0x00}));
 }
 
-TEST_F(TapeCommandTest, ModeSelectRefusedByTheDriveIsFalseWithoutMessage)
+TEST_F(TapeCommandTest, ModeSelectRefusedByTheDriveFailsWithoutText)
 {
     AnswerAll(CheckCondition(5, 0x26, 0));
-    EXPECT_FALSE(SelectAudioMode(kAdapter, kTarget));
+    const Status s = TrySelectAudioMode(kAdapter, kTarget);
+    EXPECT_FALSE(s);
+    EXPECT_EQ(s.error(), "");
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(TapeCommandTest, ModeSelectOtherFailureIsFalseWithMessage)
+TEST_F(TapeCommandTest, ModeSelectOtherFailureFailsWithItsText)
 {
     AnswerAll(WithStatus(SS_INVALID_HA));
-    EXPECT_FALSE(ModeSelect(kAdapter, kTarget, kAudioModeList));
+    const Status invalid = TryModeSelect(kAdapter, kTarget, kAudioModeList);
     AnswerAll(WithStatus(SS_ABORTED));
-    EXPECT_FALSE(ModeSelect(kAdapter, kTarget, kAudioModeList));
-    EXPECT_EQ(messages, (std::vector<std::string>{"Undefined error in ModeSelect procedure.",
-                                                  "Undefined error in ModeSelect procedure."}));
+    const Status aborted = TryModeSelect(kAdapter, kTarget, kAudioModeList);
+    EXPECT_FALSE(invalid);
+    EXPECT_FALSE(aborted);
+    EXPECT_EQ(invalid.error(), "Undefined error in ModeSelect procedure.");
+    EXPECT_EQ(aborted.error(), "Undefined error in ModeSelect procedure.");
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(TapeCommandTest, ModeSenseAsksForHeaderAndBlockDescriptor)

@@ -13,7 +13,7 @@
 
 #include "platform/ui/message_box.h"
 #include "support/fake_backend.h"
-#include "tape/drive_probe.h"
+#include "deck/drive_probe.h"
 #include "transport/drive_state.h"
 #include "transport/startup.h"
 

@@ -19,7 +19,7 @@
 #include "tape/lock_limits.h"
 #include "tape/position_record.h"
 #include "tape/positioning.h"
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 namespace {

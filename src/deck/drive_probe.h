@@ -1,7 +1,8 @@
-// The commands start-up probes a tape device with, for SetProbeCommands (transport/startup.h).
+// The commands start-up probes a tape device with, for SetProbeCommands (transport/startup.h):
+// the window's drive routines, whose messages the probe holds back or shows.
 #pragma once
 
-#include "tape/unit_mode.h"
+#include "deck/drive_commands.h"
 #include "transport/startup.h"
 
 inline ProbeCommands AudioDriveProbe()
