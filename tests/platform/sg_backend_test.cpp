@@ -15,6 +15,7 @@
 #include "platform/aspi/sg_sysfs.h"
 #include "platform/fake_sg.h"
 #include "platform/fake_sysfs.h"
+#include "support/child_process.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
 
@@ -576,15 +577,10 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
 {
     if (std::system("command -v lsscsi >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "lsscsi is not installed";
-    const auto capture = [](const std::string& command) {
-        std::string out;
-        if (FILE* p = ::popen(command.c_str(), "r")) {
-            char buf[512];
-            while (std::fgets(buf, sizeof buf, p))
-                out += buf;
-            ::pclose(p);
-        }
-        return out;
+    const auto capture = [](const QStringList& args) {
+        testing_support::ChildProcess lsscsi;
+        lsscsi.run("lsscsi", args);
+        return lsscsi.takeStdout();
     };
     const auto squeeze = [](const std::string& text) {
         std::istringstream in(text);
@@ -598,7 +594,8 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
         }
         return out;
     };
-    EXPECT_EQ(squeeze(capture("lsscsi -g -k --sysfsroot=" + tree.sysfs())),
+    const QString root = QString::fromStdString("--sysfsroot=" + tree.sysfs());
+    EXPECT_EQ(squeeze(capture({"-g", "-k", root})),
               "[2:0:0:0] disk ATA ST3500418AS CC38 - /dev/sg0\n"
               "[2:2:40:0] disk ATA WDC WD10EZEX 1A01 - /dev/sg5\n"
               "[3:0:6:0] tape SONY SDT-9000 0400 - -\n"
@@ -606,7 +603,7 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
               "[10:0:3:1] mediumx HP C1553A L708 - /dev/sg4\n"
               "[10:1:5:0] cd/dvd TOSHIBA CD-ROM XM-5701TA 3136 - /dev/sg2\n"
               "[10:1:7:0] disk SEAGATE ST39173N 6244 - /dev/sg3\n");
-    EXPECT_EQ(squeeze(capture("lsscsi -H --sysfsroot=" + tree.sysfs())),
+    EXPECT_EQ(squeeze(capture({"-H", root})),
               "[0] ahci\n[1] proc_name=????\n[2] usb-storage\n[3] mptspi\n[10] aic7xxx\n");
 }
 
