@@ -359,7 +359,8 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
     std::uint32_t run = 0;
     for (; done < frames; ++done) {
         if (frame_ >= count) {
-            o.result = Check(BlankCheck, asc::EndOfDataDetected, done * dat::kFrameBytes, length - done * dat::kFrameBytes);
+            o.result =
+                Check(BlankCheck, asc::EndOfDataDetected, done * dat::kFrameBytes, length - done * dat::kFrameBytes);
             break;
         }
         if (config_.readTimeoutAt == frame_) {
@@ -377,7 +378,8 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
             // The drive gives up on the frame and leaves the tape after it.
             o.seconds += readSpeed_ > 0 ? frameSeconds(frame_) / readSpeed_ : 0;
             ++frame_;
-            o.result = Check(MediumError, asc::UnrecoveredReadError, done * dat::kFrameBytes, length - done * dat::kFrameBytes);
+            o.result = Check(MediumError, asc::UnrecoveredReadError, done * dat::kFrameBytes,
+                             length - done * dat::kFrameBytes);
             break;
         }
         if (auto retry = config_.retryErrors.find(frame_); retry != config_.retryErrors.end()) {

@@ -72,8 +72,8 @@ protected:
     void ExpectManifestHolds(const std::string& package, const char* manifest)
     {
         testing_support::ChildProcess check(QString::fromStdString(Path(package)));
-        EXPECT_EQ(check.run("sha256sum", {"-c", "--strict", manifest}, 60000), 0) << check.takeStdout()
-                                                                                 << check.takeStderr();
+        EXPECT_EQ(check.run("sha256sum", {"-c", "--strict", manifest}, 60000), 0)
+            << check.takeStdout() << check.takeStderr();
     }
 
     std::map<std::string, std::string> BagInfo(const std::string& package)

@@ -577,10 +577,12 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
 {
     if (std::system("command -v lsscsi >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "lsscsi is not installed";
-    const auto capture = [](const QStringList& args) {
-        testing_support::ChildProcess lsscsi;
-        lsscsi.run("lsscsi", args);
-        return lsscsi.takeStdout();
+    const auto capture = [](const std::string& command) {
+        QStringList args = QString::fromStdString(command).split(' ', Qt::SkipEmptyParts);
+        const QString program = args.takeFirst();
+        testing_support::ChildProcess tool;
+        tool.run(program, args);
+        return tool.takeStdout();
     };
     const auto squeeze = [](const std::string& text) {
         std::istringstream in(text);
@@ -594,8 +596,7 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
         }
         return out;
     };
-    const QString root = QString::fromStdString("--sysfsroot=" + tree.sysfs());
-    EXPECT_EQ(squeeze(capture({"-g", "-k", root})),
+    EXPECT_EQ(squeeze(capture("lsscsi -g -k --sysfsroot=" + tree.sysfs())),
               "[2:0:0:0] disk ATA ST3500418AS CC38 - /dev/sg0\n"
               "[2:2:40:0] disk ATA WDC WD10EZEX 1A01 - /dev/sg5\n"
               "[3:0:6:0] tape SONY SDT-9000 0400 - -\n"
@@ -603,7 +604,7 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
               "[10:0:3:1] mediumx HP C1553A L708 - /dev/sg4\n"
               "[10:1:5:0] cd/dvd TOSHIBA CD-ROM XM-5701TA 3136 - /dev/sg2\n"
               "[10:1:7:0] disk SEAGATE ST39173N 6244 - /dev/sg3\n");
-    EXPECT_EQ(squeeze(capture({"-H", root})),
+    EXPECT_EQ(squeeze(capture("lsscsi -H --sysfsroot=" + tree.sysfs())),
               "[0] ahci\n[1] proc_name=????\n[2] usb-storage\n[3] mptspi\n[10] aic7xxx\n");
 }
 

@@ -158,7 +158,8 @@ Status TargetSetup::exportLun()
     made_.push_back(link);
     findDevice();
     if (sgNode_.empty())
-        return Status::Error("the kernel exported the LUN but shows no sg node for it: load the sg module (modprobe sg)");
+        return Status::Error(
+            "the kernel exported the LUN but shows no sg node for it: load the sg module (modprobe sg)");
     return Status::Ok();
 }
 

@@ -52,9 +52,9 @@ Result<Served> FindDrive(const sim::BusConfig& config)
                 out = {static_cast<std::uint8_t>(a), d.target, &d};
             }
     if (found != 1)
-        return Result<Served>::Error(found == 0 ? std::string("the description holds no tape drive (a device of type 1)")
-                                                : "the description holds " + std::to_string(found) +
-                                                      " tape drives; serve one at a time");
+        return Result<Served>::Error(
+            found == 0 ? std::string("the description holds no tape drive (a device of type 1)")
+                       : "the description holds " + std::to_string(found) + " tape drives; serve one at a time");
     if (out.target < 1 || out.target > 31)
         return Result<Served>::Error("the drive's target is " + std::to_string(out.target) +
                                      "; the kernel's loopback target numbers devices 1 to 31");
@@ -74,12 +74,13 @@ Result<OpenRing> MapRing(const sim::tcmu::TargetSetup& setup)
     opened.uio = UniqueFd(::open(setup.uioPath().c_str(), O_RDWR | O_CLOEXEC));
     if (!opened.uio)
         return Result<OpenRing>::Error("cannot open " + setup.uioPath() + ": " + std::strerror(errno));
-    opened.area = UniqueMapping(::mmap(nullptr, setup.mapSize(), PROT_READ | PROT_WRITE, MAP_SHARED, opened.uio.get(), 0),
-                                setup.mapSize());
+    opened.area = UniqueMapping(
+        ::mmap(nullptr, setup.mapSize(), PROT_READ | PROT_WRITE, MAP_SHARED, opened.uio.get(), 0), setup.mapSize());
     if (!opened.area)
         return Result<OpenRing>::Error("cannot map the command ring of " + setup.uioPath() + ": " +
                                        std::strerror(errno));
-    if (Status checked = sim::tcmu::CommandRing(static_cast<std::uint8_t*>(opened.area.get()), opened.area.size()).check();
+    if (Status checked =
+            sim::tcmu::CommandRing(static_cast<std::uint8_t*>(opened.area.get()), opened.area.size()).check();
         !checked)
         return Result<OpenRing>::Error(setup.uioPath() + ": " + checked.error());
     return opened;
