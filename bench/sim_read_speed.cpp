@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "dat/frame.h"
 #include "platform/aspi/aspi.h"
 #include "platform/aspi/backend.h"
 #include "sim/virtual_bus.h"
@@ -31,7 +32,7 @@ bool ReadOneFrame(std::uint8_t* buffer)
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_Target = 4;
     srb.SRB_Flags = SRB_DIR_IN;
-    srb.SRB_BufLen = sim::kFrameBytes;
+    srb.SRB_BufLen = dat::kFrameBytes;
     srb.SRB_SenseLen = 14;
     srb.SRB_CDBLen = 6;
     const std::uint8_t cdb[6] = {0x08, 0, 0x00, 0x16, 0xBE, 0};
@@ -70,7 +71,7 @@ int main()
     aspi::InstallBackend(std::move(bus));
     AspiAddCompletionHook(&OnCompletion, nullptr);
 
-    std::vector<std::uint8_t> frame(sim::kFrameBytes);
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
     ReadOneFrame(frame.data());  // takes the power-on unit attention
 
     const auto start = Clock::now();
@@ -78,16 +79,16 @@ int main()
     std::uint64_t checksum = 0;
     while (ReadOneFrame(frame.data())) {
         ++frames;
-        checksum += frame[frames % sim::kAudioBytes];
+        checksum += frame[frames % dat::kAudioAreaBytes];
     }
     const double simSeconds = Seconds(Clock::now() - start);
 
     // Baseline: copy the same bytes from a source as large as a cache-cold tape slice.
-    std::vector<std::uint8_t> source(64 * sim::kFrameBytes, 0x5A);
+    std::vector<std::uint8_t> source(64 * dat::kFrameBytes, 0x5A);
     const auto copyStart = Clock::now();
     for (std::uint64_t n = 0; n < frames; ++n) {
-        std::memcpy(frame.data(), source.data() + (n % 64) * sim::kFrameBytes, sim::kFrameBytes);
-        checksum += frame[n % sim::kAudioBytes];
+        std::memcpy(frame.data(), source.data() + (n % 64) * dat::kFrameBytes, dat::kFrameBytes);
+        checksum += frame[n % dat::kAudioAreaBytes];
     }
     const double copySeconds = Seconds(Clock::now() - copyStart);
 

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libasound2-dev libsndfile1-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core xvfb xauth xdotool libx11-dev lsscsi sox
+  clang-format
 )
 
 exec bash "$(dirname "$0")/install-missing.sh" install-deps "${packages[@]}"

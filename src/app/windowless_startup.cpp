@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,19 +21,19 @@ constexpr long long kSlowCommandMs = 2000;
 constexpr int kSlowCheckMs = 500;
 constexpr int kRetryMs = 1000;
 
-// Carries a fatal start-up end back here instead of leaving the process from inside Main.
-struct StartupEnded {
-    int status;
+// The end start-up asked for during one Main, recorded by the end handler instead of leaving
+// the process: Main returns after every end it asks for.
+struct StartupEnd {
+    std::optional<int> status;
 };
 
-int RunMainOnce()
+int RunMainOnce(StartupEnd& end)
 {
-    try {
-        Main();
-    } catch (const StartupEnded& e) {
-        return e.status != 0 ? e.status : kExitFailure;
-    }
-    return 0;
+    end.status.reset();
+    Main();
+    if (!end.status)
+        return 0;
+    return *end.status != 0 ? *end.status : kExitFailure;
 }
 
 // Says once per command which device discovery is waiting for, when it is slow to answer.
@@ -91,7 +92,11 @@ int RunWindowlessStartup(const WindowlessStartup& how)
     SetProbeCommands(AudioDriveProbe());
     SetTellKnownCauses(false);  // the backend's own stderr line says it
     SetDiscoveryInterrupt(how.interrupted);
-    ui::SetEndHandler([](int status) { throw StartupEnded{status}; });
+    StartupEnd end;
+    ui::SetEndHandler([&end](int status) {
+        if (!end.status)
+            end.status = status;  // the first end is the one start-up stopped at
+    });
     SlowCommandNotice slow;
     QElapsedTimer waited;
     waited.start();
@@ -103,7 +108,7 @@ int RunWindowlessStartup(const WindowlessStartup& how)
             ui::SetMessageSink([&](const std::string& text) { held.push_back(text); });
         else
             ui::SetMessageSink(ui::StderrSink());
-        status = RunMainOnce();
+        status = RunMainOnce(end);
         ui::SetMessageSink(ui::StderrSink());
         const std::string device = TapeDeviceBecomingReady();
         const bool again = status != 0 && status != kExitInterrupted && how.waitWhileBecomingReady &&

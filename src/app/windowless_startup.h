@@ -15,7 +15,7 @@ struct WindowlessStartup {
 inline constexpr int kExitInterrupted = 130;
 
 // Runs Main with its message boxes going to stderr (one line each), no deck to hand over to,
-// and its fatal ends caught here instead of leaving the process. A command that has run for
+// and its fatal ends returned here instead of leaving the process. A command that has run for
 // more than 2 s is announced on stderr with the device it waits for. Returns 0 when a drive
 // was selected, kExitInterrupted when `interrupted` stopped it, else the non-zero exit
 // status that start-up asked for.

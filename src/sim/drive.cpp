@@ -19,7 +19,6 @@ using scsi::key::NotReady;
 using scsi::key::UnitAttention;
 namespace asc = scsi::asc;
 
-constexpr double kFrameSeconds = 0.03;
 constexpr double kSearchSpeed = 150;    // locate and rewind, times real time
 constexpr double kSettleSeconds = 0.3;  // stopping and reading the subcode after a search
 constexpr double kEjectSeconds = 3;
@@ -34,6 +33,21 @@ constexpr std::uint8_t kHostTimedOut = 0x03;   // DID_TIME_OUT
 double CommandTimeoutSeconds(std::uint8_t opcode) { return scsi::CommandTimeoutMs(opcode) / 1000.0; }
 
 constexpr std::size_t kStandardInquiryLen = 36;
+
+// Standard play's frame time: what a search counts the tape by, and how long a frame with no
+// audio format (a data tape's, a reserved main ID) takes to pass the head.
+double StandardFrameSeconds()
+{
+    static const double seconds = dat::StereoFormatAt(48000)->Seconds();
+    return seconds;
+}
+
+// How long the frame in `bytes` takes to pass the head: its format's duration.
+double FrameSeconds(const std::uint8_t* bytes)
+{
+    const std::optional<dat::AudioFormat> format = dat::FormatOf(dat::DecodeMainId(bytes + dat::kMainIdOffset));
+    return format ? format->Seconds() : StandardFrameSeconds();
+}
 
 void PutPadded(std::uint8_t* to, std::size_t width, const std::string& text)
 {
@@ -301,7 +315,14 @@ double Drive::travelSeconds(std::uint64_t from, std::uint64_t to) const
     if (readSpeed_ <= 0)
         return 0;
     const std::uint64_t distance = from > to ? from - to : to - from;
-    return kSettleSeconds + double(distance) * kFrameSeconds / kSearchSpeed;
+    return kSettleSeconds + double(distance) * StandardFrameSeconds() / kSearchSpeed;
+}
+
+double Drive::frameSeconds(std::uint64_t n) const
+{
+    std::vector<std::uint8_t> bytes(dat::kFrameBytes);
+    tape_->readFrame(n, bytes.data());
+    return FrameSeconds(bytes.data());
 }
 
 void Drive::moveTo(std::uint64_t frame, Outcome& outcome)
@@ -319,7 +340,7 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
     const std::uint32_t length = std::uint32_t{cdb[2]} << 16 | std::uint32_t{cdb[3]} << 8 | cdb[4];
     if (length == 0)
         return {Good()};
-    if (length % kFrameBytes != 0 || request.direction != aspi::Direction::In || request.dataLen < length ||
+    if (length % dat::kFrameBytes != 0 || request.direction != aspi::Direction::In || request.dataLen < length ||
         !request.data)
         return {InvalidField()};
     if (!tape_->isAudio())
@@ -329,12 +350,17 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
         return {IncompatibleMedium()};
 
     Outcome o;
-    const std::uint32_t frames = length / kFrameBytes;
+    const std::uint32_t frames = length / dat::kFrameBytes;
     const std::uint64_t count = tape_->frameCount();
     std::uint32_t done = 0;
+    // The time the frames read take, summed by runs of one frame time so that a run of n
+    // frames takes exactly n of them.
+    double passed = 0, runSeconds = 0;
+    std::uint32_t run = 0;
     for (; done < frames; ++done) {
         if (frame_ >= count) {
-            o.result = Check(BlankCheck, asc::EndOfDataDetected, done * kFrameBytes, length - done * kFrameBytes);
+            o.result =
+                Check(BlankCheck, asc::EndOfDataDetected, done * dat::kFrameBytes, length - done * dat::kFrameBytes);
             break;
         }
         if (config_.readTimeoutAt == frame_) {
@@ -350,9 +376,10 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
         }
         if (std::binary_search(config_.mediumErrors.begin(), config_.mediumErrors.end(), frame_)) {
             // The drive gives up on the frame and leaves the tape after it.
+            o.seconds += readSpeed_ > 0 ? frameSeconds(frame_) / readSpeed_ : 0;
             ++frame_;
-            o.seconds += readSpeed_ > 0 ? kFrameSeconds / readSpeed_ : 0;
-            o.result = Check(MediumError, asc::UnrecoveredReadError, done * kFrameBytes, length - done * kFrameBytes);
+            o.result = Check(MediumError, asc::UnrecoveredReadError, done * dat::kFrameBytes,
+                             length - done * dat::kFrameBytes);
             break;
         }
         if (auto retry = config_.retryErrors.find(frame_); retry != config_.retryErrors.end()) {
@@ -363,15 +390,24 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
             if (retryFailures_ < retry->second) {
                 // This attempt fails; the tape stays before the frame for the next READ.
                 ++retryFailures_;
-                o.seconds += readSpeed_ > 0 ? kFrameSeconds / readSpeed_ : 0;
-                o.result = Check(MediumError, asc::UnrecoveredReadError, done * kFrameBytes,
-                                 length - done * kFrameBytes);
+                o.seconds += readSpeed_ > 0 ? frameSeconds(frame_) / readSpeed_ : 0;
+                o.result = Check(MediumError, asc::UnrecoveredReadError, done * dat::kFrameBytes,
+                                 length - done * dat::kFrameBytes);
                 break;
             }
             retryFrame_.reset();
         }
-        std::uint8_t* out = request.data + std::size_t{done} * kFrameBytes;
+        std::uint8_t* out = request.data + std::size_t{done} * dat::kFrameBytes;
         tape_->readFrame(frame_, out);
+        if (readSpeed_ > 0) {
+            const double seconds = FrameSeconds(out);
+            if (seconds != runSeconds) {
+                passed += run * runSeconds;
+                run = 0;
+                runSeconds = seconds;
+            }
+            ++run;
+        }
         if (std::binary_search(config_.concealed.begin(), config_.concealed.end(), frame_))
             conceal(frame_, out);
         ++frame_;
@@ -380,7 +416,7 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
     if (done == frames)
         o.result = Good(length);
     if (readSpeed_ > 0)
-        o.seconds += done * kFrameSeconds / readSpeed_;
+        o.seconds += (passed + run * runSeconds) / readSpeed_;
     return o;
 }
 
@@ -395,7 +431,7 @@ void Drive::conceal(std::uint64_t n, std::uint8_t* frame) const
         return format ? format->audioBytes : dat::kAudioAreaBytes;
     };
     std::int16_t from[2] = {0, 0}, to[2] = {0, 0};
-    std::vector<std::uint8_t> other(kFrameBytes);
+    std::vector<std::uint8_t> other(dat::kFrameBytes);
     if (n > 0) {
         tape_->readFrame(n - 1, other.data());
         const std::size_t end = usedBytes(other.data());
@@ -416,7 +452,7 @@ void Drive::conceal(std::uint64_t n, std::uint8_t* frame) const
             frame[4 * i + 2 * c + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
         }
     }
-    frame[kAudioBytes + 56 + 3] = 0x60;  // left and right concealed
+    frame[dat::kSubIdOffset + 3] = 0x60;  // left and right concealed
 }
 
 Drive::Outcome Drive::locate(const aspi::ExecRequest& request)

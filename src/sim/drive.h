@@ -55,6 +55,8 @@ private:
 
     void conceal(std::uint64_t n, std::uint8_t* frame) const;
     double travelSeconds(std::uint64_t from, std::uint64_t to) const;
+    // How long frame n < the tape's frameCount() takes to pass the head.
+    double frameSeconds(std::uint64_t n) const;
     void moveTo(std::uint64_t frame, Outcome& outcome);
 
     // Immutable.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "dat/audio_format.h"
 #include "dat/frame_builder.h"
 #include "sim/pcm_tape.h"
 
@@ -55,8 +56,8 @@ bool IsTapeRate(std::uint32_t sampleRateHz)
 
 std::uint32_t PairsPerFrame(std::uint32_t sampleRateHz)
 {
-    // 30 ms of sound per frame.
-    return sampleRateHz == 44100 ? 1323 : sampleRateHz == 32000 ? 960 : kPairsPerFrame;
+    const std::optional<dat::AudioFormat> format = dat::StereoFormatAt(sampleRateHz);
+    return format ? format->sampleFrames : dat::StereoFormatAt(48000)->sampleFrames;
 }
 
 namespace {
@@ -98,7 +99,7 @@ void PcmTape::writeSubcode(std::uint8_t* frame, std::uint64_t n, const FramePosi
 {
     const dat::ProgramNumber program = dat::ProgramNumber::FromDigits(pos.program[0], pos.program[1], pos.program[2]);
     const auto index = static_cast<std::uint8_t>(std::max(0, dat::FromBcd(pos.index)));
-    dat::SubcodeWriter w(dat::MutableFrameBytes(frame, kFrameBytes));
+    dat::SubcodeWriter w(dat::MutableFrameBytes(frame, dat::kFrameBytes));
     w.SetMainId({.sampleRateHz = rate, .emphasis = options_.emphasis});
     w.AddTimePack(dat::PackItem::ProgramTime, program, index, dat::TimeCodeFromBcd(pos.programTime));
     w.AddTimePack(dat::PackItem::AbsoluteTime, program, index, dat::TimeCodeFromBcd(pos.absoluteTime));
@@ -138,7 +139,7 @@ std::size_t PcmTape::programOf(std::uint64_t n) const
 
 void PcmTape::readFrame(std::uint64_t n, std::uint8_t* out) const
 {
-    std::memset(out, 0, kAudioBytes);
+    std::memset(out, 0, dat::kAudioAreaBytes);
     const FramePosition pos = position(n);
     if (n < leadOutStart()) {
         const std::size_t p = programOf(n);
@@ -189,7 +190,7 @@ class DataTape final : public Tape {
 public:
     std::uint8_t density() const override { return kDdsDensity; }
     std::uint64_t frameCount() const override { return 0; }
-    void readFrame(std::uint64_t, std::uint8_t* out) const override { std::memset(out, 0, kFrameBytes); }
+    void readFrame(std::uint64_t, std::uint8_t* out) const override { std::memset(out, 0, dat::kFrameBytes); }
     FramePosition position(std::uint64_t) const override { return {}; }
 };
 
@@ -203,8 +204,8 @@ public:
         const std::uint64_t frames = frameCount();
         positions_.reserve(frames);
         for (std::uint64_t n = 0; n < frames; ++n) {
-            const std::uint8_t* sub = bytes_.data() + n * kFrameBytes + kAudioBytes;
-            const std::uint8_t* subId = sub + 56;
+            const std::uint8_t* sub = bytes_.data() + n * dat::kFrameBytes + dat::kPacksOffset;
+            const std::uint8_t* subId = bytes_.data() + n * dat::kFrameBytes + dat::kSubIdOffset;
             last.program[0] = subId[1] >> 4;
             last.program[1] = subId[2] >> 4;
             last.program[2] = subId[2] & 0x0F;
@@ -229,10 +230,10 @@ public:
         }
     }
     std::uint8_t density() const override { return kAudioDensity; }
-    std::uint64_t frameCount() const override { return bytes_.size() / kFrameBytes; }
+    std::uint64_t frameCount() const override { return bytes_.size() / dat::kFrameBytes; }
     void readFrame(std::uint64_t n, std::uint8_t* out) const override
     {
-        std::memcpy(out, bytes_.data() + n * kFrameBytes, kFrameBytes);
+        std::memcpy(out, bytes_.data() + n * dat::kFrameBytes, dat::kFrameBytes);
     }
     FramePosition position(std::uint64_t n) const override { return positions_[n]; }
 
@@ -287,7 +288,7 @@ std::shared_ptr<const Tape> MakeDataTape() { return std::make_shared<DataTape>()
 
 std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, std::string& error)
 {
-    if (bytes.empty() || bytes.size() % kFrameBytes != 0) {
+    if (bytes.empty() || bytes.size() % dat::kFrameBytes != 0) {
         error = "a frame dump must be a positive multiple of 5822 bytes, not " + std::to_string(bytes.size());
         return nullptr;
     }
@@ -296,7 +297,7 @@ std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, s
 
 std::vector<std::uint8_t> FrameBytes(const Tape& tape, std::uint64_t n)
 {
-    std::vector<std::uint8_t> out(kFrameBytes);
+    std::vector<std::uint8_t> out(dat::kFrameBytes);
     tape.readFrame(n, out.data());
     return out;
 }
@@ -304,7 +305,7 @@ std::vector<std::uint8_t> FrameBytes(const Tape& tape, std::uint64_t n)
 std::vector<std::uint8_t> FrameAudio(const Tape& tape, std::uint64_t n)
 {
     std::vector<std::uint8_t> out = FrameBytes(tape, n);
-    out.resize(kAudioBytes);
+    out.resize(dat::kAudioAreaBytes);
     return out;
 }
 

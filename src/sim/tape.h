@@ -1,14 +1,14 @@
 // Tapes for the virtual drive: what a cassette holds, frame by frame.
 //
 //   auto tape = sim::MakePcmTape({programOne, programTwo});  // interleaved L/R, 48 kHz
-//   std::vector<std::uint8_t> audio = sim::FrameAudio(*tape, 0);  // 5760 bytes of frame 0
+//   std::vector<std::uint8_t> audio = sim::FrameAudio(*tape, 0);  // frame 0's audio area
 //
 // A tape made from PCM (or audio files, or the demo) starts at absolute time 00:00:00 with
 // program 1; each program fills whole frames (its last frame padded with silence) and carries
 // a start ID on its first 300 frames; after the last program come 300 frames of lead-out
 // (program 0EE, time codes invalid), then blank tape. A frame dump is played as it stands.
-// Programs may have different rates (48, 44.1 or 32 kHz): a frame at 44.1 kHz holds 1323
-// pairs (5292 bytes), at 32 kHz 960 (3840 bytes), and the rest of its audio area is zero.
+// Programs may have different rates (48, 44.1 or 32 kHz): a frame holds the stereo pairs its
+// rate's format gives (dat::StereoFormatAt), and the rest of its audio area is zero.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +19,6 @@
 
 namespace sim {
 
-inline constexpr std::uint32_t kFrameBytes = 5822;
-inline constexpr std::uint32_t kAudioBytes = 5760;
-inline constexpr std::uint32_t kPairsPerFrame = 1440;  // stereo sample pairs, 30 ms at 48 kHz
 inline constexpr std::uint32_t kStartIdFrames = 300;
 inline constexpr std::uint32_t kLeadOutFrames = 300;
 inline constexpr std::uint8_t kAudioDensity = 0x80;
@@ -70,7 +67,8 @@ struct RecordingOptions {
 
 // 48000, 44100 or 32000.
 bool IsTapeRate(std::uint32_t sampleRateHz);
-// Stereo pairs in one frame at `sampleRateHz` (1440, 1323 or 960).
+// Stereo pairs in one frame at `sampleRateHz`; a rate that is not a tape's
+// counts as 48000.
 std::uint32_t PairsPerFrame(std::uint32_t sampleRateHz);
 
 struct PcmProgram {
@@ -108,7 +106,7 @@ std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& 
 std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error,
                                          const RecordingOptions& options = {});
 
-// Frame n as the tape holds it: the 5822 bytes, or only the 5760 bytes of the audio area.
+// Frame n as the tape holds it: the whole frame, or only its audio area.
 std::vector<std::uint8_t> FrameBytes(const Tape& tape, std::uint64_t n);
 std::vector<std::uint8_t> FrameAudio(const Tape& tape, std::uint64_t n);
 // The first frame of program `number` (1-based) on a tape made from PCM or files.

@@ -6,21 +6,18 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include "dat/frame.h"
+#include "platform/io/sound_file.h"
 #include "sim/tape.h"
 
 namespace sim {
 namespace {
 
-struct SndFileCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndFile = std::unique_ptr<SNDFILE, SndFileCloser>;
-
 // One program's PCM, interleaved stereo, and its rate; empty with `error` set on failure.
 PcmProgram ReadProgram(const std::string& path, std::string& error)
 {
     SF_INFO info{};
-    SndFile file(sf_open(path.c_str(), SFM_READ, &info));
+    SoundFile file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file) {
         error = path + ": " + sf_strerror(nullptr);
         return {};
@@ -120,13 +117,13 @@ std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& e
         return nullptr;
     }
     SF_INFO info{};
-    if (SNDFILE* probe = sf_open(path.c_str(), SFM_READ, &info)) {
-        sf_close(probe);
+    if (SoundFile probe{sf_open(path.c_str(), SFM_READ, &info)}) {
+        probe.reset();
         return LoadAudioFiles({path}, error, options);
     }
     const std::string why = sf_strerror(nullptr);
     const auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size > 0 && size % kFrameBytes == 0) {
+    if (size > 0 && size % dat::kFrameBytes == 0) {
         if (options != RecordingOptions{}) {
             error = path + ": a frame dump plays as it stands; emphasis, a recording date and the running time "
                            "apply to tapes made from audio files";

@@ -64,7 +64,7 @@ struct AdapterConfig {
 
 struct BusConfig {
     std::uint8_t managerStatus = 1;  // what GetASPI32SupportInfo reports in bits 8-15
-    // Multiple of real time for frame reads (a frame is 30 ms); 0: as fast as possible, and
+    // Multiple of real time for frame reads (a frame lasts as long as its sound); 0: as fast as possible, and
     // then locate, rewind, load and eject take no time either.
     double readSpeed = 2;
     std::vector<AdapterConfig> adapters{AdapterConfig{}};

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "archive_tape.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -50,19 +51,16 @@ protected:
         WriteAll(Path(name), std::vector<std::uint8_t>(json.begin(), json.end()));
     }
 
-    void Start(const QStringList& args)
+    void Start(const QStringList& args, const QString& programFile = QStringLiteral(VANTREL_BINARY))
     {
         errors.clear();
-        program.setWorkingDirectory(dir.path());
-        program.setReadChannel(QProcess::StandardError);
-        program.start(QStringLiteral(VANTREL_BINARY), args);
-        ASSERT_TRUE(program.waitForStarted());
+        ASSERT_TRUE(program.start(programFile, args));
     }
     int Finish()
     {
-        EXPECT_TRUE(program.waitForFinished(120000));
-        errors += QString::fromLocal8Bit(program.readAllStandardError()).toStdString();
-        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+        const int status = program.finish();
+        errors += program.takeStderr();
+        return status;
     }
     int Run(const QStringList& args)
     {
@@ -73,12 +71,9 @@ protected:
     // `sha256sum -c` on a manifest inside the package.
     void ExpectManifestHolds(const std::string& package, const char* manifest)
     {
-        QProcess check;
-        check.setWorkingDirectory(QString::fromStdString(Path(package)));
-        check.start("sha256sum", {"-c", "--strict", manifest});
-        ASSERT_TRUE(check.waitForFinished(60000));
-        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().toStdString()
-                                       << check.readAllStandardError().toStdString();
+        testing_support::ChildProcess check(QString::fromStdString(Path(package)));
+        EXPECT_EQ(check.run("sha256sum", {"-c", "--strict", manifest}, 60000), 0)
+            << check.takeStdout() << check.takeStderr();
     }
 
     std::map<std::string, std::string> BagInfo(const std::string& package)
@@ -116,7 +111,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    QProcess program;
+    testing_support::ChildProcess program{dir.path()};
     std::string errors;
     TestTape tape;
 };
@@ -255,16 +250,16 @@ TEST_F(ArchiveModeTest, SigintHalfwayLeavesAValidPackageThatResumesToTheSameWavs
     };
     QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, check);
     QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, check);
-    QObject::connect(&program, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&program.process(), &QProcess::finished, &loop, &QEventLoop::quit);
     watcher.addPath(dir.path());
     QTimer::singleShot(0, check);
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a guard, not a wait
     loop.exec();
-    if (program.state() != QProcess::Running) {
+    if (!program.running()) {
         Finish();
         FAIL() << "the archive ended before it could be interrupted: " << errors;
     }
-    ::kill(static_cast<pid_t>(program.processId()), SIGINT);
+    program.signal(SIGINT);
     EXPECT_EQ(Finish(), 1) << errors;
 
     auto info = BagInfo("out");
@@ -306,11 +301,7 @@ TEST_F(ArchiveModeTest, AFullDiskLeavesAnIncompletePackageThatResumes)
 {
     ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
     // No file may grow past 3 MB: tape.dat stops at frame 515, as on a full disk.
-    errors.clear();
-    program.setWorkingDirectory(dir.path());
-    program.setReadChannel(QProcess::StandardError);
-    program.start("prlimit", {"--fsize=3000000", QStringLiteral(VANTREL_BINARY), "--simulate=t.json", "--archive=out"});
-    ASSERT_TRUE(program.waitForStarted());
+    Start({"--fsize=3000000", QStringLiteral(VANTREL_BINARY), "--simulate=t.json", "--archive=out"}, "prlimit");
     EXPECT_EQ(Finish(), 1) << errors;
     auto info = BagInfo("out");
     EXPECT_EQ(info["Vantrel-Status"], "incomplete");

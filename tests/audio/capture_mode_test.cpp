@@ -1,6 +1,5 @@
 // vantrel --capture as a user runs it: the program in a child process on the virtual drive.
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "sim/tape.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -46,22 +46,16 @@ protected:
 
     std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
 
-    void Start(const QStringList& args)
-    {
-        program.setWorkingDirectory(dir.path());
-        program.setReadChannel(QProcess::StandardError);
-        program.start(QStringLiteral(VANTREL_BINARY), args);
-        ASSERT_TRUE(program.waitForStarted());
-    }
+    void Start(const QStringList& args) { ASSERT_TRUE(program.start(QStringLiteral(VANTREL_BINARY), args)); }
     int Finish()
     {
-        EXPECT_TRUE(program.waitForFinished(120000));
-        errors += QString::fromLocal8Bit(program.readAllStandardError()).toStdString();
-        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+        const int status = program.finish();
+        errors += program.takeStderr();
+        return status;
     }
 
     QTemporaryDir dir;
-    QProcess program;
+    testing_support::ChildProcess program{dir.path()};
     std::string errors;
 };
 
@@ -103,10 +97,10 @@ TEST_F(CaptureModeTest, SigtermDuringACaptureLeavesAValidFile)
 {
     Start({"--simulate", "--capture=demo.wav"});  // the demo tape at twice real time
     while (errors.find("Capturing") == std::string::npos) {
-        ASSERT_TRUE(program.waitForReadyRead(60000)) << errors;
-        errors += QString::fromLocal8Bit(program.readAllStandardError()).toStdString();
+        ASSERT_TRUE(program.waitForStderr(60000)) << errors;
+        errors += program.takeStderr();
     }
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    program.signal(SIGTERM);
     EXPECT_EQ(Finish(), 1) << errors;  // valid, but not the whole recorded area
     EXPECT_NE(errors.find("(stopped)"), std::string::npos) << errors;
     const auto out = ReadAll(Path("demo.wav"));

@@ -1,12 +1,12 @@
 // vantrel --simulate=... --capture=out.wav as a user runs it, on tapes with faults and at
 // each rate: the exit status, the file against the tape frame by frame, and the summary.
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstring>
 #include <set>
 
 #include "dat/time_code.h"
 #include "sim_tape.h"
+#include "support/child_process.h"
 
 namespace e2e {
 namespace {
@@ -82,12 +82,10 @@ protected:
 
     int Run(const QStringList& args)
     {
-        QProcess program;
-        program.setWorkingDirectory(dir.path());
-        program.start(QStringLiteral(VANTREL_BINARY), args);
-        EXPECT_TRUE(program.waitForFinished(120000));
-        errors = QString::fromLocal8Bit(program.readAllStandardError()).toStdString();
-        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+        testing_support::ChildProcess program(dir.path());
+        const int status = program.run(QStringLiteral(VANTREL_BINARY), args);
+        errors = program.takeStderr();
+        return status;
     }
 
     // out.wav's audio, after checking that its header's sizes and rate are right.

@@ -15,6 +15,7 @@
 #include "platform/aspi/sg_sysfs.h"
 #include "platform/fake_sg.h"
 #include "platform/fake_sysfs.h"
+#include "support/child_process.h"
 #include "transport/send_and_wait.h"
 #include "transport/srb.h"
 
@@ -577,14 +578,11 @@ TEST_F(SgBackendTest, LsscsiListsTheFakeTreeAsARealSystem)
     if (std::system("command -v lsscsi >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "lsscsi is not installed";
     const auto capture = [](const std::string& command) {
-        std::string out;
-        if (FILE* p = ::popen(command.c_str(), "r")) {
-            char buf[512];
-            while (std::fgets(buf, sizeof buf, p))
-                out += buf;
-            ::pclose(p);
-        }
-        return out;
+        QStringList args = QString::fromStdString(command).split(' ', Qt::SkipEmptyParts);
+        const QString program = args.takeFirst();
+        testing_support::ChildProcess tool;
+        tool.run(program, args);
+        return tool.takeStdout();
     };
     const auto squeeze = [](const std::string& text) {
         std::istringstream in(text);

@@ -2,6 +2,7 @@
 // states, the end of the recorded area, locates with READ POSITION, eject and the faults.
 #include <gtest/gtest.h>
 
+#include "dat/frame_builder.h"
 #include "platform/aspi/sg_backend.h"
 #include "sim/virtual_bus.h"
 #include "sim_commands.h"
@@ -361,6 +362,30 @@ TEST_F(VirtualDrive, ReadSpeedSetsHowLongFramesTakeOnTheClock)
     const double before = clock->now();
     ASSERT_EQ(ReadFrames(100).status, SS_COMP);
     EXPECT_NEAR(clock->now() - before, 1.5, 1e-9);  // 100 frames of 30 ms at twice real time
+}
+
+TEST_F(VirtualDrive, AFrameTakesAsLongAsItsFormatsSound)
+{
+    // Ten long-play frames (12-bit at 32 kHz: 60 ms each), then ten of standard play (30 ms).
+    std::vector<std::uint8_t> dump(20 * dat::kFrameBytes, 0);
+    for (std::size_t n = 0; n < 20; ++n) {
+        dat::SubcodeWriter w(dat::MutableFrameBytes(dump.data() + n * dat::kFrameBytes, dat::kFrameBytes));
+        w.SetMainId({.sampleRateHz = n < 10 ? 32000u : 48000u, .nonLinear12 = n < 10});
+        w.SetSubId({});
+    }
+    std::string error;
+    sim::DriveConfig d;
+    d.tape = sim::MakeFrameDumpTape(std::move(dump), error);
+    ASSERT_TRUE(d.tape) << error;
+    d.mediumErrors = {15};
+    start(d, 2);
+    double before = clock->now();
+    ASSERT_EQ(ReadFrames(12).status, SS_COMP);
+    EXPECT_NEAR(clock->now() - before, (10 * 0.06 + 2 * 0.03) / 2, 1e-9);
+    // A frame the drive gives up on took its time too.
+    before = clock->now();
+    EXPECT_EQ(ReadFrames(5).senseKey, 3);
+    EXPECT_NEAR(clock->now() - before, 4 * 0.03 / 2, 1e-9);
 }
 
 TEST_F(VirtualDrive, AfterCancelCommandsThatTakeTimeEndAborted)

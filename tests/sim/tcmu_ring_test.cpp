@@ -118,8 +118,8 @@ TEST(CommandRing, DataInIsScatteredOverTheEntrysBuffersAndTheReadLengthSet)
     const Buf first{kDataOff + 8192, 4096}, second{kDataOff + 4096, 1726};
     std::uint8_t* e = area.command(kRead5822, {first, second}, kDataOff);
     CommandRing ring(area.base(), kAreaSize);
-    std::string why;
-    ASSERT_TRUE(ring.check(why)) << why;
+    const ::Status checked = ring.check();
+    ASSERT_TRUE(checked) << checked.error();
 
     int calls = 0;
     const auto answered = ring.serve([&](RingCommand& c) {
@@ -234,14 +234,15 @@ TEST(CommandRing, EntriesPointingOutsideTheAreaAreRefusedNotFollowed)
     Put<std::uint32_t>(stuck.base() + kRingOff, kTcmuOpCmd);
     EXPECT_EQ(CommandRing(stuck.base(), kAreaSize).serve([](RingCommand&) { return RingReply{}; }), 0u);
 
-    std::string why;
     SharedArea badVersion;
     Put<std::uint16_t>(badVersion.base() + kTcmuMailboxVersion, 1);
-    EXPECT_FALSE(CommandRing(badVersion.base(), kAreaSize).check(why));
+    EXPECT_FALSE(CommandRing(badVersion.base(), kAreaSize).check());
     SharedArea tooBig;
     Put<std::uint32_t>(tooBig.base() + kTcmuRingSize, kAreaSize);
-    EXPECT_FALSE(CommandRing(tooBig.base(), kAreaSize).check(why));
-    EXPECT_NE(why.find("does not lie in the shared area"), std::string::npos) << why;
+    const ::Status tooBigChecked = CommandRing(tooBig.base(), kAreaSize).check();
+    EXPECT_FALSE(tooBigChecked);
+    EXPECT_NE(tooBigChecked.error().find("does not lie in the shared area"), std::string::npos)
+        << tooBigChecked.error();
 }
 
 // The drive behind the ring, at target 4 of a bus built as --simulate builds it.

@@ -1,6 +1,7 @@
 // Running Main against a bus described in code: the scripted backend behind a wrapper that
-// also logs inquiries and device-type requests (and can make them fail), fatal ends turned
-// into an exception, messages captured, the presenter counted.
+// also logs inquiries and device-type requests (and can make them fail), fatal ends recorded
+// by an end handler that comes back (as the window-less modes' does), messages captured, the
+// presenter counted.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,10 +24,6 @@ using testing_support::CheckCondition;
 using testing_support::ScriptedAdapter;
 using testing_support::SentCommand;
 using testing_support::WithStatus;
-
-struct ProgramEnded {
-    int status;
-};
 
 class LoggedBus final : public aspi::Backend {
 public:
@@ -76,7 +73,7 @@ protected:
         aspi::InstallBackend(std::move(owned));
         ResetDriveState();
         ui::SetMessageSink([this](const std::string& text) { messages.push_back(text); });
-        ui::SetEndHandler([](int status) { throw ProgramEnded{status}; });
+        ui::SetEndHandler([this](int status) { ends.push_back(status); });
         SetDeckPresenter([this] { ++presented; });
         SetProbeCommands(AudioDriveProbe());
     }
@@ -92,14 +89,17 @@ protected:
     }
 
     // Runs Main; the exit status when it ended the program, nothing when it handed over.
+    // Main returns after the end it asks for: it never asks twice, nor hands over after it.
     std::optional<int> RunMain()
     {
-        try {
-            Main();
-        } catch (const ProgramEnded& e) {
-            return e.status;
-        }
-        return std::nullopt;
+        ends.clear();
+        const int presentedBefore = presented;
+        Main();
+        EXPECT_LE(ends.size(), 1u) << "Main went on after ending the program";
+        if (ends.empty())
+            return std::nullopt;
+        EXPECT_EQ(presented, presentedBefore) << "Main handed over after ending the program";
+        return ends.front();
     }
 
     void ExpectFatal(const std::string& message)
@@ -113,6 +113,7 @@ protected:
 
     LoggedBus* bus = nullptr;
     std::vector<std::string> messages;
+    std::vector<int> ends;  // the statuses Main ended the program with
     int presented = 0;
 };
 

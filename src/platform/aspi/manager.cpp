@@ -22,6 +22,7 @@
 #include "platform/aspi/aspi.h"
 #include "platform/aspi/backend.h"
 #include "platform/aspi/trace.h"
+#include "platform/io/unique_fd.h"
 
 namespace aspi {
 namespace {
@@ -56,7 +57,7 @@ struct Manager {
 
     // Guarded by `traceMutex`.
     std::mutex traceMutex;
-    int traceFd = -1;
+    UniqueFd traceFd;
 };
 
 // Leaked on purpose: a worker abandoned in a kernel call at program end may still touch it.
@@ -76,14 +77,14 @@ void WriteTrace(const std::string& line)
 {
     Manager& m = M();
     std::lock_guard lock(m.traceMutex);
-    if (m.traceFd < 0)
+    if (!m.traceFd)
         return;
     std::string out = line + "\n";
     // One write per line: a killed process leaves only whole lines.
     const char* p = out.data();
     std::size_t left = out.size();
     while (left > 0) {
-        ssize_t n = ::write(m.traceFd, p, left);
+        ssize_t n = ::write(m.traceFd.get(), p, left);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -308,18 +309,15 @@ bool OpenTrace(const std::string& path, std::string& error)
 {
     Manager& m = M();
     std::lock_guard lock(m.traceMutex);
-    if (m.traceFd >= 0) {
-        ::close(m.traceFd);
-        m.traceFd = -1;
-    }
+    m.traceFd.reset();
     if (path.empty())
         return true;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    m.traceFd = fd;
+    m.traceFd = std::move(fd);
     return true;
 }
 

@@ -78,25 +78,20 @@ void CommandRing::setTail(std::uint32_t value)
         .store(value, std::memory_order_release);
 }
 
-bool CommandRing::check(std::string& why) const
+Status CommandRing::check() const
 {
-    if (size_ < kTcmuMailboxSize) {
-        why = "the shared area is smaller than its mailbox";
-        return false;
-    }
+    if (size_ < kTcmuMailboxSize)
+        return Status::Error("the shared area is smaller than its mailbox");
     const auto version = Load<std::uint16_t>(base_ + kTcmuMailboxVersion);
-    if (version != kTcmuMailboxVersionSupported) {
-        why = "mailbox version " + std::to_string(version) + ", expected " + std::to_string(kTcmuMailboxVersionSupported);
-        return false;
-    }
+    if (version != kTcmuMailboxVersionSupported)
+        return Status::Error("mailbox version " + std::to_string(version) + ", expected " +
+                             std::to_string(kTcmuMailboxVersionSupported));
     const auto off = Load<std::uint32_t>(base_ + kTcmuRingOffset);
     const auto size = Load<std::uint32_t>(base_ + kTcmuRingSize);
-    if (size == 0 || off < kTcmuMailboxSize || !inArea(off, size)) {
-        why = "the command ring (offset " + std::to_string(off) + ", " + std::to_string(size) +
-              " bytes) does not lie in the shared area of " + std::to_string(size_) + " bytes";
-        return false;
-    }
-    return true;
+    if (size == 0 || off < kTcmuMailboxSize || !inArea(off, size))
+        return Status::Error("the command ring (offset " + std::to_string(off) + ", " + std::to_string(size) +
+                             " bytes) does not lie in the shared area of " + std::to_string(size_) + " bytes");
+    return Status::Ok();
 }
 
 bool CommandRing::inArea(std::uint64_t offset, std::uint64_t length) const

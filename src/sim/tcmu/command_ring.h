@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/io/result.h"
+
 namespace sim::tcmu {
 
 // One command as the handler sees it: the CDB, and the data gathered from the entry's
@@ -33,8 +35,9 @@ public:
     // `base` is the whole mapped area (the mailbox at its start) of `size` bytes.
     CommandRing(std::uint8_t* base, std::size_t size);
 
-    // Whether the mailbox describes a ring this handler understands and that fits the area.
-    bool check(std::string& why) const;
+    // Whether the mailbox describes a ring this handler understands and that fits the area;
+    // if not, why.
+    Status check() const;
     // Answers every entry queued between the tail and the head, in order, and returns how many
     // commands it answered. An entry that points outside the area gets CHECK CONDITION
     // (HARDWARE ERROR) instead of being followed.

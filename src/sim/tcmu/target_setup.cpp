@@ -1,5 +1,6 @@
 #include "sim/tcmu/target_setup.h"
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "platform/io/unique_fd.h"
 
 namespace sim::tcmu {
 namespace fs = std::filesystem;
@@ -31,94 +34,85 @@ bool IsDirectory(const std::string& path)
 
 const char* kModules = "load the kernel's target modules first (as root: modprobe target_core_user tcm_loop)";
 
+// `what` failed with errno `e`; a refused permission says how to get it.
+Status Failure(const std::string& what, int e)
+{
+    std::string message = what + ": " + std::strerror(e);
+    if (e == EACCES || e == EPERM)
+        message += " (run as root)";
+    return Status::Error(std::move(message));
+}
+
 }  // namespace
 
 TargetSetup::TargetSetup(TargetNames names) : names_(std::move(names)), target_(names_.configfs + "/target") {}
 
 TargetSetup::~TargetSetup()
 {
-    std::string ignored;
-    remove(ignored);
+    // Nothing to tell from here: what could not be removed stays, and the next run names it.
+    static_cast<void>(remove());
 }
 
-bool TargetSetup::step(const std::string& what, int result, std::string& error)
-{
-    if (result == 0)
-        return true;
-    const int e = errno;
-    error = what + ": " + std::strerror(e);
-    if (e == EACCES || e == EPERM)
-        error += " (run as root)";
-    return false;
-}
-
-bool TargetSetup::makeDirectory(const std::string& path, std::string& error)
+Status TargetSetup::makeDirectory(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0755) != 0) {
         const int e = errno;
-        errno = e;
-        if (e == EEXIST) {
-            error = path + " already exists: another virtual drive is being served, or a previous one was "
-                           "not taken down (remove it with rmdir, newest first)";
-            return false;
-        }
-        return step("cannot make " + path, -1, error);
+        if (e == EEXIST)
+            return Status::Error(path + " already exists: another virtual drive is being served, or a previous one "
+                                        "was not taken down (remove it with rmdir, newest first)");
+        return Failure("cannot make " + path, e);
     }
     made_.push_back(path);
-    return true;
+    return Status::Ok();
 }
 
-bool TargetSetup::write(const std::string& path, const std::string& value, std::string& error)
+Status TargetSetup::write(const std::string& path, const std::string& value)
 {
     // configfs takes each attribute in one write; a short or failed write is the kernel's refusal.
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (!f)
-        return step("cannot open " + path, -1, error);
-    const bool written = std::fwrite(value.data(), 1, value.size(), f) == value.size();
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd)
+        return Failure("cannot open " + path, errno);
+    const bool written = ::write(fd.get(), value.data(), value.size()) == static_cast<ssize_t>(value.size());
     const int e = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        errno = written ? errno : e;
-        return step("the kernel refused \"" + value + "\" for " + path, -1, error);
-    }
-    return true;
+    const bool closed = fd.close();
+    if (!written || !closed)
+        return Failure("the kernel refused \"" + value + "\" for " + path, written ? errno : e);
+    return Status::Ok();
 }
 
-bool TargetSetup::createBackstore(std::string& error)
+Status TargetSetup::createBackstore()
 {
     if (!IsDirectory(target_)) {
         // configfs may simply not be mounted yet (it is on a normal system, not in a bare VM).
         if (IsDirectory(names_.configfs))
             ::mount("configfs", names_.configfs.c_str(), "configfs", 0, nullptr);
-        if (!IsDirectory(target_)) {
-            error = "no SCSI target subsystem under " + target_ + ": " + kModules;
-            return false;
-        }
+        if (!IsDirectory(target_))
+            return Status::Error("no SCSI target subsystem under " + target_ + ": " + kModules);
     }
     const std::string hba = target_ + "/core/user_0";
     if (!IsDirectory(hba)) {
         if (::mkdir(hba.c_str(), 0755) != 0) {
             const int e = errno;
-            errno = e;
-            if (e == ENODEV || e == ENOENT || e == EINVAL) {
-                error = "the kernel has no TCMU backstores (" + hba + "): " + kModules;
-                return false;
-            }
-            return step("cannot make " + hba, -1, error);
+            if (e == ENODEV || e == ENOENT || e == EINVAL)
+                return Status::Error("the kernel has no TCMU backstores (" + hba + "): " + kModules);
+            return Failure("cannot make " + hba, e);
         }
         made_.push_back(hba);
     }
     const std::string dev = hba + "/" + names_.backstore;
     backstoreDir_ = dev;
-    if (!makeDirectory(dev, error) ||
-        !write(dev + "/control", "dev_config=" + names_.config, error) ||
-        !write(dev + "/control", "dev_size=1048576", error) ||
-        !write(dev + "/enable", "1", error))
-        return false;
-    return findUio(error);
+    if (Status made = makeDirectory(dev); !made)
+        return made;
+    if (Status written = write(dev + "/control", "dev_config=" + names_.config); !written)
+        return written;
+    if (Status written = write(dev + "/control", "dev_size=1048576"); !written)
+        return written;
+    if (Status written = write(dev + "/enable", "1"); !written)
+        return written;
+    return findUio();
 }
 
-bool TargetSetup::findUio(std::string& error)
+Status TargetSetup::findUio()
 {
     // The ring's UIO device is named "tcm-user/<hba>/<backstore>/<dev_config>".
     const std::string tail = "/" + names_.backstore + "/" + names_.config;
@@ -131,43 +125,42 @@ bool TargetSetup::findUio(std::string& error)
         uio_ = names_.devices + "/" + entry.path().filename().string();
         std::string size = ReadLine(entry.path() / "maps/map0/size");
         mapSize_ = static_cast<std::size_t>(std::strtoull(size.c_str(), nullptr, 0));
-        if (mapSize_ == 0) {
-            error = "the backstore's UIO device " + entry.path().string() + " shows no shared area";
-            return false;
-        }
-        return true;
+        if (mapSize_ == 0)
+            return Status::Error("the backstore's UIO device " + entry.path().string() + " shows no shared area");
+        return Status::Ok();
     }
-    error = "the kernel made the backstore but no UIO device for it under " + names_.sysfs +
-            "/class/uio (is the uio module loaded?)";
-    return false;
+    return Status::Error("the kernel made the backstore but no UIO device for it under " + names_.sysfs +
+                         "/class/uio (is the uio module loaded?)");
 }
 
-bool TargetSetup::exportLun(std::string& error)
+Status TargetSetup::exportLun()
 {
     const std::string naa = target_ + "/loopback/" + names_.wwn;
     const std::string tpg = naa + "/tpgt_" + std::to_string(names_.tpgt);
     const std::string loopback = target_ + "/loopback";
     if (!IsDirectory(loopback)) {
-        if (::mkdir(loopback.c_str(), 0755) != 0 && errno != EEXIST) {
-            error = "the kernel has no tcm_loop fabric (" + loopback + "): " + kModules;
-            return false;
-        }
+        if (::mkdir(loopback.c_str(), 0755) != 0 && errno != EEXIST)
+            return Status::Error("the kernel has no tcm_loop fabric (" + loopback + "): " + kModules);
     }
     // The nexus before the LUN: a LUN made without one is scanned by nobody.
-    if (!makeDirectory(naa, error) || !makeDirectory(tpg, error) ||
-        !write(tpg + "/nexus", names_.initiator, error) || !makeDirectory(tpg + "/lun/lun_0", error))
-        return false;
+    if (Status made = makeDirectory(naa); !made)
+        return made;
+    if (Status made = makeDirectory(tpg); !made)
+        return made;
+    if (Status written = write(tpg + "/nexus", names_.initiator); !written)
+        return written;
+    if (Status made = makeDirectory(tpg + "/lun/lun_0"); !made)
+        return made;
     const std::string link = tpg + "/lun/lun_0/" + names_.backstore;
     const std::string dev = target_ + "/core/user_0/" + names_.backstore;
     if (::symlink(dev.c_str(), link.c_str()) != 0)
-        return step("cannot export the backstore as " + link, -1, error);
+        return Failure("cannot export the backstore as " + link, errno);
     made_.push_back(link);
     findDevice();
-    if (sgNode_.empty()) {
-        error = "the kernel exported the LUN but shows no sg node for it: load the sg module (modprobe sg)";
-        return false;
-    }
-    return true;
+    if (sgNode_.empty())
+        return Status::Error(
+            "the kernel exported the LUN but shows no sg node for it: load the sg module (modprobe sg)");
+    return Status::Ok();
 }
 
 void TargetSetup::findDevice()
@@ -201,21 +194,21 @@ void TargetSetup::findDevice()
     }
 }
 
-bool TargetSetup::removeExport(std::string& error) { return removeUntil(backstoreDir_, error); }
+Status TargetSetup::removeExport() { return removeUntil(backstoreDir_); }
 
-bool TargetSetup::remove(std::string& error) { return removeUntil({}, error); }
+Status TargetSetup::remove() { return removeUntil({}); }
 
-bool TargetSetup::removeUntil(const std::string& keep, std::string& error)
+Status TargetSetup::removeUntil(const std::string& keep)
 {
-    bool ok = true;
+    Status first;
     while (!made_.empty() && made_.back() != keep) {
         const std::string path = made_.back();
         made_.pop_back();
         const int r = fs::is_symlink(path) ? ::unlink(path.c_str()) : ::rmdir(path.c_str());
-        if (r != 0 && ok)
-            ok = step("cannot remove " + path, -1, error);
+        if (r != 0 && first)
+            first = Failure("cannot remove " + path, errno);
     }
-    return ok;
+    return first;
 }
 
 }  // namespace sim::tcmu

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/io/result.h"
+
 namespace sim::tcmu {
 
 struct TargetNames {
@@ -29,30 +31,29 @@ public:
     TargetSetup(const TargetSetup&) = delete;
     TargetSetup& operator=(const TargetSetup&) = delete;
 
-    // Makes the backstore and enables it; then uioPath() names its ring. False with `error`
-    // saying what to do (load the modules, run as root, remove a leftover).
-    bool createBackstore(std::string& error);
+    // Makes the backstore and enables it; then uioPath() names its ring. A failure says what
+    // to do (load the modules, run as root, remove a leftover).
+    Status createBackstore();
     std::string uioPath() const { return uio_; }
     std::size_t mapSize() const { return mapSize_; }
     // Makes the tcm_loop target, its nexus and the LUN. The kernel scans the LUN before this
     // returns, so the ring must already be answered on another thread.
-    bool exportLun(std::string& error);
+    Status exportLun();
     // "H:C:T:L" and "/dev/sgN" of the device the kernel made (empty when not found).
     std::string scsiAddress() const { return address_; }
     std::string sgNode() const { return sgNode_; }
     // Takes the LUN and the target away (the kernel drops the SCSI device); the backstore stays.
-    bool removeExport(std::string& error);
+    Status removeExport();
     // Undoes every step made, newest first; the first failure is reported, the rest still run.
     // The ring must be unmapped and closed first.
-    bool remove(std::string& error);
+    Status remove();
 
 private:
-    bool step(const std::string& what, int result, std::string& error);
-    bool makeDirectory(const std::string& path, std::string& error);
-    bool write(const std::string& path, const std::string& value, std::string& error);
-    bool findUio(std::string& error);
+    Status makeDirectory(const std::string& path);
+    Status write(const std::string& path, const std::string& value);
+    Status findUio();
     void findDevice();
-    bool removeUntil(const std::string& keep, std::string& error);
+    Status removeUntil(const std::string& keep);
 
     TargetNames names_;
     std::string target_;  // configfs/target

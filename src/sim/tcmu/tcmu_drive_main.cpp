@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "platform/aspi/trace.h"
+#include "platform/io/result.h"
+#include "platform/io/unique_fd.h"
 #include "sim/simulator.h"
 #include "sim/tcmu/command_ring.h"
 #include "sim/tcmu/drive_service.h"
@@ -38,28 +40,54 @@ struct Served {
     const sim::DriveConfig* drive = nullptr;
 };
 
-// The description's one tape drive; an error message when there is none or more than one.
-bool FindDrive(const sim::BusConfig& config, Served& out, std::string& error)
+// The description's one tape drive; a failure when there is none or more than one.
+Result<Served> FindDrive(const sim::BusConfig& config)
 {
     int found = 0;
+    Served out;
     for (std::size_t a = 0; a < config.adapters.size(); ++a)
         for (const sim::DriveConfig& d : config.adapters[a].devices)
             if (d.type == 1) {
                 ++found;
                 out = {static_cast<std::uint8_t>(a), d.target, &d};
             }
-    if (found != 1) {
-        error = found == 0 ? "the description holds no tape drive (a device of type 1)"
-                           : "the description holds " + std::to_string(found) + " tape drives; serve one at a time";
-        return false;
-    }
-    if (out.target < 1 || out.target > 31) {
-        error = "the drive's target is " + std::to_string(out.target) +
-                "; the kernel's loopback target numbers devices 1 to 31";
-        return false;
-    }
-    return true;
+    if (found != 1)
+        return Result<Served>::Error(
+            found == 0 ? std::string("the description holds no tape drive (a device of type 1)")
+                       : "the description holds " + std::to_string(found) + " tape drives; serve one at a time");
+    if (out.target < 1 || out.target > 31)
+        return Result<Served>::Error("the drive's target is " + std::to_string(out.target) +
+                                     "; the kernel's loopback target numbers devices 1 to 31");
+    return out;
 }
+
+// The backstore's command ring, opened and mapped, its mailbox checked. The descriptor and the
+// mapping close themselves, before the backstore goes (they are made after it).
+struct OpenRing {
+    UniqueFd uio;
+    UniqueMapping area;
+};
+
+Result<OpenRing> MapRing(const sim::tcmu::TargetSetup& setup)
+{
+    OpenRing opened;
+    opened.uio = UniqueFd(::open(setup.uioPath().c_str(), O_RDWR | O_CLOEXEC));
+    if (!opened.uio)
+        return Result<OpenRing>::Error("cannot open " + setup.uioPath() + ": " + std::strerror(errno));
+    opened.area = UniqueMapping(
+        ::mmap(nullptr, setup.mapSize(), PROT_READ | PROT_WRITE, MAP_SHARED, opened.uio.get(), 0), setup.mapSize());
+    if (!opened.area)
+        return Result<OpenRing>::Error("cannot map the command ring of " + setup.uioPath() + ": " +
+                                       std::strerror(errno));
+    if (Status checked =
+            sim::tcmu::CommandRing(static_cast<std::uint8_t*>(opened.area.get()), opened.area.size()).check();
+        !checked)
+        return Result<OpenRing>::Error(setup.uioPath() + ": " + checked.error());
+    return opened;
+}
+
+// Says what failed, as every failure of the served drive is said.
+void Report(const std::string& message) { std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", message.c_str()); }
 
 // Answers the ring until `stopFd` is signalled; on a failure of the UIO device it says why
 // and raises SIGUSR1 so the main thread takes the device down.
@@ -137,15 +165,19 @@ int main(int argc, char** argv)
 
     std::string error;
     sim::BusConfig config;
-    Served served;
-    if (!sim::SimulatedBusConfig(source, config, error) || !FindDrive(config, served, error)) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", error.c_str());
+    if (!sim::SimulatedBusConfig(source, config, error)) {
+        Report(error);
         return 2;
     }
-    const sim::DriveConfig drive = *served.drive;
+    const Result<Served> served = FindDrive(config);
+    if (!served) {
+        Report(served.error());
+        return 2;
+    }
+    const sim::DriveConfig drive = *served->drive;
     auto bus = sim::CreateBus(config, error);
     if (!bus) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", error.c_str());
+        Report(error);
         return 2;
     }
 
@@ -157,36 +189,27 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     sim::tcmu::TargetNames names;
-    names.tpgt = served.target;
+    names.tpgt = served->target;
     sim::tcmu::TargetSetup setup(names);
-    if (!setup.createBackstore(error)) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", error.c_str());
+    if (Status created = setup.createBackstore(); !created) {
+        Report(created.error());
         return 1;
     }
-    const int uioFd = ::open(setup.uioPath().c_str(), O_RDWR | O_CLOEXEC);
-    if (uioFd < 0) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: cannot open %s: %s\n", setup.uioPath().c_str(), std::strerror(errno));
+    Result<OpenRing> opened = MapRing(setup);
+    if (!opened) {
+        Report(opened.error());
         return 1;
     }
-    void* area = ::mmap(nullptr, setup.mapSize(), PROT_READ | PROT_WRITE, MAP_SHARED, uioFd, 0);
-    if (area == MAP_FAILED) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: cannot map the command ring of %s: %s\n", setup.uioPath().c_str(),
-                     std::strerror(errno));
-        ::close(uioFd);
+    UniqueFd stopFd(::eventfd(0, EFD_CLOEXEC));
+    if (!stopFd) {
+        Report(std::string("cannot make the event that stops the server thread: ") + std::strerror(errno));
         return 1;
     }
-    sim::tcmu::CommandRing ring(static_cast<std::uint8_t*>(area), setup.mapSize());
-    if (!ring.check(error)) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s: %s\n", setup.uioPath().c_str(), error.c_str());
-        ::munmap(area, setup.mapSize());
-        ::close(uioFd);
-        return 1;
-    }
-    const int stopFd = ::eventfd(0, EFD_CLOEXEC);
-    std::thread server(Serve, uioFd, stopFd, std::ref(ring), std::ref(*bus), served, verbose);
+    sim::tcmu::CommandRing ring(static_cast<std::uint8_t*>(opened->area.get()), opened->area.size());
+    std::thread server(Serve, opened->uio.get(), stopFd.get(), std::ref(ring), std::ref(*bus), *served, verbose);
 
     int status = 0;
-    if (setup.exportLun(error)) {
+    if (Status exported = setup.exportLun(); exported) {
         std::printf("Serving %s %s %s at SCSI %s as %s (Ctrl-C to stop)\n", drive.vendor.c_str(),
                     drive.product.c_str(), drive.revision.c_str(), setup.scsiAddress().c_str(),
                     setup.sgNode().c_str());
@@ -197,26 +220,26 @@ int main(int argc, char** argv)
         if (which == SIGUSR1)
             status = 1;
     } else {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", error.c_str());
+        Report(exported.error());
         status = 1;
     }
 
     // The kernel drops the device while its commands are still answered; then the drive's
     // waits end, the server stops and the ring goes before the backstore is removed.
-    if (!setup.removeExport(error)) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", error.c_str());
+    if (Status removed = setup.removeExport(); !removed) {
+        Report(removed.error());
         status = 1;
     }
     bus->cancel();
     const std::uint64_t one = 1;
-    if (::write(stopFd, &one, sizeof one) != sizeof one)
+    if (::write(stopFd.get(), &one, sizeof one) != sizeof one)
         std::fprintf(stderr, "vantrel-tcmu-drive: cannot stop the server thread: %s\n", std::strerror(errno));
     server.join();
-    ::close(stopFd);
-    ::munmap(area, setup.mapSize());
-    ::close(uioFd);
-    if (!setup.remove(error)) {
-        std::fprintf(stderr, "vantrel-tcmu-drive: %s\n", error.c_str());
+    stopFd.reset();
+    opened->area.reset();
+    opened->uio.reset();
+    if (Status removed = setup.remove(); !removed) {
+        Report(removed.error());
         status = 1;
     }
     return status;
