@@ -306,7 +306,8 @@ void Merger::choose(const std::vector<Entry>& group)
             sides[side].push_back(c);
             sideOf[c] = side;
         }
-        for (std::size_t a = 0; a < clean.size(); ++a)
+        // Lead-in and lead-out hold no sound on any tape: no evidence of the same one.
+        for (std::size_t a = 0; a < clean.size() && !record(*clean[a]).leadInOrOut(); ++a)
             for (std::size_t b = a + 1; b < clean.size(); ++b) {
                 auto& counts = sideOf[a] == sideOf[b] ? same_ : differ_;
                 ++counts[clean[a]->source][clean[b]->source];
