@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "archive/merge.h"
-#include "archive/package_io.h"
 #include "archive/package.h"
+#include "archive/package_io.h"
 #include "dat/frame.h"
 #include "dat/frame_builder.h"
 #include "dat/time_code.h"
@@ -64,7 +64,8 @@ bool MakeSource(const std::string& dir, const std::set<std::uint32_t>& lost, con
             BuildFrame(n, frame.data());
             if (concealed.count(n))
                 frame[dat::kSubIdOffset + 3] = 0x60;
-            s = p->Append(frame.data(), archive::RecordOf(dat::Decode(dat::FrameBytes(frame.data(), dat::kFrameBytes))));
+            s = p->Append(frame.data(),
+                          archive::RecordOf(dat::Decode(dat::FrameBytes(frame.data(), dat::kFrameBytes))));
         }
         if (!s) {
             std::fprintf(stderr, "%s\n", s.error().c_str());

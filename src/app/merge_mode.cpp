@@ -46,8 +46,10 @@ int RunMergeMode(const Options& options)
     for (const std::string& line : r.summary)
         std::fprintf(stderr, "%s\n", line.c_str());
     switch (r.outcome) {
-    case archive::Outcome::Clean: return 0;
-    case archive::Outcome::WithErrors: return kExitWithErrors;
+    case archive::Outcome::Clean:
+        return 0;
+    case archive::Outcome::WithErrors:
+        return kExitWithErrors;
     default:
         std::fprintf(stderr, "vantrel: the merged package could not be written whole: %s\n", r.message.c_str());
         return kExitFailure;

@@ -64,10 +64,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
     const QCommandLineOption resume("resume", "With --archive: continue the incomplete package in DIR.");
     const QCommandLineOption retries("retries",
         "With --archive: read damaged places again N times after the pass (default 1, 0 for none).", "N");
-    const QCommandLineOption merge("merge",
-        "Merge the archive package DIR with the others given (--merge=DIR, two or more) into the package "
-        "of --archive=OUT: the best copy of every frame, matched by absolute time. No drive is used.");
-    const QCommandLineOption force("force", "With --merge: merge packages even when they do not seem to hold the same tape.");
+    const QCommandLineOption merge(
+        "merge", "Merge the archive package DIR with the others given (--merge=DIR, two or more) into the package "
+                 "of --archive=OUT: the best copy of every frame, matched by absolute time. No drive is used.");
+    const QCommandLineOption force("force",
+                                   "With --merge: merge packages even when they do not seem to hold the same tape.");
     parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
     parser.addOptions({merge, force});
 

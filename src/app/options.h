@@ -22,7 +22,7 @@ struct Options {
     unsigned retries = 1;          // --retries=N: rounds of the archive's retry pass
     std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
     std::vector<std::string> mergeDirs;  // --merge=DIR, repeated: packages merged into --archive=DIR
-    bool force = false;            // --force: merge packages that do not match
+    bool force = false;                  // --force: merge packages that do not match
 };
 
 struct ParseOutcome {

@@ -69,9 +69,12 @@ int Rank(const FrameRecord& r)
 {
     switch (r.state) {
     case FrameState::Clean:
-    case FrameState::Recovered: return 0;
-    case FrameState::Concealed: return r.concealedLeft && r.concealedRight ? 2 : 1;
-    case FrameState::Unreadable: return 3;
+    case FrameState::Recovered:
+        return 0;
+    case FrameState::Concealed:
+        return r.concealedLeft && r.concealedRight ? 2 : 1;
+    case FrameState::Unreadable:
+        return 3;
     }
     return 3;
 }
@@ -107,8 +110,8 @@ std::string PlaceFrames(Source& s)
     for (std::size_t k = 0; k < timed.size(); ++k) {
         const std::size_t from = timed[k];
         const std::size_t to = k + 1 < timed.size() ? timed[k + 1] : records.size();
-        const std::int64_t room = k + 1 < timed.size() ? s.places[to] - s.places[from] - 1
-                                                       : std::numeric_limits<std::int64_t>::max();
+        const std::int64_t room =
+            k + 1 < timed.size() ? s.places[to] - s.places[from] - 1 : std::numeric_limits<std::int64_t>::max();
         for (std::size_t i = from + 1; i < to; ++i) {
             const auto step = static_cast<std::int64_t>(i - from);
             if (step <= room)
@@ -148,7 +151,7 @@ private:
     std::vector<Source> sources_;
     std::vector<Choice> choices_;
     std::vector<Disagreement> disagreements_;
-    std::vector<std::int64_t> disagreementEnd_;  // the place each disagreement reaches
+    std::vector<std::int64_t> disagreementEnd_;              // the place each disagreement reaches
     std::vector<std::vector<std::uint64_t>> same_, differ_;  // clean copies at shared places, per pair
     std::string rateRefusal_;
     std::string readError_;
@@ -297,7 +300,8 @@ void Merger::choose(const std::vector<Entry>& group)
                 const std::size_t other = sides[side].front();
                 const Entry& o = *clean[other];
                 if (bytes[other] == bytes[c] &&
-                    std::equal(audio_[o.source].begin(), audio_[o.source].begin() + static_cast<std::ptrdiff_t>(bytes[c]),
+                    std::equal(audio_[o.source].begin(),
+                               audio_[o.source].begin() + static_cast<std::ptrdiff_t>(bytes[c]),
                                audio_[e.source].begin()))
                     break;
             }
@@ -314,8 +318,7 @@ void Merger::choose(const std::vector<Entry>& group)
                 ++counts[clean[b]->source][clean[a]->source];
             }
         // The most copies win; among as many, the side of the earliest source given.
-        std::stable_sort(sides.begin(), sides.end(),
-                         [](const auto& x, const auto& y) { return x.size() > y.size(); });
+        std::stable_sort(sides.begin(), sides.end(), [](const auto& x, const auto& y) { return x.size() > y.size(); });
         best = clean[sides.front().front()];
         if (sides.size() > 1) {
             std::vector<std::vector<std::size_t>> bySource;
@@ -404,7 +407,8 @@ Result Merger::write()
     }
     report("writing the package", written, true);
     const bool writtenWhole = run.reason.empty();
-    run.complete = writtenWhole && std::any_of(sources_.begin(), sources_.end(), [](const Source& s) { return s.complete; });
+    run.complete =
+        writtenWhole && std::any_of(sources_.begin(), sources_.end(), [](const Source& s) { return s.complete; });
     if (writtenWhole && !run.complete)
         run.reason = "None of the merged packages reached the end of the tape.";
     // The drive, when every read was made on the same one.

@@ -12,10 +12,10 @@
 namespace archive {
 
 struct MergeSource {
-    std::string path;         // the package's folder, absolute
-    std::string baggingDate;  // its bag-info's Bagging-Date
-    DriveIdentity drive;      // as its bag-info names it
-    std::string tapeSha256;   // of its data/tape.dat
+    std::string path;               // the package's folder, absolute
+    std::string baggingDate;        // its bag-info's Bagging-Date
+    DriveIdentity drive;            // as its bag-info names it
+    std::string tapeSha256;         // of its data/tape.dat
     std::uint64_t framesTaken = 0;  // readable frames of the result taken from it
 };
 

@@ -106,11 +106,12 @@ nlohmann::json MergeJson(const MergeFacts& m, const Totals& t)
 {
     nlohmann::json sources = nlohmann::json::array();
     for (const MergeSource& s : m.sources)
-        sources.push_back({{"path", s.path},
-                           {"bagging_date", s.baggingDate},
-                           {"drive", {{"vendor", s.drive.vendor}, {"product", s.drive.product}, {"firmware", s.drive.revision}}},
-                           {"tape_dat_sha256", s.tapeSha256},
-                           {"frames_taken", s.framesTaken}});
+        sources.push_back(
+            {{"path", s.path},
+             {"bagging_date", s.baggingDate},
+             {"drive", {{"vendor", s.drive.vendor}, {"product", s.drive.product}, {"firmware", s.drive.revision}}},
+             {"tape_dat_sha256", s.tapeSha256},
+             {"frames_taken", s.framesTaken}});
     nlohmann::json disagreements = nlohmann::json::array();
     for (const Disagreement& d : m.disagreements) {
         nlohmann::json sides = nlohmann::json::array();
@@ -149,8 +150,8 @@ std::string MergeText(const MergeFacts& m, const Totals& t)
            (m.disagreements.empty() ? "" : " (reads on each side, the first side taken)") + "\n";
     for (const Disagreement& d : m.disagreements)
         txt += "    " + IndexText(d.firstAbsolute) +
-               (d.frames > 1 ? "\u2013" + IndexText(d.lastAbsolute) : std::string()) + " (" +
-               std::to_string(d.frames) + (d.frames > 1 ? " frames" : " frame") + "): " + SidesText(d) + "\n";
+               (d.frames > 1 ? "\u2013" + IndexText(d.lastAbsolute) : std::string()) + " (" + std::to_string(d.frames) +
+               (d.frames > 1 ? " frames" : " frame") + "): " + SidesText(d) + "\n";
     return txt;
 }
 

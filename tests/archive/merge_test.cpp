@@ -240,7 +240,7 @@ TEST_F(MergeTest, AReadStoppedHalfwayAndOneBegunPastTheMiddleMakeTheWholeTape)
 {
     sim::DriveConfig stopped, middle;
     stopped.vanishAfterReads = 800;  // the drive is lost past the middle
-    stopped.mediumErrors = {700};  // where both read
+    stopped.mediumErrors = {700};    // where both read
     middle.concealed = {720};
     ASSERT_EQ(Read("first", stopped), archive::Outcome::Incomplete);
     ASSERT_EQ(Read("second", middle, true), archive::Outcome::WithErrors) << Report("second").dump().substr(0, 600);
