@@ -22,6 +22,10 @@ std::string ProgressText(const archive::Progress& p)
     return line;
 }
 
+volatile std::sig_atomic_t g_stop = 0;
+
+void RequestStop(int) { g_stop = 1; }
+
 }  // namespace
 
 int RunMergeMode(const Options& options)
@@ -32,7 +36,12 @@ int RunMergeMode(const Options& options)
     o.sources = options.mergeDirs;
     o.dir = options.archiveDir;
     o.force = options.force;
-    std::fprintf(stderr, "Merging %zu packages into %s...\n", o.sources.size(), o.dir.c_str());
+    // Ctrl-C or SIGTERM stops the merge at the next frame and leaves a valid, incomplete package.
+    o.stop = &g_stop;
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    std::fprintf(stderr, "Merging %zu packages into %s (Ctrl-C stops and leaves an incomplete package)...\n",
+                 o.sources.size(), o.dir.c_str());
     ProgressLine progress(ProgressLine::First::AtOnce, "\033[K");
     const archive::Result r = archive::Merge(o, [&](const archive::Progress& p) {
         if (progress.Due())
@@ -51,7 +60,7 @@ int RunMergeMode(const Options& options)
     case archive::Outcome::WithErrors:
         return kExitWithErrors;
     default:
-        std::fprintf(stderr, "vantrel: the merged package could not be written whole: %s\n", r.message.c_str());
+        std::fprintf(stderr, "vantrel: the merged package is incomplete: %s\n", r.message.c_str());
         return kExitFailure;
     }
 }

@@ -145,6 +145,7 @@ private:
     Result write();
     void choose(const std::vector<Entry>& group);
     void report(const char* phase, std::uint64_t frames, bool force = false);
+    bool stopped() const { return o_.stop && *o_.stop; }
 
     const MergeOptions& o_;
     const std::function<void(const Progress&)>& progress_;
@@ -255,6 +256,8 @@ std::string Merger::decide()
         choose(group);
         if (!readError_.empty())
             return readError_;
+        if (stopped())
+            return "Stopped before the merge began; nothing was written.";
         report("comparing", choices_.size());
     }
     return rateRefusal_;
@@ -399,6 +402,8 @@ Result Merger::write()
             if (kept)
                 ++s.facts.framesTaken;
         }
+        if (kept && stopped())
+            kept = Status::Error("Stopped before every frame was merged.");
         if (!kept) {
             run.reason = kept.error();
             break;

@@ -10,6 +10,7 @@
 //   // r.outcome: Clean, WithErrors (bad frames or disagreements), Refused or Incomplete
 #pragma once
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,12 +23,15 @@ struct MergeOptions {
     std::vector<std::string> sources;  // package folders, in the order given: the first wins a tie
     std::string dir;                   // new or empty, for the merged package
     bool force = false;                // merge even packages that do not hold the same tape
+    // Set (by a signal handler) to stop: before writing, nothing is written; while writing,
+    // the package is finished as incomplete.
+    const volatile std::sig_atomic_t* stop = nullptr;
 };
 
 // Merges the packages. Refused (nothing written) when a source cannot be read, is of another
 // rate or mode, or (without `force`) does not match the others; Incomplete when the merged
-// package could not be written whole; else Clean, or WithErrors when frames stay bad or clean
-// copies disagreed.
+// package could not be written whole or was stopped; else Clean, or WithErrors when frames
+// stay bad or clean copies disagreed.
 Result Merge(const MergeOptions& options, const std::function<void(const Progress&)>& progress = {});
 
 }  // namespace archive

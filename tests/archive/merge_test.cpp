@@ -281,6 +281,28 @@ TEST_F(MergeTest, ReadsOfTwoTapesAreRefusedAndMergedOnlyWhenForced)
     ExpectWavsAreTheTape("m");  // the first given wins
 }
 
+TEST_F(MergeTest, AStopWhileWritingLeavesAValidIncompletePackageAndBeforeItNothing)
+{
+    ASSERT_EQ(Read("a", {}), archive::Outcome::Clean);
+    ASSERT_EQ(Read("b", {}), archive::Outcome::Clean);
+    volatile std::sig_atomic_t stop = 1;
+    archive::MergeOptions o{{Path("a"), Path("b")}, Path("early"), false, &stop};
+    EXPECT_EQ(archive::Merge(o).outcome, archive::Outcome::Refused);
+    EXPECT_FALSE(QDir(QString::fromStdString(Path("early"))).exists());
+
+    stop = 0;
+    o.dir = Path("late");
+    const archive::Result r = archive::Merge(o, [&](const archive::Progress& p) {
+        if (std::string(p.phase) == "merging" && p.frames >= 500)
+            stop = 1;
+    });
+    EXPECT_EQ(r.outcome, archive::Outcome::Incomplete);
+    EXPECT_NE(r.message.find("Stopped"), std::string::npos) << r.message;
+    EXPECT_EQ(Report("late")["status"], "incomplete");
+    EXPECT_LT(ReadAll(Path("late/data/tape.dat")).size(), tape.dump.size());
+    ExpectManifestHolds("late");
+}
+
 TEST_F(MergeTest, WhatCannotBeMergedIsRefusedWithAMessageAndNothingWritten)
 {
     ASSERT_EQ(Read("a", {}), archive::Outcome::Clean);
