@@ -11,8 +11,10 @@
 
 #include "archive/archive.h"
 #include "archive/merge.h"
+#include "archive/package.h"
 #include "archive/package_io.h"
 #include "archive_tape.h"
+#include "dat/frame_builder.h"
 #include "deck/drive_commands.h"
 #include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
@@ -301,6 +303,41 @@ TEST_F(MergeTest, AStopWhileWritingLeavesAValidIncompletePackageAndBeforeItNothi
     EXPECT_EQ(Report("late")["status"], "incomplete");
     EXPECT_LT(ReadAll(Path("late/data/tape.dat")).size(), tape.dump.size());
     ExpectManifestHolds("late");
+}
+
+// The test tape with every frame's main ID saying `fields`.
+std::vector<std::uint8_t> Recoded(std::vector<std::uint8_t> dump, const dat::MainIdFields& fields)
+{
+    for (std::size_t at = 0; at < dump.size(); at += kFrame)
+        dat::EncodeMainId(fields, dump.data() + at + dat::kMainIdOffset);
+    return dump;
+}
+
+TEST_F(MergeTest, AReadAtAnotherRateOrOfLongPlayIsRefusedEvenWhenForced)
+{
+    ASSERT_EQ(Read("a", {}), archive::Outcome::Clean);
+    const std::vector<std::uint8_t> at44 = Recoded(tape.dump, {.sampleRateHz = 44100});
+    ASSERT_EQ(Read("b", {}, false, &at44), archive::Outcome::Clean);
+    const archive::Result rate = Merge({"a", "b"}, "m", true);
+    EXPECT_EQ(rate.outcome, archive::Outcome::Refused);
+    EXPECT_NE(rate.message.find(Path("b") + " was read at another rate: 44100 Hz"), std::string::npos) << rate.message;
+
+    // No drive reads long play into a package yet; one made frame by frame stands in for it.
+    const std::vector<std::uint8_t> lp = Recoded(tape.dump, {.sampleRateHz = 32000, .nonLinear12 = true});
+    {
+        ::Result<archive::Package> p = archive::Package::Create(Path("lp"));
+        ASSERT_TRUE(p) << p.error();
+        for (std::size_t n = 0; n < tape.frames(); ++n)
+            ASSERT_TRUE(
+                p->Append(&lp[n * kFrame], archive::RecordOf(dat::Decode(dat::FrameBytes(&lp[n * kFrame], kFrame)))));
+        archive::RunFacts run;
+        run.complete = true;
+        p->Finish(run);
+    }
+    const archive::Result mode = Merge({"a", "lp"}, "m", true);
+    EXPECT_EQ(mode.outcome, archive::Outcome::Refused);
+    EXPECT_NE(mode.message.find(Path("lp") + " holds frames of another mode"), std::string::npos) << mode.message;
+    EXPECT_FALSE(QDir(QString::fromStdString(Path("m"))).exists());
 }
 
 TEST_F(MergeTest, WhatCannotBeMergedIsRefusedWithAMessageAndNothingWritten)
