@@ -155,9 +155,10 @@ int main(int argc, char** argv)
     // Opening (reading, decoding and hashing the sources), comparing, copying the frames,
     // and the package's own files.
     double from = 0;
-    std::string name = "opening the sources";
+    std::string name;
     for (const auto& [next, at] : phases) {
-        std::printf("  %-22s %6.2f s (%.1f x the copy)\n", name.c_str(), at - from, (at - from) / copy);
+        if (!name.empty())
+            std::printf("  %-22s %6.2f s (%.1f x the copy)\n", name.c_str(), at - from, (at - from) / copy);
         name = next;
         from = at;
     }

@@ -192,6 +192,8 @@ std::string Merger::open()
         const std::string status = BagValue(bagInfo, "Vantrel-Status");
         if (!info.isDir() || status.empty() || !QFileInfo::exists(QString::fromStdString(given + "/data/tape.dat")))
             return given + " does not hold a Vantrel archive package; it cannot be merged.";
+        // Reading and hashing a source takes seconds per hour of tape: said before it starts.
+        report("reading the packages", 0, true);
         ::Result<Package> p = Package::OpenReadOnly(given);
         if (!p)
             return given + ": " + p.error();
