@@ -21,6 +21,8 @@ struct Options {
     bool resume = false;           // --resume: continue an incomplete package
     unsigned retries = 1;          // --retries=N: rounds of the archive's retry pass
     std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
+    std::vector<std::string> mergeDirs;  // --merge=DIR, repeated: packages merged into --archive=DIR
+    bool force = false;                  // --force: merge packages that do not match
 };
 
 struct ParseOutcome {
