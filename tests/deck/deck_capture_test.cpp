@@ -154,17 +154,22 @@ TEST_F(DeckCapture, StopDuringSaveOnlyFinishesTheFileWithoutTheFrameBeingRead)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(rawPath)));
 }
 
-TEST_F(DeckCapture, AMissingSoundDeviceShowsAlsasReasonAndStopLeadsBack)
+TEST_F(DeckCapture, AMissingSoundDeviceShowsAlsasReasonAndWhatToDoAndTheDeckIsReadyAgain)
 {
     SetWaveOutDevice("hw:CARD=NoSuchCard");
     StartReady(tape);
     deck().cmdPlay->click();
     ASSERT_TRUE(testing_support::PumpUntil([&] { return !messages.empty(); }));
     EXPECT_NE(messages[0].find("NoSuchCard"), std::string::npos) << messages[0];
-    EXPECT_EQ(EnabledButtons(deck()), std::set<std::string>{"cmdStop"});
-    deck().cmdStop->click();
-    EXPECT_EQ(EnabledButtons(deck()), ReadyButtons());
+    EXPECT_NE(messages[0].find(kSoundDeviceHint), std::string::npos) << messages[0];
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return EnabledButtons(deck()) == ReadyButtons(); }));
     EXPECT_FALSE(QFile::exists("Audio48.wav"));
+    // The tape is where it was: the next Play (with a device now) starts at the beginning.
+    SetWaveOutDevice("file:'" + rawPath + "',raw");
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+    EXPECT_EQ(messages.size(), 1u);
+    ExpectDeviceGotTheTape(ReadAll(rawPath), tapeAudio);
 }
 
 }  // namespace
