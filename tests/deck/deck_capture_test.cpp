@@ -2,7 +2,9 @@
 // through an ALSA device that writes what it plays into a file (the file plugin over the null
 // device), until the deck comes back to Ready by itself at the end of the tape.
 #include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -115,6 +117,36 @@ TEST_F(DeckCapture, PlayAndSaveArchivesExactlyWhatItPlays)
     // What reached the sound device: the same bytes, in the same order.
     ASSERT_TRUE(testing_support::PumpUntil([&] { return ReadAll(rawPath).size() >= tapeAudio.size(); }));
     ExpectDeviceGotTheTape(ReadAll(rawPath), tapeAudio);
+}
+
+TEST_F(DeckCapture, ASecondPlayAndSaveAsksAndKeepBothLeavesBothFilesWhole)
+{
+    PlayUntilReady(&frmDeck::mnuOptionsSave);
+    ExpectWavHoldsTheTape();
+    const auto first = ReadAll("Audio48.wav");
+    const std::string kept = ui::KeptName("Audio48.wav");
+    deck().cmdBOT->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+
+    // Return on the question: Keep both.
+    QTimer answer;
+    int asked = 0;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box || box->objectName() != "msgReplace")
+            return;
+        answer.stop();
+        ++asked;
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &press);
+    });
+    answer.start(0);
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(ReadAll(kept) == first) << kept;
+    ExpectWavHoldsTheTape();
+    EXPECT_TRUE(messages.empty()) << messages.front();
 }
 
 TEST_F(DeckCapture, SaveOnlyArchivesTheTapeWithoutOpeningTheSoundDevice)
