@@ -19,9 +19,9 @@ void TakeInlineValue(QString& arg, const QString& name, std::optional<std::strin
 
 // Qt's standard options (QApplication and QGuiApplication): those that take a value, as
 // the next argument or after '=', those that take one only after '=', and the bare ones.
-constexpr const char* kQtValueOptions[] = {"style",          "stylesheet",   "platform",        "platformpluginpath",
-                                           "platformtheme",  "plugin",       "qwindowgeometry", "qwindowicon",
-                                           "qwindowtitle",   "session",      "display",         "geometry"};
+constexpr const char* kQtValueOptions[] = {"style",         "stylesheet", "platform",        "platformpluginpath",
+                                           "platformtheme", "plugin",     "qwindowgeometry", "qwindowicon",
+                                           "qwindowtitle",  "session",    "display",         "geometry"};
 constexpr const char* kQtEqualsOptions[] = {"qmljsdebugger", "dialogs", "fontengine"};
 constexpr const char* kQtFlags[] = {"widgetcount", "reverse"};
 

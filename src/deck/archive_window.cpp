@@ -143,7 +143,8 @@ void ArchiveTape(frmDeck& deck)
         return;
     }
     if (!deck.cmdPlay->isEnabled()) {
-        ui::ShowMessage("Archive Tape needs an audio tape in the drive, with the deck stopped.", ui::Icon::Warning, &deck);
+        ui::ShowMessage("Archive Tape needs an audio tape in the drive, with the deck stopped.", ui::Icon::Warning,
+                        &deck);
         return;
     }
 

@@ -448,7 +448,8 @@ void ShowFileLine(QLabel* line, const QString& format, const QFileInfo& file)
     const QString full = format.arg(path, Megabytes(file));
     line->setToolTip(full);
     const int room = line->width() - line->fontMetrics().horizontalAdvance(format.arg(QString(), Megabytes(file)));
-    line->setText(format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
+    line->setText(
+        format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
 }
 
 }  // namespace

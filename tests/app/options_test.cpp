@@ -14,10 +14,26 @@ TEST(QtOptions, AreLeftOutWithTheirValuesAndOursAreKept)
 {
     EXPECT_EQ(WithoutQtOptions({"vantrel", "-style", "fusion", "--simulate", "--scan"}),
               (Args{"vantrel", "--simulate", "--scan"}));
-    EXPECT_EQ(WithoutQtOptions({"vantrel", "-style=fusion", "--style", "windows", "-stylesheet", "dark.qss",
-                                "-stylesheet=x.qss", "-platform", "offscreen", "--audio-device=null", "-reverse",
-                                "-widgetcount", "-qmljsdebugger=port:1234", "-platformtheme", "gtk3", "-geometry",
-                                "400x300", "-display", ":1", "--console"}),
+    EXPECT_EQ(WithoutQtOptions({"vantrel",
+                                "-style=fusion",
+                                "--style",
+                                "windows",
+                                "-stylesheet",
+                                "dark.qss",
+                                "-stylesheet=x.qss",
+                                "-platform",
+                                "offscreen",
+                                "--audio-device=null",
+                                "-reverse",
+                                "-widgetcount",
+                                "-qmljsdebugger=port:1234",
+                                "-platformtheme",
+                                "gtk3",
+                                "-geometry",
+                                "400x300",
+                                "-display",
+                                ":1",
+                                "--console"}),
               (Args{"vantrel", "--audio-device=null", "--console"}));
     // Unknown ones stay for our parser to refuse, as does a Qt option without its '=' value;
     // a Qt name inside a value of ours stays.

@@ -4,8 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QKeyEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstring>

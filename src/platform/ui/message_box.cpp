@@ -63,9 +63,12 @@ void WidenForTitle(QMessageBox& box)
 QMessageBox::Icon BoxIcon(Icon icon)
 {
     switch (icon) {
-    case Icon::Information: return QMessageBox::Information;
-    case Icon::Critical: return QMessageBox::Critical;
-    case Icon::Warning: break;
+    case Icon::Information:
+        return QMessageBox::Information;
+    case Icon::Critical:
+        return QMessageBox::Critical;
+    case Icon::Warning:
+        break;
     }
     return QMessageBox::Warning;
 }
