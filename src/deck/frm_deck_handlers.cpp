@@ -237,7 +237,9 @@ void frmDeck::tmrPanel_Timer()
         return;
     if (captureRunning_)
         ShowSaving();
-    if (const std::optional<HeardFrame> heard = HeardNow()) {
+    // HeardNow() still holds the last frame an earlier Play let be heard: Save Only, which
+    // plays nothing, is followed by the frames read instead.
+    if (const std::optional<HeardFrame> heard = CaptureLoopRunning() ? std::nullopt : HeardNow()) {
         NoteHeardPosition();
         SetDisplayToPosition(heard->absoluteTime, heard->programTime, heard->program);
         SetRateDisplay(QString::fromStdString(heard->rateText), heard->emphasis);

@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "archive/archive.h"
+#include "audio/frame_reader.h"
 #include "deck/archive_window.h"
 #include "deck_fixture.h"
 #include "sim/tape.h"
@@ -262,6 +263,38 @@ TEST_F(DeckMends, SaveToFolderSendsTheCaptureThereAndTheStatusLineFollowsIt)
     EXPECT_EQ(QFileInfo(QDir(folder).filePath("Audio48.wav")).size(), 44 + 400 * 5760);
     EXPECT_FALSE(QFile::exists("Audio48.wav"));
     EXPECT_TRUE(deck().lblStatus->toolTip().startsWith("Complete: ")) << deck().lblStatus->toolTip().toStdString();
+}
+
+TEST_F(DeckMends, SaveOnlyAfterAPlayShowsTheFramesReadNotTheLastFrameHeard)
+{
+    HoldCommand(0x08, 300);  // well inside the Save Only below
+    StartReady(TwoPrograms());
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return fakeWave.queued() == 4; }));
+    fakeWave.handBack(2);  // two buffers heard
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return fakeWave.queued() == 4; }));
+    deck().tmrPanel_Timer();
+    const std::string heard = RowText(deck(), true);
+    deck().cmdStop->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled() && !deck().CommandRunning(); }));
+    deck().cmdBOT->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled() && !deck().CommandRunning(); }));
+
+    std::string during, read;
+    WhenHeld([&] {
+        deck().tmrPanel_Timer();
+        during = RowText(deck(), true);
+        const std::optional<dat::TimeCode> last = FramePassReport().lastTime;
+        if (last)
+            read = std::to_string(last->h) + ":" + std::to_string(last->m / 10) + std::to_string(last->m % 10) + ":" +
+                   std::to_string(last->s / 10) + std::to_string(last->s % 10);
+        gate->release();
+    });
+    deck().mnuOptionsOnly->trigger();
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+    EXPECT_EQ(during, read);
+    EXPECT_NE(during, heard);
 }
 
 TEST_F(DeckMends, MessageBoxesOpenOverTheDeckWithAnIconAndRoomForTheTitle)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -117,7 +118,7 @@ bool ConfirmReplace(const std::string& path, QWidget* parent)
     const QString question =
         QString("\"%1\" is there already (%2 MB, saved %3).\n\nReplace it with the new capture, or keep both: "
                 "the old one is renamed \"%4\"?")
-            .arg(file)
+            .arg(QDir::toNativeSeparators(info.absoluteFilePath()))
             .arg(static_cast<double>(info.size()) / 1e6, 0, 'f', 1)
             .arg(info.lastModified().toString("yyyy-MM-dd HH:mm:ss"))
             .arg(QFileInfo(QString::fromStdString(kept)).fileName());
