@@ -311,6 +311,7 @@ void frmDeck::EndOfTapeReached()
         // Nothing was played or captured: no summary, and no file to call complete.
         captureRunning_ = false;
         lblStatus->clear();
+        lblStatus->setToolTip(QString());
     }
     cmdStop_Click();
 }
@@ -467,6 +468,11 @@ void frmDeck::ShowSaved()
 {
     QFileInfo file(QString::fromStdString(savingPath_));
     file.setCaching(false);
+    if (!file.isFile()) {
+        lblStatus->clear();  // it could not be made: the message said why
+        lblStatus->setToolTip(QString());
+        return;
+    }
     ShowFileLine(lblStatus, "Complete: %1, %2 MB", file);
 }
 

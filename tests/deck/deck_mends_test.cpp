@@ -265,6 +265,24 @@ TEST_F(DeckMends, SaveToFolderSendsTheCaptureThereAndTheStatusLineFollowsIt)
     EXPECT_TRUE(deck().lblStatus->toolTip().startsWith("Complete: ")) << deck().lblStatus->toolTip().toStdString();
 }
 
+TEST_F(DeckMends, ACaptureFileThatCannotBeMadeIsToldAndTheDeckIsReadyAgain)
+{
+    StartReady(TwoPrograms());
+    deck().SetSaveFolder(tmp.filePath("no such folder"));
+    for (QAction* option : {deck().mnuOptionsOnly, deck().mnuOptionsSave}) {
+        SCOPED_TRACE(option->objectName().toStdString());
+        messages.clear();
+        option->trigger();
+        deck().cmdPlay->click();
+        ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled() && !deck().CommandRunning(); }));
+        EXPECT_EQ(EnabledButtons(deck()), ReadyButtons());
+        EXPECT_FALSE(PlayActive);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_NE(messages[0].find("no such folder"), std::string::npos) << messages[0];
+        EXPECT_FALSE(deck().lblStatus->text().startsWith("Complete")) << deck().lblStatus->text().toStdString();
+    }
+}
+
 TEST_F(DeckMends, SaveOnlyAfterAPlayShowsTheFramesReadNotTheLastFrameHeard)
 {
     HoldCommand(0x08, 300);  // well inside the Save Only below
