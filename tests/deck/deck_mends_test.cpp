@@ -274,7 +274,8 @@ TEST_F(DeckMends, ACaptureFileThatCannotBeMadeIsToldAndTheDeckIsReadyAgain)
         messages.clear();
         option->trigger();
         deck().cmdPlay->click();
-        ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled() && !deck().CommandRunning(); }));
+        ASSERT_TRUE(
+            testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled() && !deck().CommandRunning(); }));
         EXPECT_EQ(EnabledButtons(deck()), ReadyButtons());
         EXPECT_FALSE(PlayActive);
         ASSERT_EQ(messages.size(), 1u);
