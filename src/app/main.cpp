@@ -29,8 +29,11 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("vantrel");
     QCoreApplication::setApplicationVersion(VANTREL_VERSION);
 
-    std::vector<std::string> args(argv, argv + argc);
-    const ParseOutcome parsed = ParseCommandLine(args);
+    // Qt's own options (-style, -platform, ...) are the application object's: it takes them
+    // from argv when it is made below. Ours are read first, without them, so that --help and
+    // a bad command line need no display, and the mode tells which application to make.
+    const std::vector<std::string> args(argv, argv + argc);
+    const ParseOutcome parsed = ParseCommandLine(WithoutQtOptions(args));
     switch (parsed.kind) {
     case ParseOutcome::Help:
     case ParseOutcome::Version:

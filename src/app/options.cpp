@@ -18,7 +18,47 @@ void TakeInlineValue(QString& arg, const QString& name, std::optional<std::strin
     }
 }
 
+// Qt's standard options (QApplication and QGuiApplication): those that take a value, as
+// the next argument or after '=', those that take one only after '=', and the bare ones.
+constexpr const char* kQtValueOptions[] = {"style",         "stylesheet", "platform",        "platformpluginpath",
+                                           "platformtheme", "plugin",     "qwindowgeometry", "qwindowicon",
+                                           "qwindowtitle",  "session",    "display",         "geometry"};
+constexpr const char* kQtEqualsOptions[] = {"qmljsdebugger", "dialogs", "fontengine"};
+constexpr const char* kQtFlags[] = {"widgetcount", "reverse"};
+
 }  // namespace
+
+std::vector<std::string> WithoutQtOptions(const std::vector<std::string>& args)
+{
+    std::vector<std::string> kept;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (i == 0 || a.size() < 2 || a[0] != '-') {
+            kept.push_back(a);
+            continue;
+        }
+        const std::string name = a.substr(a[1] == '-' ? 2 : 1);
+        const std::size_t equals = name.find('=');
+        const std::string bare = name.substr(0, equals);
+        bool qt = false, takesNext = false;
+        for (const char* o : kQtValueOptions)
+            if (bare == o) {
+                qt = true;
+                takesNext = equals == std::string::npos;
+            }
+        for (const char* o : kQtEqualsOptions)
+            qt = qt || (bare == o && equals != std::string::npos);
+        for (const char* o : kQtFlags)
+            qt = qt || (name == o);
+        if (!qt) {
+            kept.push_back(a);
+            continue;
+        }
+        if (takesNext && i + 1 < args.size())
+            ++i;  // its value
+    }
+    return kept;
+}
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
 {
@@ -42,7 +82,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Vantrel: plays and archives DAT audio tapes on an audio-capable SCSI DAT drive.");
+        "Vantrel: plays and archives DAT audio tapes on an audio-capable SCSI DAT drive.\n"
+        "Qt's standard options (-style, -stylesheet, -platform, -reverse, ...) are passed to Qt.");
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
     const QCommandLineOption version({"v", "version"}, "Show the version and exit.");

@@ -34,3 +34,7 @@ struct ParseOutcome {
 // Parses argv (argv[0] included). Unknown switches, stray arguments and missing values give
 // Error with a message that names them.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args);
+
+// The arguments less Qt's own command-line options (-style fusion, -stylesheet=FILE,
+// -platform xcb, -reverse, ...; one dash or two), which the application object takes.
+std::vector<std::string> WithoutQtOptions(const std::vector<std::string>& args);

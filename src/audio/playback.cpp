@@ -384,16 +384,20 @@ void StartNow(const std::optional<std::string>& capturePath)
     Engine& e = S();
     if (PlayActive)
         return;
-    if (capturePath && !OpenCaptureFile(*capturePath))
+    if (capturePath && !OpenCaptureFile(*capturePath)) {
+        NotifyEndOfTape();
         return;
+    }
     ClearStream();
     e.captureRate = 0;
     e.lastHeard.reset();
     BeginFramePass();
     e.deemphasis.reset(e.rate);
     AllocatePlayBuffers(e.rate);
-    if (!StartPlayback())
+    if (!StartPlayback()) {
         FinishCaptureFile();
+        NotifyEndOfTape();
+    }
 }
 
 // A start must not free or re-prepare buffers that the previous device may still hold.
@@ -563,7 +567,8 @@ bool StartPlayback()
     const MMRESULT opened = waveOutOpen(&e.hWaveOut, WAVE_MAPPER, &e.WaveFormat,
                                         reinterpret_cast<DWORD_PTR>(hook.hDeckWnd), 0, CALLBACK_WINDOW);
     if (opened != MMSYSERR_NOERROR) {
-        TellDeviceError(opened);
+        waveOutGetErrorTextA(opened, e.WaveErrText.data(), static_cast<UINT>(e.WaveErrText.size()));
+        TellAudioMessage(std::string(e.WaveErrText.data()) + "\n" + kSoundDeviceHint);
         return false;
     }
     e.deviceOpen = true;

@@ -26,8 +26,12 @@ void BeginPlayback();
 // Deck "Play and Save": playback whose refills also append their frames to `path`.
 // Same start conditions as BeginPlayback.
 void BeginPlaybackAndCapture(const std::string& path = kCaptureFileName);
-// Opens the device and posts the four start notifications; true when playback runs.
+// Opens the device and posts the four start notifications; true when playback runs. A device
+// that cannot be opened is told with its own error and this line on what to do.
 bool StartPlayback();
+inline constexpr const char* kSoundDeviceHint =
+    "To play, choose another sound device with --audio-device=NAME (\"aplay -L\" lists the names); to archive "
+    "the tape without sound, use Options, Save Only.";
 // Clears PlayActive, resets the device (the teardown follows on the returned buffers) and
 // finishes an open capture file.
 void StopPlayback();

@@ -156,7 +156,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     buildControls();
     connectHandlers();
     // What Play and Read Tape meet (the file, the sound device, the drive) is told here.
-    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
+    SetAudioMessageHandler([this](const std::string& text) { ui::ShowMessage(text, ui::Icon::Warning, this); });
 }
 
 void frmMain::buildControls()
@@ -284,7 +284,7 @@ void frmMain::listDevices()
     const double entered = LeadingNumber(txtAdapterNum_->text());
     const double adapter = RoundHalfEven(entered);
     if (entered < 0 || !(adapter < kAdapterTableSize)) {
-        ui::ShowMessage("Invalid Host Adapter number");
+        ui::ShowMessage("Invalid Host Adapter number", ui::Icon::Warning, this);
         return;
     }
     ConsoleAdapter = static_cast<std::uint8_t>(adapter);
@@ -296,7 +296,7 @@ void frmMain::sendTestUnitReady()
     ButtonBusy busy(cmdTestUnitReady_);
     const UnitReadiness readiness = CheckUnitReady(AspiAdapter, AspiTarget);
     if (!readiness.message.empty())
-        ui::ShowMessage(readiness.message);
+        ui::ShowMessage(readiness.message, ui::Icon::Warning, this);
     const std::int32_t code = readiness.code;
     picOutput_->clear();
     picOutput_->print(NumText(code));
@@ -324,7 +324,7 @@ void frmMain::locateAbsoluteTime()
     ButtonBusy busy(cmdLocateAbsTime_);
     const std::array<double, 3> fields = TimeFields(txtAbsTime_->text());
     if (std::any_of(fields.begin(), fields.end(), [](double v) { return v < 0; })) {
-        ui::ShowMessage("Times cannot be negative: enter the time as hh:mm:ss.");
+        ui::ShowMessage("Times cannot be negative: enter the time as hh:mm:ss.", ui::Icon::Warning, this);
         return;
     }
     Locate(kLocateAbsoluteTime, static_cast<std::int32_t>(fields[0]), static_cast<std::int32_t>(fields[1]),
@@ -336,12 +336,12 @@ void frmMain::locateProgram()
     ButtonBusy busy(cmdLocateProgram_);
     const double entered = LeadingNumber(txtProgNum_->text());
     if (entered < 0) {
-        ui::ShowMessage("Program numbers cannot be negative: enter 0 to 799.");
+        ui::ShowMessage("Program numbers cannot be negative: enter 0 to 799.", ui::Icon::Warning, this);
         return;
     }
     const double rounded = RoundHalfEven(entered);
     if (!(rounded <= kMaxProgramNumber)) {
-        ui::ShowMessage("Program number exceeds 799.");
+        ui::ShowMessage("Program number exceeds 799.", ui::Icon::Warning, this);
         return;
     }
     const auto n = static_cast<std::int32_t>(rounded);
@@ -377,6 +377,9 @@ void frmMain::stop()
 
 void frmMain::readTape()
 {
+    // Asked first: Cancel leaves the old file and the buttons as they were.
+    if (!ui::ConfirmReplace(kCaptureFileName, this))
+        return;
     const bool playWasEnabled = cmdPlay_->isEnabled();
     cmdPlay_->setEnabled(false);
     cmdReadTape_->setEnabled(false);
@@ -401,7 +404,7 @@ void frmMain::readTape()
     }
     // A clean capture says nothing; one with lost or concealed frames lists them.
     if (const std::string errors = ErrorSummary(FramePassReport()); !errors.empty())
-        ui::ShowMessage(errors);
+        ui::ShowMessage(errors, ui::Icon::Warning, this);
 }
 
 void frmMain::printPositionReport()

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -106,6 +107,15 @@ void ArchiveWindow::cmdArchiveCancel_Click()
     lblArchiveStatus->setText("Stopping...");
 }
 
+void ArchiveWindow::reject()
+{
+    if (running_) {
+        cmdArchiveCancel_Click();
+        return;
+    }
+    QDialog::reject();
+}
+
 void ArchiveWindow::closeEvent(QCloseEvent* event)
 {
     // Closing while it runs is a Cancel: the package is finished first.
@@ -129,11 +139,12 @@ void ArchiveTape(frmDeck& deck)
     const std::string dir = chooser.selectedFiles().first().toStdString();
     const std::string refusal = archive::CheckTarget(dir, false);
     if (!refusal.empty()) {
-        ui::ShowMessage(refusal);
+        ui::ShowMessage(refusal, ui::Icon::Warning, &deck);
         return;
     }
     if (!deck.cmdPlay->isEnabled()) {
-        ui::ShowMessage("Archive Tape needs an audio tape in the drive, with the deck stopped.");
+        ui::ShowMessage("Archive Tape needs an audio tape in the drive, with the deck stopped.", ui::Icon::Warning,
+                        &deck);
         return;
     }
 
@@ -149,17 +160,22 @@ void ArchiveTape(frmDeck& deck)
     if (item)
         item->setEnabled(false);
 
-    auto* window = new ArchiveWindow(&deck);
-    window->setAttribute(Qt::WA_DeleteOnClose);
+    // Deleted on close only once the run is over: Escape, Alt+F4 and Cancel only stop it, and
+    // the progress updates can rely on the window until then.
+    const QPointer<ArchiveWindow> window = new ArchiveWindow(&deck);
     window->lblArchiveFolder->setText(QString::fromStdString(dir));
     window->show();
     archive::Options o;
     o.dir = dir;
     const archive::Result result = archive::Run(o, [&](const archive::Progress& p) {
-        window->ShowProgress(p);
+        if (window)
+            window->ShowProgress(p);
         ShowOnPanel(deck, p.absoluteTime);
     });
-    window->ShowResult(result);
+    if (window) {
+        window->ShowResult(result);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
 
     for (const auto& [button, on] : enabled)
         button->setEnabled(on);

@@ -31,6 +31,9 @@ public:
     QLabel *lblArchiveFolder, *lblArchiveTime, *lblArchiveProgram, *lblArchiveErrors, *lblArchiveStatus;
     QPushButton* cmdArchiveCancel;
 
+    // Escape: the same as Cancel while the archive runs (the window stays until it ends).
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

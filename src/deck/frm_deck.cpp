@@ -28,6 +28,9 @@ using deck::TransportPicture;
 // caption and a 19-pixel menu bar; the lowest controls end at y 193.
 constexpr int kClientWidth = 409;
 constexpr int kClientHeight = 208;
+// The status line added under everything, so that no control of the panel moves.
+constexpr QRect kStatusLine(16, 208, 377, 18);
+constexpr int kClientHeightWithStatus = kClientHeight + kStatusLine.height() + 2;
 
 // Digit and colon boxes of one row, as x offsets inside the row.
 constexpr std::array<int, 5> kDigitX{0, 24, 40, 64, 80};
@@ -79,7 +82,7 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     CreateMenus();
     auto* client = new QWidget(this);
     client->setObjectName("client");
-    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setFixedSize(kClientWidth, kClientHeightWithStatus);
     setCentralWidget(client);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -87,6 +90,11 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     CreateKeypad(client);
     CreateTransport(client);
     SetFocusOrder();
+
+    lblStatus = new QLabel(client);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setGeometry(kStatusLine);
+    lblStatus->setTextFormat(Qt::PlainText);
 
     // Idle until start-up gives it its interval and starts it.
     tmrWait4Tape = new QTimer(this);
@@ -120,6 +128,9 @@ void frmDeck::CreateMenus()
     mnuOptionsOnly = mnuOptions->addAction("Save &Only", this, &frmDeck::mnuOptionsOnly_Click);
     mnuOptionsOnly->setObjectName("mnuOptionsOnly");
     mnuOptionsOnly->setCheckable(true);
+    mnuOptions->addSeparator();
+    mnuOptionsFolder = mnuOptions->addAction("Save To &Folder...", this, &frmDeck::mnuOptionsFolder_Click);
+    mnuOptionsFolder->setObjectName("mnuOptionsFolder");
 
     mnuHelp = menuBar()->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");

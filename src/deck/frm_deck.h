@@ -72,12 +72,19 @@ public:
     std::array<deck::LedBox*, 5> picAtime{}, picPtime{}, picColon{};
     QLabel *lblAtime, *lblPtime, *lblPno, *lblKhz;
     QLabel* lblEmph;  // "EMPH", shown only while the tape carries emphasis
+    QLabel* lblStatus;  // under the panel: what is being saved where, and when it is complete
     QFrame *Frame5, *Frame3, *Frame4, *Frame1, *Frame2;
     std::unique_ptr<deck::clpDigits> clpDigits;
     QTimer* tmrWait4Tape;
     QTimer* tmrPanel;  // while the deck plays: the position heard, a few times a second
     QMenu *mnuFile, *mnuOptions, *mnuHelp;
     QAction *mnuFileConsole, *mnuFileExit, *mnuOptionsSave, *mnuOptionsOnly, *mnuHelpContents, *mnuHelpAbout;
+    QAction* mnuOptionsFolder;  // "Save To Folder..."
+
+    // Where Play and Save and Save Only write: "Audio48.wav" in the chosen folder (the
+    // working directory until one is chosen).
+    std::string CapturePath() const;
+    void SetSaveFolder(const QString& folder);
 
     // Event handlers.
     void cmdPlay_Click();
@@ -100,6 +107,7 @@ public:
     void mnuFileExit_Click();
     void mnuOptionsSave_Click();
     void mnuOptionsOnly_Click();
+    void mnuOptionsFolder_Click();
     void mnuHelpAbout_Click();
     void mnuHelpContents_Click();
     // Playback or a capture from the deck reached the end of the recorded area.
@@ -138,6 +146,9 @@ private:
     // One READ POSITION into known_ only; false (and nothing known) when it fails.
     bool ReadDrivePosition();
     void NoteHeardPosition();
+    // The status line while a capture writes its file, and once the file is finished.
+    void ShowSaving();
+    void ShowSaved();
 
     // Seeking. RunSeek stops playback, blanks the panel and disables the buttons, runs `moves`
     // once the tape is free, then shows the new position and returns to Ready.
@@ -159,6 +170,9 @@ private:
     QPixmap litColon_;
     bool unloaded_ = false;
     bool captureRunning_ = false;  // Play pressed with Play and Save or Save Only
+    bool playStarting_ = false;    // inside Play's start: a failure there captured nothing
+    QString saveFolder_;           // empty: the working directory
+    std::string savingPath_;       // the capture file being written
     bool pollRunning_ = false;
     int commandRunning_ = 0;
     unsigned commandSerial_ = 0;  // counts transport commands, so a poll can tell one ran

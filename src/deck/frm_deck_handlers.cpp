@@ -1,9 +1,14 @@
 // frmDeck: the handlers of the transport buttons, the keypad, the wait-for-tape poll, the
 // menus, and the window's load and close.
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 #include "audio/capture.h"
@@ -60,7 +65,7 @@ void frmDeck::Form_Load()
     // Playback or a capture from the deck that reaches the end of the recorded area.
     SetEndOfTapeHandler([this] { EndOfTapeReached(); });
     // What playback and the captures meet (the file, the sound device, the drive) is told here.
-    SetAudioMessageHandler([](const std::string& text) { ui::ShowMessage(text); });
+    SetAudioMessageHandler([this](const std::string& text) { ui::ShowMessage(text, ui::Icon::Warning, this); });
 }
 
 // Counts how deep the playback's message handling runs: a refill waits for its reads inside
@@ -115,22 +120,40 @@ void frmDeck::ReturnToReady()
 
 void frmDeck::cmdPlay_Click()
 {
+    const bool saving = mnuOptionsOnly->isChecked() || mnuOptionsSave->isChecked();
+    const std::string path = CapturePath();
+    // Asked before anything moves: Cancel leaves the deck Ready and the old file alone.
+    if (saving && (!ui::ConfirmReplace(path, this) || unloaded_ || !cmdPlay->isEnabled()))
+        return;
     BeginTransportCommand();
     cmdStop->setEnabled(true);
     tmrPanel->start();
-    captureRunning_ = mnuOptionsOnly->isChecked() || mnuOptionsSave->isChecked();
+    captureRunning_ = saving;
+    savingPath_ = saving ? path : std::string();
+    if (saving)
+        ShowSaving();
     // Save Only reads no further than it writes: its tape already stands where it stopped.
     resumeAfterStop_ = !mnuOptionsOnly->isChecked();
     if (mnuOptionsOnly->isChecked()) {
         // Archive without the sound device, as fast as the drive delivers; returns when a
         // stop, the end of the tape (which brings the deck back to Ready through the
         // end-of-tape notification) or a file error has finished the file.
-        RunCapture(kCaptureFileName);
-    } else if (mnuOptionsSave->isChecked()) {
-        BeginPlaybackAndCapture(kCaptureFileName);
+        RunCapture(path);
     } else {
-        BeginPlayback();
+        // A start that fails (the file, the sound device) tells why and ends through the
+        // end-of-tape notification, during this call or, when the start waited for the
+        // previous device, later.
+        playStarting_ = true;
+        if (mnuOptionsSave->isChecked())
+            BeginPlaybackAndCapture(path);
+        else
+            BeginPlayback();
+        playStarting_ = false;
     }
+    // Whatever ended the run without a notification (a file that could not be written)
+    // still brings the deck back to Ready.
+    if (!unloaded_ && !PlayActive && !StartPending())
+        EndOfTapeReached();
 }
 
 void frmDeck::cmdStop_Click()
@@ -145,9 +168,11 @@ void frmDeck::cmdStop_Click()
     StopPlayback();
     ReturnToReady();
     // A deck capture that lost or concealed frames says so; a clean one says nothing.
-    if (std::exchange(captureRunning_, false))
+    if (std::exchange(captureRunning_, false)) {
+        ShowSaved();
         if (const std::string errors = ErrorSummary(FramePassReport()); !errors.empty())
-            ui::ShowMessage(errors);
+            ui::ShowMessage(errors, ui::Icon::Warning, this);
+    }
     // Once the read that a stop can arrive in, and the refill it belongs to, have ended: a
     // command sent from inside would wait behind it, and the refill's further reads would
     // move the tape on from where the locate put it.
@@ -165,7 +190,7 @@ void frmDeck::cmdStop_Click()
                 if (unloaded_)
                     return;
                 if (!back.done)
-                    ui::ShowMessage(back.message);
+                    ui::ShowMessage(back.message, ui::Icon::Warning, this);
                 if (unloaded_)
                     return;
             }
@@ -210,7 +235,11 @@ void frmDeck::tmrPanel_Timer()
 {
     if (unloaded_)
         return;
-    if (const std::optional<HeardFrame> heard = HeardNow()) {
+    if (captureRunning_)
+        ShowSaving();
+    // HeardNow() still holds the last frame an earlier Play let be heard: Save Only, which
+    // plays nothing, is followed by the frames read instead.
+    if (const std::optional<HeardFrame> heard = CaptureLoopRunning() ? std::nullopt : HeardNow()) {
         NoteHeardPosition();
         SetDisplayToPosition(heard->absoluteTime, heard->programTime, heard->program);
         SetRateDisplay(QString::fromStdString(heard->rateText), heard->emphasis);
@@ -266,7 +295,7 @@ void frmDeck::cmdEject_Click()
         tmrWait4Tape->start(kPollIntervalMs);
         return;
     }
-    ui::ShowMessage("Error. Tape did not eject for some reason.");
+    ui::ShowMessage("Error. Tape did not eject for some reason.", ui::Icon::Warning, this);
     if (!unloaded_)
         cmdEject->setEnabled(true);
 }
@@ -278,6 +307,12 @@ void frmDeck::EndOfTapeReached()
         return;
     // Everything read has been heard: the tape already stands at the end.
     resumeAfterStop_ = false;
+    if (playStarting_) {
+        // Nothing was played or captured: no summary, and no file to call complete.
+        captureRunning_ = false;
+        lblStatus->clear();
+        lblStatus->setToolTip(QString());
+    }
     cmdStop_Click();
 }
 
@@ -376,11 +411,77 @@ void frmDeck::mnuFileExit_Click() { close(); }
 void frmDeck::mnuOptionsSave_Click() { mnuOptionsOnly->setChecked(false); }
 void frmDeck::mnuOptionsOnly_Click() { mnuOptionsSave->setChecked(false); }
 
+void frmDeck::mnuOptionsFolder_Click()
+{
+    QFileDialog chooser(this, "Save To Folder");
+    chooser.setObjectName("dlgSaveFolder");
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setDirectory(saveFolder_.isEmpty() ? QDir::currentPath() : saveFolder_);
+    if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty() && !unloaded_)
+        SetSaveFolder(chooser.selectedFiles().first());
+}
+
+std::string frmDeck::CapturePath() const
+{
+    if (saveFolder_.isEmpty())
+        return kCaptureFileName;
+    return QDir(saveFolder_).filePath(QString::fromLatin1(kCaptureFileName)).toStdString();
+}
+
+void frmDeck::SetSaveFolder(const QString& folder)
+{
+    saveFolder_ = folder;
+    mnuOptionsFolder->setToolTip(folder);
+    if (!captureRunning_)
+        lblStatus->setText("Captures go to " + QDir::toNativeSeparators(QDir(folder).absolutePath()));
+}
+
+// --- Status line -------------------------------------------------------------------------
+
+namespace {
+
+QString Megabytes(const QFileInfo& file) { return QString::number(static_cast<double>(file.size()) / 1e6, 'f', 1); }
+
+// The file's whole path when it fits, its middle left out when it does not.
+void ShowFileLine(QLabel* line, const QString& format, const QFileInfo& file)
+{
+    const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
+    const QString full = format.arg(path, Megabytes(file));
+    line->setToolTip(full);
+    const int room = line->width() - line->fontMetrics().horizontalAdvance(format.arg(QString(), Megabytes(file)));
+    line->setText(
+        format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
+}
+
+}  // namespace
+
+void frmDeck::ShowSaving()
+{
+    QFileInfo file(QString::fromStdString(savingPath_));
+    file.setCaching(false);
+    ShowFileLine(lblStatus, "Saving %1: %2 MB", file);
+}
+
+void frmDeck::ShowSaved()
+{
+    QFileInfo file(QString::fromStdString(savingPath_));
+    file.setCaching(false);
+    if (!file.isFile()) {
+        lblStatus->clear();  // it could not be made: the message said why
+        lblStatus->setToolTip(QString());
+        return;
+    }
+    ShowFileLine(lblStatus, "Complete: %1, %2 MB", file);
+}
+
 void frmDeck::mnuHelpAbout_Click()
 {
     ui::ShowMessage(std::string("Vantrel ") + VANTREL_VERSION +
-                    " plays the audio tapes of an audio-capable SCSI DAT drive like a tape deck, "
-                    "and can archive them bit-exact to Audio48.wav.");
+                        " plays the audio tapes of an audio-capable SCSI DAT drive like a tape deck, "
+                        "and can archive them bit-exact to Audio48.wav.",
+                    ui::Icon::Information, this);
 }
 
 void frmDeck::mnuHelpContents_Click() {}

@@ -89,7 +89,7 @@ void frmDeck::SeekFailed(const LocateOutcome& outcome, const std::optional<Known
     if (outcome.notFound)
         ReturnTo(before);
     if (!unloaded_)
-        ui::ShowMessage(outcome.message);
+        ui::ShowMessage(outcome.message, ui::Icon::Warning, this);
 }
 
 void frmDeck::SeekToEntry(SeekType type, const std::array<int, 5>& d)
@@ -113,7 +113,7 @@ void frmDeck::SeekToEntry(SeekType type, const std::array<int, 5>& d)
     case SeekType::PNo: {
         const unsigned n = static_cast<unsigned>(d[0] * 10000 + d[1] * 1000 + d[2] * 100 + d[3] * 10 + d[4]);
         if (n > kHighestProgram) {
-            ui::ShowMessage("Program number exceeds 799.");
+            ui::ShowMessage("Program number exceeds 799.", ui::Icon::Warning, this);
             return;
         }
         RunSeek([this, n] {
@@ -126,7 +126,7 @@ void frmDeck::SeekToEntry(SeekType type, const std::array<int, 5>& d)
     }
     case SeekType::PTime: {
         if (!known_ || !known_->number.IsNumber()) {
-            ui::ShowMessage(kNoCurrentProgram);
+            ui::ShowMessage(kNoCurrentProgram, ui::Icon::Information, this);
             return;
         }
         const unsigned n = known_->number.number;
@@ -169,28 +169,28 @@ void frmDeck::SeekProgram(bool next)
         using Kind = dat::ProgramNumber::Kind;
         if (next) {
             if (number.kind == Kind::LeadOut || (number.IsNumber() && number.number >= kHighestProgram)) {
-                ui::ShowMessage(kNoNextProgram);
+                ui::ShowMessage(kNoNextProgram, ui::Icon::Information, this);
                 return;
             }
             if (!number.IsNumber() && number.kind != Kind::LeadIn) {
-                ui::ShowMessage(kNoCurrentProgram);
+                ui::ShowMessage(kNoCurrentProgram, ui::Icon::Information, this);
                 return;
             }
             const LocateOutcome out = LocateProgram(number.IsNumber() ? number.number + 1u : 1u);
             if (out.done)
                 return;
             if (!out.notFound) {
-                ui::ShowMessage(out.message);
+                ui::ShowMessage(out.message, ui::Icon::Warning, this);
                 return;
             }
             // Past the last program: the tape goes back to where it stood.
             ReturnTo(before);
             if (!unloaded_)
-                ui::ShowMessage(kNoNextProgram);
+                ui::ShowMessage(kNoNextProgram, ui::Icon::Information, this);
             return;
         }
         if (number.kind != Kind::LeadIn && !number.IsNumber()) {
-            ui::ShowMessage(kNoCurrentProgram);
+            ui::ShowMessage(kNoCurrentProgram, ui::Icon::Information, this);
             return;
         }
         const std::optional<std::uint32_t> into = dat::IndexOfTimeCode(before->program);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # How the deck program ends under a real X server (the xcb platform): closing the deck with
 # the console open, File, Exit and SIGTERM after a menu was opened, and SIGTERM during Play and Save.
-# Each case checks the exit status; the capture case also checks that Audio48.wav got its
+# Also that Qt's own options (-style) are taken. Each case checks the exit status; the capture case also checks that Audio48.wav got its
 # sizes. Starts its own Xvfb on a free display; every wait is bounded.
 # Usage: program_end_test.sh VANTREL CLOSE_WINDOW
 set -u
@@ -161,12 +161,12 @@ sigterm_during_capture() {
   xdotool windowfocus --sync "$deck" key alt+o
   menu_open || fail "SIGTERM during Play and Save: the Options menu did not open"
   xdotool key s
-  # Play, at the middle of cmdPlay (client (16, 168), 41 x 25; the client area is 208 high,
+  # Play, at the middle of cmdPlay (client (16, 168), 41 x 25; the client area is 228 high,
   # below the menu bar). The deck becomes Ready after its lamp test and first poll: press
   # until the capture file appears, then wait for its first play buffer (172800 bytes) of
   # audio; looking every tenth of a second, for at most 20 s each.
   local menubar
-  menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 208 ))
+  menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 228 ))
   for _ in $(seq 1 200); do
     [ -e "$dir/Audio48.wav" ] || ! running && break
     xdotool mousemove --window "$deck" 36 $((menubar + 180)) click 1 2>/dev/null
@@ -187,7 +187,22 @@ sigterm_during_capture() {
   expect_sizes_fixed "SIGTERM during Play and Save"
 }
 
+# 5. Qt's own options go to Qt: the deck starts with them, and its close button ends it.
+qt_options() {
+  start -style fusion -stylesheet=/dev/null
+  deck=$(window '^Vantrel$')
+  if [ -z "$deck" ]; then
+    fail "Qt's options: the deck did not appear"
+    kill -KILL "$pid" 2>/dev/null
+  else
+    "$close_window" "$deck"
+  fi
+  finish
+  expect_status "-style fusion -stylesheet=/dev/null" 0
+}
+
 close_with_console
+qt_options
 file_exit_after_menu
 sigterm_after_menu
 sigterm_during_capture

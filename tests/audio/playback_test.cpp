@@ -167,7 +167,8 @@ TEST_F(AudioTest, FailedOpenShowsTheDeviceTextOnceAndPostsNothing)
     device.openText = "The audio device \"hw:9\" cannot be opened: No such device.";
     BeginPlayback();
     PumpPosted();
-    EXPECT_EQ(messages, (std::vector<std::string>{device.openText}));
+    // The device's own text, then what to do about it, in one message.
+    EXPECT_EQ(messages, (std::vector<std::string>{device.openText + "\n" + kSoundDeviceHint}));
     EXPECT_FALSE(PlayActive);
     EXPECT_EQ(deck->buffersDone, 0);
     EXPECT_EQ(device.calls.size(), 1u);

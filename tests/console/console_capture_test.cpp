@@ -1,7 +1,11 @@
 // Read Tape on the virtual drive: "Audio48.wav" in the working directory, finished by the
 // console's Stop or by a stop from the deck side; Play and Stop.
+#include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <fstream>
@@ -14,6 +18,7 @@
 #include "audio/playback.h"
 #include "console_fixture.h"
 #include "platform/ui/event_pump.h"
+#include "platform/ui/message_box.h"
 #include "sim/tape.h"
 #include "sim/virtual_bus.h"
 
@@ -150,6 +155,7 @@ protected:
     }
     void TearDown() override
     {
+        replaceWatch.stop();
         ResetAudioState();
         deck.reset();
         wave::SetWaveOutDriver(nullptr);
@@ -159,6 +165,27 @@ protected:
     }
 
     std::uint64_t TapeFrame() { return drive_->bus().driveState(kAdapter, kTarget)->frame; }
+
+    // Answers the next question before replacing Audio48.wav: presses `key` on it, or clicks
+    // the button named `button`. `asked` counts the questions.
+    void AnswerReplace(int key, const char* button = nullptr)
+    {
+        replaceWatch.disconnect();
+        QObject::connect(&replaceWatch, &QTimer::timeout, [this, key, button] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box || box->objectName() != "msgReplace")
+                return;
+            replaceWatch.stop();
+            ++asked;
+            if (button) {
+                box->findChild<QPushButton*>(button)->click();
+                return;
+            }
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(box, &press);
+        });
+        replaceWatch.start(0);
+    }
 
     // Presses Read Tape and, during READ number frames + 1, runs `stop`.
     void CaptureFrames(int frames, std::function<void()> stop)
@@ -192,6 +219,8 @@ protected:
     StepOnRead* drive_ = nullptr;
     testing_support::FakeWaveOut device;
     std::unique_ptr<QWidget> deck;
+    QTimer replaceWatch;
+    int asked = 0;
 };
 
 TEST_F(ConsoleCaptureTest, ReadTapeUntilStopWritesTheFramesReadBeforeIt)
@@ -212,9 +241,39 @@ TEST_F(ConsoleCaptureTest, SecondCaptureReplacesTheFirstCompletely)
 {
     CaptureFrames(7, [this] { Press("cmdStop"); });
     ExpectCaptureOf(0, 7);
+    EXPECT_EQ(asked, 0);
     const std::uint64_t next = TapeFrame();
+    AnswerReplace(0, "cmdReplace");
     CaptureFrames(2, [this] { Press("cmdStop"); });
+    EXPECT_EQ(asked, 1);
     ExpectCaptureOf(next, 2);
+    EXPECT_EQ(QDir(dir.path()).entryList({"*.wav"}, QDir::Files), QStringList({"Audio48.wav"}));
+}
+
+TEST_F(ConsoleCaptureTest, ReadTapeAsksBeforeReplacingAndReturnKeepsBothEscapeCancels)
+{
+    CaptureFrames(7, [this] { Press("cmdStop"); });
+    ExpectCaptureOf(0, 7);
+    std::ifstream in(dir.filePath("Audio48.wav").toStdString(), std::ios::binary);
+    const std::vector<std::uint8_t> first{std::istreambuf_iterator<char>(in), {}};
+    const std::string kept = ui::KeptName(dir.filePath("Audio48.wav").toStdString());
+
+    // Escape: no capture, the file and the buttons as they were.
+    const std::uint64_t at = TapeFrame();
+    AnswerReplace(Qt::Key_Escape);
+    Press("cmdReadTape");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(TapeFrame(), at);
+    ExpectCaptureOf(0, 7);
+    EXPECT_TRUE(Button("cmdReadTape")->isEnabled());
+
+    // Return: the old one under its time, the new one as Audio48.wav.
+    AnswerReplace(Qt::Key_Return);
+    CaptureFrames(2, [this] { Press("cmdStop"); });
+    EXPECT_EQ(asked, 2);
+    ExpectCaptureOf(at, 2);
+    std::ifstream old(kept, std::ios::binary);
+    EXPECT_TRUE(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(old), {}) == first) << kept;
 }
 
 TEST_F(ConsoleCaptureTest, StopFromTheDeckSideFinishesAConsoleCapture)

@@ -2,8 +2,10 @@
 // through an ALSA device that writes what it plays into a file (the file plugin over the null
 // device), until the deck comes back to Ready by itself at the end of the tape.
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstring>
@@ -117,6 +119,36 @@ TEST_F(DeckCapture, PlayAndSaveArchivesExactlyWhatItPlays)
     ExpectDeviceGotTheTape(ReadAll(rawPath), tapeAudio);
 }
 
+TEST_F(DeckCapture, ASecondPlayAndSaveAsksAndKeepBothLeavesBothFilesWhole)
+{
+    PlayUntilReady(&frmDeck::mnuOptionsSave);
+    ExpectWavHoldsTheTape();
+    const auto first = ReadAll("Audio48.wav");
+    const std::string kept = ui::KeptName("Audio48.wav");
+    deck().cmdBOT->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+
+    // Return on the question: Keep both.
+    QTimer answer;
+    int asked = 0;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box || box->objectName() != "msgReplace")
+            return;
+        answer.stop();
+        ++asked;
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &press);
+    });
+    answer.start(0);
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(ReadAll(kept) == first) << kept;
+    ExpectWavHoldsTheTape();
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
 TEST_F(DeckCapture, SaveOnlyArchivesTheTapeWithoutOpeningTheSoundDevice)
 {
     PlayUntilReady(&frmDeck::mnuOptionsOnly);
@@ -154,17 +186,22 @@ TEST_F(DeckCapture, StopDuringSaveOnlyFinishesTheFileWithoutTheFrameBeingRead)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(rawPath)));
 }
 
-TEST_F(DeckCapture, AMissingSoundDeviceShowsAlsasReasonAndStopLeadsBack)
+TEST_F(DeckCapture, AMissingSoundDeviceShowsAlsasReasonAndWhatToDoAndTheDeckIsReadyAgain)
 {
     SetWaveOutDevice("hw:CARD=NoSuchCard");
     StartReady(tape);
     deck().cmdPlay->click();
     ASSERT_TRUE(testing_support::PumpUntil([&] { return !messages.empty(); }));
     EXPECT_NE(messages[0].find("NoSuchCard"), std::string::npos) << messages[0];
-    EXPECT_EQ(EnabledButtons(deck()), std::set<std::string>{"cmdStop"});
-    deck().cmdStop->click();
-    EXPECT_EQ(EnabledButtons(deck()), ReadyButtons());
+    EXPECT_NE(messages[0].find(kSoundDeviceHint), std::string::npos) << messages[0];
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return EnabledButtons(deck()) == ReadyButtons(); }));
     EXPECT_FALSE(QFile::exists("Audio48.wav"));
+    // The tape is where it was: the next Play (with a device now) starts at the beginning.
+    SetWaveOutDevice("file:'" + rawPath + "',raw");
+    deck().cmdPlay->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return deck().cmdPlay->isEnabled(); }));
+    EXPECT_EQ(messages.size(), 1u);
+    ExpectDeviceGotTheTape(ReadAll(rawPath), tapeAudio);
 }
 
 }  // namespace

@@ -90,8 +90,9 @@ TEST_F(DeckTest, TheClientAreaFitsTheControlsBelowTheMenuBar)
     frmDeck& d = deck();
     QApplication::processEvents();
     QWidget* client = d.centralWidget();
-    EXPECT_EQ(client->size(), QSize(409, 208));
-    EXPECT_EQ(d.size(), QSize(409, d.menuBar()->height() + 208));
+    // The panel's 208 pixels and the status line under them.
+    EXPECT_EQ(client->size(), QSize(409, 228));
+    EXPECT_EQ(d.size(), QSize(409, d.menuBar()->height() + 228));
     EXPECT_EQ(client->mapTo(&d, QPoint(0, 0)), QPoint(0, d.menuBar()->height()));
 
     // Every shown control lies inside the client area, and the area ends shortly below the
@@ -103,13 +104,19 @@ TEST_F(DeckTest, TheClientAreaFitsTheControlsBelowTheMenuBar)
             EXPECT_FALSE(client->rect().intersects(r));
             continue;
         }
-        if (!w->isVisibleTo(client))
+        if (!w->isVisibleTo(client) || w == d.lblStatus)
             continue;
         SCOPED_TRACE(w->objectName().toStdString());
         EXPECT_TRUE(client->rect().contains(r));
         lowest = std::max(lowest, r.bottom() + 1);
     }
     EXPECT_EQ(lowest, 193);
+    // The status line lies below every control, inside the area, to its end.
+    const QRect status = InClient(d, d.lblStatus);
+    EXPECT_TRUE(d.lblStatus->isVisibleTo(client));
+    EXPECT_GE(status.top(), lowest);
+    EXPECT_TRUE(client->rect().contains(status));
+    EXPECT_EQ(status.bottom() + 1, 226);
     // The window cannot be resized beyond its panel.
     EXPECT_EQ(d.minimumSize(), d.maximumSize());
 }

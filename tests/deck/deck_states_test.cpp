@@ -251,7 +251,7 @@ TEST_F(DeckTest, PlayRunsUntilStopAndStopReturnsToReady)
     ASSERT_TRUE(testing_support::PumpUntil([&] { return !fakeWave.anyOpen(); }));
 }
 
-TEST_F(DeckTest, WithoutASoundDeviceTheErrorIsShownAndStopLeadsBack)
+TEST_F(DeckTest, WithoutASoundDeviceTheErrorAndWhatToDoAreShownAndTheDeckIsReadyAgain)
 {
     fakeWave.openResult = MMSYSERR_BADDEVICEID;
     fakeWave.openText = "no sound card here";
@@ -260,9 +260,14 @@ TEST_F(DeckTest, WithoutASoundDeviceTheErrorIsShownAndStopLeadsBack)
     testing_support::PumpPosted();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("no sound card here"), std::string::npos) << messages[0];
-    EXPECT_EQ(EnabledButtons(deck()), kStopOnly);
-    deck().cmdStop->click();
-    EXPECT_EQ(EnabledButtons(deck()), ReadyButtons());
+    EXPECT_NE(messages[0].find("--audio-device=NAME"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("aplay -L"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("Options, Save Only"), std::string::npos) << messages[0];
+    // No false playing state: Ready at once, without Stop.
+    ASSERT_TRUE(testing_support::PumpUntil([&] { return EnabledButtons(deck()) == ReadyButtons(); }));
+    EXPECT_FALSE(PlayActive);
+    EXPECT_FALSE(deck().tmrPanel->isActive());
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(DeckTest, FileExitClosesTheWindowThenEndsTheProgram)
