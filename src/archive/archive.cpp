@@ -14,16 +14,6 @@ namespace {
 
 bool g_stop = false;
 
-std::string BagInfoValue(const std::string& text, const std::string& key)
-{
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + ": ", 0) == 0)
-            return line.substr(key.size() + 2);
-    return {};
-}
-
 }  // namespace
 
 std::string CheckTarget(const std::string& dir, bool resume)

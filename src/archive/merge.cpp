@@ -42,16 +42,6 @@ struct Choice {
     std::uint32_t source, position;
 };
 
-std::string BagValue(const std::string& text, const std::string& key)
-{
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(key + ": ", 0) == 0)
-            return line.substr(key.size() + 2);
-    return {};
-}
-
 // A path kept on one line of bag-info and the report.
 std::string OneLine(std::string s)
 {
@@ -189,7 +179,7 @@ std::string Merger::open()
             if (!path.empty() && s.facts.path == OneLine(path))
                 return given + " is given twice; each read of the tape is merged once.";
         const std::string bagInfo = ReadText(given + "/bag-info.txt");
-        const std::string status = BagValue(bagInfo, "Vantrel-Status");
+        const std::string status = BagInfoValue(bagInfo, "Vantrel-Status");
         if (!info.isDir() || status.empty() || !QFileInfo::exists(QString::fromStdString(given + "/data/tape.dat")))
             return given + " does not hold a Vantrel archive package; it cannot be merged.";
         // Reading and hashing a source takes seconds per hour of tape: said before it starts.
@@ -199,9 +189,9 @@ std::string Merger::open()
             return given + ": " + p.error();
         Source s{given, std::move(*p), {}, status == "complete", {}, 0};
         s.facts.path = OneLine(path);
-        s.facts.baggingDate = BagValue(bagInfo, "Bagging-Date");
+        s.facts.baggingDate = BagInfoValue(bagInfo, "Bagging-Date");
         auto reported = [&](const char* key) {
-            const std::string v = BagValue(bagInfo, key);
+            const std::string v = BagInfoValue(bagInfo, key);
             return v == "not reported" ? std::string() : v;
         };
         s.facts.drive = {reported("Vantrel-Drive-Vendor"), reported("Vantrel-Drive-Product"),

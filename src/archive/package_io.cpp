@@ -137,6 +137,16 @@ std::string ReadText(const std::string& path)
     return s.str();
 }
 
+std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
+{
+    std::istringstream in(bagInfo);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key + ": ", 0) == 0)
+            return line.substr(key.size() + 2);
+    return {};
+}
+
 ::Result<std::uint64_t> FileSize(const std::string& path)
 {
     struct stat st {};

@@ -42,6 +42,9 @@ using FileSizeReader = std::function<::Result<std::uint64_t>(const std::string& 
 // A small file's content; "" when it cannot be read.
 std::string ReadText(const std::string& path);
 
+// The value of `key` in bag-info text ("Key: value" lines); "" when it is not there.
+std::string BagInfoValue(const std::string& bagInfo, const std::string& key);
+
 // The SHA-256 of a file's content.
 ::Result<std::string> HashFile(const std::string& path);
 
