@@ -58,7 +58,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
     const QCommandLineOption resume("resume", "With --archive: continue the incomplete package in DIR.");
     const QCommandLineOption retries("retries",
         "With --archive: read damaged places again N times after the pass (default 1, 0 for none).", "N");
+    const QCommandLineOption lpLayout("lp-layout",
+        "How long-play and four-channel tapes pack their 12-bit samples: auto (found from the sound, "
+        "the default), a, b, a-swapped or b-swapped.", "LAYOUT");
     parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
+    parser.addOption(lpLayout);
 
     if (!parser.parse(list)) {
         out.kind = ParseOutcome::Error;
@@ -113,6 +117,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
             return out;
         }
         o.maxBadFrames = value;
+    }
+    if (parser.isSet(lpLayout)) {
+        const std::string name = parser.value(lpLayout).toStdString();
+        o.lpLayout = dat::LayoutNamed(name);
+        if (!o.lpLayout && name != "auto") {
+            out.kind = ParseOutcome::Error;
+            out.text = "--lp-layout needs auto, a, b, a-swapped or b-swapped, not '" + name + "'.";
+            return out;
+        }
     }
     o.archive = parser.isSet(archive);
     if (o.archive && !archiveDir) {
