@@ -80,8 +80,9 @@ public:
                              ", 12-bit samples written as 16-bit, layout " +
                              (r.layout ? r.layout->Text() : std::string("a (not decided)")) + ".";
             if (r.format->channels == 2 && r.timeStep > 0)
-                lp += r.timeStep == 1 ? " Time code: one code frame per 60 ms frame (the counters show half the real time)."
-                                      : " Time code: two code frames per 60 ms frame (real time).";
+                lp += r.timeStep == 1
+                          ? " Time code: one code frame per 60 ms frame (the counters show half the real time)."
+                          : " Time code: two code frames per 60 ms frame (real time).";
             std::fprintf(stderr, "%s\n", lp.c_str());
         }
         if (r.unreadable.count > 0)

@@ -58,9 +58,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
     const QCommandLineOption resume("resume", "With --archive: continue the incomplete package in DIR.");
     const QCommandLineOption retries("retries",
         "With --archive: read damaged places again N times after the pass (default 1, 0 for none).", "N");
-    const QCommandLineOption lpLayout("lp-layout",
+    const QCommandLineOption lpLayout(
+        "lp-layout",
         "How long-play and four-channel tapes pack their 12-bit samples: auto (found from the sound, "
-        "the default), a, b, a-swapped or b-swapped.", "LAYOUT");
+        "the default), a, b, a-swapped or b-swapped.",
+        "LAYOUT");
     parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
     parser.addOption(lpLayout);
 

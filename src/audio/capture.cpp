@@ -19,8 +19,8 @@ CaptureResult Fail(CaptureResult result, const std::string& message)
 // "32 kHz long play", "32 kHz four channels", "32 kHz".
 std::string FormatText(const dat::AudioFormat& f)
 {
-    std::string text = std::to_string(f.rate / 1000) + (f.rate % 1000 ? "." + std::to_string(f.rate % 1000 / 100) : "") +
-                       " kHz";
+    std::string text =
+        std::to_string(f.rate / 1000) + (f.rate % 1000 ? "." + std::to_string(f.rate % 1000 / 100) : "") + " kHz";
     if (f.NonLinear())
         text += f.channels == 4 ? " four channels" : " long play";
     return text;

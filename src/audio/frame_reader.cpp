@@ -19,9 +19,9 @@ constexpr std::uint32_t kDefaultMaxBadFrames = 100;
 
 struct Pass {
     ReadReport report;
-    std::deque<FrameRead> held;  // read ahead while the layout is decided, not yet handed on
+    std::deque<FrameRead> held;              // read ahead while the layout is decided, not yet handed on
     std::optional<std::uint32_t> lastIndex;  // absolute frame index of the last frame delivered
-    std::array<std::uint64_t, 2> steps{};  // long play: clean neighbours one and two codes apart
+    std::array<std::uint64_t, 2> steps{};    // long play: clean neighbours one and two codes apart
     bool catchingUp = false;  // after failures the drive delivered a frame again: skip to the next new one
     std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
 };
@@ -404,8 +404,7 @@ std::string PassEndMessage(const FrameRead& read)
         return "A frame read did not end within its time limit of " +
                std::to_string(scsi::CommandTimeoutMs(scsi::op::Read6) / 1000) + " seconds" + at +
                "; reading was stopped there.";
-    case FrameStatus::Unsupported:
-    {
+    case FrameStatus::Unsupported: {
         char id[8];
         std::snprintf(id, sizeof id, "%02X %02X", read.bytes[dat::kMainIdOffset], read.bytes[dat::kMainIdOffset + 1]);
         return "The frame after " + LastFrameTimeText() + " declares a recording format no DAT deck makes (main ID " +

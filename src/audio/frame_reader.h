@@ -77,9 +77,9 @@ struct FrameRanges {
 // How a tape's 12-bit frames are unpacked: found from the sound, or set by --lp-layout.
 struct LayoutChoice {
     dat::NonLinearLayout layout = dat::NonLinearLayout::A;
-    bool forced = false;  // set by --lp-layout
-    bool clear = false;   // found: the best well ahead of the second best
-    double ratio = 0;     // found: second best's roughness over the best's (0: nothing heard)
+    bool forced = false;     // set by --lp-layout
+    bool clear = false;      // found: the best well ahead of the second best
+    double ratio = 0;        // found: second best's roughness over the best's (0: nothing heard)
     std::size_t frames = 0;  // found: the non-silent frames that voted
 
     // "a (found: 27.4 times smoother than the next best, 16 frames)", "a (not clear: ...)",

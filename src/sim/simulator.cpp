@@ -81,10 +81,28 @@ private:
     bool device(const json& j, const std::string& at, DriveConfig& d)
     {
         if (!expectObject(j, at,
-                          {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
-                           "ready_at_power_on", "medium_errors", "concealed", "retry_errors",
-                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time",
-                           "vendor", "product", "revision", "long_play", "channels", "lp_layout", "lp_time_step"}))
+                          {"target",
+                           "type",
+                           "audio",
+                           "tape",
+                           "becoming_ready_s",
+                           "reinsert_after_eject_s",
+                           "ready_at_power_on",
+                           "medium_errors",
+                           "concealed",
+                           "retry_errors",
+                           "vanish_after_reads",
+                           "read_timeout_at",
+                           "emphasis",
+                           "recording_date",
+                           "running_time",
+                           "vendor",
+                           "product",
+                           "revision",
+                           "long_play",
+                           "channels",
+                           "lp_layout",
+                           "lp_time_step"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -117,20 +135,19 @@ private:
         recorded_ = false;
         if (!boolean(j, "emphasis", at + ".emphasis", options.emphasis) ||
             !boolean(j, "running_time", at + ".running_time", options.runningTime) ||
-            !date(j, "recording_date", at + ".recording_date", options.date) ||
-            !nonLinear(j, at, options))
+            !date(j, "recording_date", at + ".recording_date", options.date) || !nonLinear(j, at, options))
             return false;
         if (j.contains("tape") && !tape(j["tape"], at + ".tape", options, d))
             return false;
         if (options != RecordingOptions{} && !recorded_) {
             // Say which key cannot be honoured rather than dropping it.
-            const char* key = options.emphasis     ? "emphasis"
-                              : options.date       ? "recording_date"
-                              : options.longPlay   ? "long_play"
-                              : options.channels != 2 ? "channels"
-                              : j.contains("lp_layout") ? "lp_layout"
+            const char* key = options.emphasis             ? "emphasis"
+                              : options.date               ? "recording_date"
+                              : options.longPlay           ? "long_play"
+                              : options.channels != 2      ? "channels"
+                              : j.contains("lp_layout")    ? "lp_layout"
                               : j.contains("lp_time_step") ? "lp_time_step"
-                                                 : "running_time";
+                                                           : "running_time";
             return fail(at + "." + key, "applies only to a tape made from audio files or the demo");
         }
         return true;

@@ -108,8 +108,9 @@ TEST_F(LongPlayCaptureTest, EachLayoutIsFoundAndEverySampleIsTheExpandedSource)
         EXPECT_EQ(Run({"--simulate=lp.json", "--capture=out.wav"}), 0) << errors;
         ExpectFrames(Out(2), {});
         EXPECT_NE(errors.find("Tape: 32 KHz LP, no emphasis, programs 1-2"), std::string::npos) << errors;
-        EXPECT_NE(errors.find(std::string("Long play, 12-bit samples written as 16-bit, layout ") + layout + " (found: "),
-                  std::string::npos)
+        EXPECT_NE(
+            errors.find(std::string("Long play, 12-bit samples written as 16-bit, layout ") + layout + " (found: "),
+            std::string::npos)
             << errors;
         EXPECT_NE(errors.find("one code frame per 60 ms frame"), std::string::npos) << errors;
     }
@@ -142,8 +143,7 @@ TEST_F(LongPlayCaptureTest, ASilentTapeFallsBackToAAndTheOptionOverridesTheSound
     Describe(20, 2, R"("long_play": true, "lp_layout": "b")", true);
     EXPECT_EQ(Run({"--simulate=lp.json", "--capture=out.wav"}), 0) << errors;
     ExpectFrames(Out(2), {});
-    EXPECT_NE(errors.find("layout a (not clear: no sound to judge by; a is the default)"), std::string::npos)
-        << errors;
+    EXPECT_NE(errors.find("layout a (not clear: no sound to judge by; a is the default)"), std::string::npos) << errors;
 
     // Packed as b, read as a: the option wins over the sound, and the samples differ.
     Describe(20, 2, R"("long_play": true, "lp_layout": "b")");

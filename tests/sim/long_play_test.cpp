@@ -150,8 +150,7 @@ protected:
     {
         sim::BusConfig config;
         std::string error;
-        const std::string text =
-            R"({"adapters": [{"devices": [{"target": 4, )" + keys + "}]}]}";
+        const std::string text = R"({"adapters": [{"devices": [{"target": 4, )" + keys + "}]}]}";
         const bool ok = sim::ParseBusDescription(text, dir.string(), config, error);
         if (out)
             *out = config;
@@ -183,8 +182,7 @@ TEST_F(LongPlayDescription, KeysMakeLongPlayAndFourChannelTapesAndBadValuesAreNa
     EXPECT_NE(errorOf(R"("tape": "lp.wav", "channels": 4)").find("four-channel files"), std::string::npos);
     EXPECT_NE(errorOf(R"("tape": "lp.wav", "channels": 3)").find("\"adapters[0].devices[0].channels\" must be 2 or 4"),
               std::string::npos);
-    EXPECT_NE(errorOf(R"("tape": "lp.wav", "long_play": true, "lp_layout": "c")").find("lp_layout"),
-              std::string::npos);
+    EXPECT_NE(errorOf(R"("tape": "lp.wav", "long_play": true, "lp_layout": "c")").find("lp_layout"), std::string::npos);
     EXPECT_NE(errorOf(R"("tape": "lp.wav", "long_play": true, "lp_time_step": 3)").find("lp_time_step"),
               std::string::npos);
     EXPECT_NE(errorOf(R"("tape": "lp.wav", "lp_time_step": 2)").find("only to a long-play tape"), std::string::npos);
