@@ -206,6 +206,13 @@ bool TapePass::take(const FrameRead& r, PassState& s)
         facts_.reason = r.message;
         return false;
     }
+    if (r.format && r.format->NonLinear()) {
+        // The package's WAVs are written from tape.dat as 16-bit frames: 12-bit frames would
+        // come out as noise, so the package stops before them.
+        facts_.reason = "This tape is recorded in long play or with four channels (" + r.frame.mainId.RateText() +
+                        "), which the archive cannot keep yet; use --capture.";
+        return false;
+    }
     countRead(r);
     return r.repeat || keep(r, s);
 }
