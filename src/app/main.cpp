@@ -42,6 +42,11 @@ int main(int argc, char** argv)
         break;
     }
     const Options& options = parsed.options;
+    // A merge reads packages only: no bus, no drive.
+    if (!options.mergeDirs.empty()) {
+        QCoreApplication app(argc, argv);
+        return RunMergeMode(options);
+    }
 
     std::unique_ptr<aspi::Backend> backend;
     if (options.simulate) {

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <algorithm>
 
 namespace {
 
@@ -24,12 +25,17 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
     ParseOutcome out;
     QStringList list;
     std::optional<std::string> simulateFile, captureFile, archiveDir;
+    std::vector<std::string> mergeDirs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         QString a = QString::fromLocal8Bit(args[i].c_str());
         if (i > 0) {
             TakeInlineValue(a, "simulate", simulateFile);
             TakeInlineValue(a, "capture", captureFile);
             TakeInlineValue(a, "archive", archiveDir);
+            std::optional<std::string> mergeDir;
+            TakeInlineValue(a, "merge", mergeDir);
+            if (mergeDir)
+                mergeDirs.push_back(*mergeDir);
         }
         list << a;
     }
@@ -63,7 +69,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         "How long-play and four-channel tapes pack their 12-bit samples: auto (found from the sound, "
         "the default), a, b, a-swapped or b-swapped.",
         "LAYOUT");
+    const QCommandLineOption merge(
+        "merge", "Merge the archive package DIR with the others given (--merge=DIR, two or more) into the package "
+                 "of --archive=OUT: the best copy of every frame, matched by absolute time. No drive is used.");
+    const QCommandLineOption force("force",
+                                   "With --merge: merge packages even when they do not seem to hold the same tape.");
     parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
+    parser.addOptions({merge, force});
     parser.addOption(lpLayout);
 
     if (!parser.parse(list)) {
@@ -157,6 +169,28 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         out.kind = ParseOutcome::Error;
         out.text = "--from-here and --resume cannot be used together: a resume starts after the package's last frame.";
         return out;
+    }
+    if (parser.isSet(merge) || parser.isSet(force)) {
+        o.mergeDirs = mergeDirs;
+        o.force = parser.isSet(force);
+        const char* refusal = nullptr;
+        if (std::any_of(mergeDirs.begin(), mergeDirs.end(), [](const std::string& d) { return d.empty(); }) ||
+            mergeDirs.size() != static_cast<std::size_t>(parser.optionNames().count("merge")))
+            refusal = "--merge needs a package folder: --merge=DIR.";
+        else if (mergeDirs.empty())
+            refusal = "--force goes with --merge.";
+        else if (mergeDirs.size() < 2)
+            refusal = "--merge needs two or more packages: --merge=DIR --merge=DIR ... --archive=OUT.";
+        else if (!o.archive)
+            refusal = "--merge needs --archive=OUT, the new or empty folder of the merged package.";
+        else if (o.fromHere || o.resume || parser.isSet(retries) || o.scan || o.capture || o.simulate)
+            refusal = "--merge reads no drive: it cannot be used with --from-here, --resume, --retries, --scan, "
+                      "--capture or --simulate.";
+        if (refusal) {
+            out.kind = ParseOutcome::Error;
+            out.text = refusal;
+            return out;
+        }
     }
     if (int(o.scan) + int(o.capture) + int(o.archive) > 1) {
         out.kind = ParseOutcome::Error;

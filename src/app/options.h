@@ -24,6 +24,8 @@ struct Options {
     unsigned retries = 1;          // --retries=N: rounds of the archive's retry pass
     std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
     std::optional<dat::NonLinearLayout> lpLayout;  // --lp-layout=a|b|...; none (auto): found from the sound
+    std::vector<std::string> mergeDirs;  // --merge=DIR, repeated: packages merged into --archive=DIR
+    bool force = false;                  // --force: merge packages that do not match
 };
 
 struct ParseOutcome {

@@ -9,5 +9,7 @@ int RunScanMode(const Options& options);
 int RunCaptureMode(const Options& options);
 // --archive: start-up without windows, then the tape into an archive package.
 int RunArchiveMode(const Options& options);
+// --merge with --archive: packages merged into a new one, no drive at all.
+int RunMergeMode(const Options& options);
 // The deck window (and the console with --console) on a QApplication.
 int RunDeckMode(const Options& options);

@@ -43,6 +43,7 @@ struct Result {
     Outcome outcome = Outcome::Refused;
     std::string message;               // the refusal, or why the package is incomplete
     std::vector<std::string> summary;  // lines for the person who ran it
+    std::size_t failures = 0;          // files of the package that could not be written
 };
 
 // "" when `dir` can take a new package (or, with `resume`, holds an incomplete one), else a

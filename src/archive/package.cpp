@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -57,9 +58,16 @@ Package::Package(Package&&) noexcept = default;
 Package& Package::operator=(Package&&) noexcept = default;
 Package::~Package() = default;
 
-::Result<Package> Package::Open(const std::string& dir, bool existing)
+::Result<Package> Package::Open(const std::string& dir, bool existing, bool readOnly)
 {
     Package p(dir);
+    p.readOnly_ = readOnly;
+    if (readOnly) {
+        p.tape_.reset(::open((dir + "/" + kTapeDat).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!p.tape_)
+            return ::Result<Package>::Error(dir + "/" + kTapeDat + " cannot be opened: " + ErrnoText());
+        return p;
+    }
     if (!QDir().mkpath(QString::fromStdString(dir + "/data")))
         return ::Result<Package>::Error("The folder " + dir + "/data cannot be created.");
     const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (existing ? 0 : O_EXCL);
@@ -71,16 +79,22 @@ Package::~Package() = default;
 
 ::Result<Package> Package::Create(const std::string& dir) { return Open(dir, false); }
 
-::Result<Package> Package::Load(const std::string& dir)
+::Result<Package> Package::OpenReadOnly(const std::string& dir) { return Load(dir, true); }
+
+::Result<Package> Package::Load(const std::string& dir) { return Load(dir, false); }
+
+::Result<Package> Package::Load(const std::string& dir, bool readOnly)
 {
-    ::Result<Package> p = Open(dir, true);
+    ::Result<Package> p = Open(dir, true, readOnly);
     if (!p)
         return p;
     nlohmann::json report;
     try {
         report = nlohmann::json::parse(ReadText(dir + "/data/report.json"));
     } catch (const std::exception&) {
-        return ::Result<Package>::Error("data/report.json of the package cannot be read; it cannot be resumed.");
+        if (!readOnly)
+            return ::Result<Package>::Error("data/report.json of the package cannot be read; it cannot be resumed.");
+        report = nlohmann::json::object();
     }
     const QDateTime began = QDateTime::fromString(QString::fromStdString(report.value("started", "")), Qt::ISODate);
     if (began.isValid())
@@ -109,9 +123,11 @@ Status Package::LoadFrames()
     if (::fstat(tape_.get(), &st) != 0)
         return Status::Error(std::string(kTapeDat) + ": " + ErrnoText());
     const auto frames = static_cast<std::size_t>(st.st_size) / dat::kFrameBytes;
+    // A source that is only read keeps such a frame; its hash is then taken from the file.
+    ragged_ = readOnly_ && static_cast<std::size_t>(st.st_size) != frames * dat::kFrameBytes;
     // A frame cut short by the end of the last run is read again.
-    if (::ftruncate(tape_.get(), static_cast<off_t>(frames * dat::kFrameBytes)) != 0 ||
-        ::lseek(tape_.get(), 0, SEEK_END) < 0)
+    if (!readOnly_ && (::ftruncate(tape_.get(), static_cast<off_t>(frames * dat::kFrameBytes)) != 0 ||
+                       ::lseek(tape_.get(), 0, SEEK_END) < 0))
         return Status::Error(std::string(kTapeDat) + ": " + ErrnoText());
     std::vector<std::uint8_t> frame(dat::kFrameBytes);
     records_.reserve(frames);
@@ -205,6 +221,29 @@ Status Package::Restart()
     return Status::Ok();
 }
 
+Status Package::ReadFrame(std::size_t position, std::uint8_t* out, std::size_t bytes) const
+{
+    bytes = std::min(bytes, dat::kFrameBytes);
+    const off_t offset = static_cast<off_t>(position * dat::kFrameBytes);
+    for (std::size_t done = 0; done < bytes;) {
+        const ssize_t n = ::pread(tape_.get(), out + done, bytes - done, offset + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return Status::Error(dir_ + "/" + kTapeDat + " cannot be read at frame " + std::to_string(position) + ": " +
+                                 (n < 0 ? ErrnoText() : std::string("the file ends")));
+        done += static_cast<std::size_t>(n);
+    }
+    return Status::Ok();
+}
+
+::Result<std::string> Package::TapeSha256()
+{
+    if (!patched_ && !ragged_)
+        return hash_->result().toHex().toStdString();
+    return HashFile(dir_ + "/" + kTapeDat);
+}
+
 // tape.dat as the manifest gives it; its digest from the file where frames changed in place.
 WrittenFile Package::TapeDatFile(std::vector<std::string>& failures)
 {
@@ -232,10 +271,13 @@ WrittenFile Package::TapeDatFile(std::vector<std::string>& failures)
 }
 
 // The WAV files, written from tape.dat now that every frame (and every retry) is in.
-void Package::WriteWavs(const std::vector<PlannedFile>& files, const DriveIdentity& drive,
-                        std::vector<WrittenFile>& payload, std::vector<std::string>& failures)
+void Package::WriteWavs(const std::vector<PlannedFile>& files, const RunFacts& run, std::vector<WrittenFile>& payload,
+                        std::vector<std::string>& failures)
 {
+    const DriveIdentity& drive = run.drive;
     BextCommon common;
+    if (run.merge.merged())
+        common.origin = "Vantrel merge of " + std::to_string(run.merge.sources.size()) + " reads";
     common.codingSource = "DAT drive" + (drive.vendor.empty() && drive.product.empty()
                                              ? std::string()
                                              : " " + drive.vendor + " " + drive.product + " " + drive.revision);
@@ -255,10 +297,12 @@ void Package::WriteWavs(const std::vector<PlannedFile>& files, const DriveIdenti
 
 Result Package::Finish(const RunFacts& run)
 {
+    if (readOnly_)
+        return {Outcome::Refused, dir_ + " was opened to be read only; it is not written.", {}};
     std::vector<std::string> failures;
     std::vector<WrittenFile> payload{TapeDatFile(failures)};
     const std::vector<PlannedFile> files = PlanFiles(records_);
-    WriteWavs(files, run.drive, payload, failures);
+    WriteWavs(files, run, payload, failures);
     std::string csv = SubcodeLog::Header();
     for (std::size_t i = 0; i < records_.size(); ++i)
         csv += SubcodeLog::RowFor(records_, i);
@@ -289,6 +333,7 @@ Result Package::Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,
                         const std::vector<std::string>& failures) const
 {
     Result result;
+    result.failures = failures.size();
     if (!f.complete || !failures.empty()) {
         result.outcome = Outcome::Incomplete;
         result.message = f.complete ? failures.front() : f.reason;

@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/merge_facts.h"
 #include "archive/package_io.h"
 #include "archive/records.h"
+#include "dat/frame.h"
 #include "platform/io/result.h"
 #include "platform/io/unique_fd.h"
 #include "transport/drive_identity.h"
@@ -42,6 +44,7 @@ struct RunFacts {
     std::vector<std::string> retryNotes;
     double readSeconds = 0;     // of tape read in this run's main pass
     std::int64_t readMs = 0;    // how long that took
+    MergeFacts merge;           // a package merged from other packages: what they gave
 };
 
 // A frame the retry pass read clean: its position and what it was before.
@@ -55,6 +58,10 @@ public:
     // records and the hash are rebuilt from tape.dat, and the frames recovered on a reread
     // are taken back from data/report.json.
     static ::Result<Package> Load(const std::string& dir);
+    // The package in `dir` to read from only, as a source of a merge: nothing in the folder
+    // is changed (a frame cut short at the end is left out of the records, not cut off), and
+    // a missing data/report.json only loses the frames recovered on a reread.
+    static ::Result<Package> OpenReadOnly(const std::string& dir);
 
     Package(Package&&) noexcept;
     Package& operator=(Package&&) noexcept;
@@ -73,6 +80,12 @@ public:
     // Writes everything but tape.dat from the frames kept, and says what the package came to.
     Result Finish(const RunFacts& run);
 
+    // The frame at `position` as tape.dat holds it (dat::kFrameBytes bytes), or its first
+    // `bytes` bytes.
+    Status ReadFrame(std::size_t position, std::uint8_t* out, std::size_t bytes = dat::kFrameBytes) const;
+    // The SHA-256 of tape.dat as it is on disk.
+    ::Result<std::string> TapeSha256();
+
     const std::string& dir() const { return dir_; }
     const std::vector<FrameRecord>& records() const { return records_; }
     const std::vector<Recovery>& recovered() const { return recovered_; }
@@ -86,11 +99,12 @@ public:
 
 private:
     explicit Package(std::string dir);
-    static ::Result<Package> Open(const std::string& dir, bool existing);
+    static ::Result<Package> Open(const std::string& dir, bool existing, bool readOnly = false);
+    static ::Result<Package> Load(const std::string& dir, bool readOnly);
     Status LoadFrames();
     void Count(const FrameRecord& record, int delta);
     WrittenFile TapeDatFile(std::vector<std::string>& failures);
-    void WriteWavs(const std::vector<PlannedFile>& files, const DriveIdentity& drive, std::vector<WrittenFile>& payload,
+    void WriteWavs(const std::vector<PlannedFile>& files, const RunFacts& run, std::vector<WrittenFile>& payload,
                    std::vector<std::string>& failures);
     Result Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,
                    const std::vector<std::string>& failures) const;
@@ -100,6 +114,7 @@ private:
     std::unique_ptr<QCryptographicHash> hash_;
     bool patched_ = false;  // frames changed in place: the running hash no longer holds
     bool ragged_ = false;   // part of a frame that failed to be written could not be cut off
+    bool readOnly_ = false;  // a merge's source: never written
     std::vector<FrameRecord> records_;
     std::vector<Recovery> recovered_;
     std::uint64_t unreadable_ = 0, concealed_ = 0;

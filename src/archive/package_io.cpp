@@ -69,9 +69,9 @@ Status SetChunks(SNDFILE* sf, const std::string& path, const PlannedFile& file, 
     bext.time_reference_low = static_cast<std::uint32_t>(reference & 0xFFFFFFFFu);
     bext.time_reference_high = static_cast<std::uint32_t>(reference >> 32);
     bext.version = 1;
-    const std::string history = "A=PCM,F=" + std::to_string(file.sampleRate) + ",W=16,M=stereo,T=" +
-                                common.codingSource + (file.emphasis ? "; emphasis 50/15 us" : "") +
-                                "; Vantrel archive\r\n";
+    const std::string history = "A=PCM,F=" + std::to_string(file.sampleRate) +
+                                ",W=16,M=stereo,T=" + common.codingSource +
+                                (file.emphasis ? "; emphasis 50/15 us" : "") + "; " + common.origin + "\r\n";
     Copy(bext.coding_history, sizeof bext.coding_history, history);
     bext.coding_history_size = static_cast<std::uint32_t>(std::min(history.size(), sizeof bext.coding_history));
     if (sf_command(sf, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE)

@@ -90,6 +90,71 @@ nlohmann::json RetryJson(const ReportFacts& f, const Totals& t)
     return retry;
 }
 
+std::string SidesText(const Disagreement& d)
+{
+    std::string txt;
+    for (std::size_t k = 0; k < d.sides.size(); ++k) {
+        txt += k == 0 ? "" : " against ";
+        for (std::size_t i = 0; i < d.sides[k].size(); ++i)
+            txt += (i ? "+" : "") + std::to_string(d.sides[k][i] + 1);
+    }
+    return txt;
+}
+
+// The reads a merged package was made from, what each gave, and where they disagreed.
+nlohmann::json MergeJson(const MergeFacts& m, const Totals& t)
+{
+    nlohmann::json sources = nlohmann::json::array();
+    for (const MergeSource& s : m.sources)
+        sources.push_back(
+            {{"path", s.path},
+             {"bagging_date", s.baggingDate},
+             {"drive", {{"vendor", s.drive.vendor}, {"product", s.drive.product}, {"firmware", s.drive.revision}}},
+             {"tape_dat_sha256", s.tapeSha256},
+             {"frames_taken", s.framesTaken}});
+    nlohmann::json disagreements = nlohmann::json::array();
+    for (const Disagreement& d : m.disagreements) {
+        nlohmann::json sides = nlohmann::json::array();
+        for (const auto& side : d.sides) {
+            nlohmann::json numbers = nlohmann::json::array();
+            for (std::size_t k : side)
+                numbers.push_back(k + 1);
+            sides.push_back(numbers);
+        }
+        disagreements.push_back({{"first", IndexText(d.firstAbsolute)},
+                                 {"last", IndexText(d.lastAbsolute)},
+                                 {"frames", d.frames},
+                                 {"sides", sides},
+                                 {"taken_from", d.sides.empty() || d.sides[0].empty() ? 0 : d.sides[0][0] + 1}});
+    }
+    return {{"sources", sources},
+            {"frames_still_bad", t.unreadable + t.concealed},
+            {"disagreements", disagreements},
+            {"forced", m.forced}};
+}
+
+std::string MergeText(const MergeFacts& m, const Totals& t)
+{
+    std::string txt = "\nMerged from " + std::to_string(m.sources.size()) + " reads" +
+                      (m.forced ? " (--force: not every read matched the others)" : "") + ":\n";
+    for (std::size_t k = 0; k < m.sources.size(); ++k) {
+        const MergeSource& s = m.sources[k];
+        txt += "  " + std::to_string(k + 1) + ". " + s.path + "\n     bagged " +
+               (s.baggingDate.empty() ? std::string("(no date)") : s.baggingDate) + ", drive " +
+               (s.drive.vendor.empty() ? std::string("(not reported)")
+                                       : s.drive.vendor + " " + s.drive.product + " " + s.drive.revision) +
+               ", " + std::to_string(s.framesTaken) + " frames taken\n";
+    }
+    txt += "  Frames still bad: " + std::to_string(t.unreadable + t.concealed) + "\n";
+    txt += "  Disagreements between clean copies: " + std::to_string(m.disagreements.size()) + " places" +
+           (m.disagreements.empty() ? "" : " (reads on each side, the first side taken)") + "\n";
+    for (const Disagreement& d : m.disagreements)
+        txt += "    " + IndexText(d.firstAbsolute) +
+               (d.frames > 1 ? "\u2013" + IndexText(d.lastAbsolute) : std::string()) + " (" + std::to_string(d.frames) +
+               (d.frames > 1 ? " frames" : " frame") + "): " + SidesText(d) + "\n";
+    return txt;
+}
+
 }  // namespace
 
 std::string Iso(const QDateTime& t) { return t.toUTC().toString(Qt::ISODate).toStdString(); }
@@ -150,6 +215,8 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
                                                        {"failed_reads", f.records[i].failedReads}});
     j["retry_pass"] = RetryJson(f, t);
     j["last_absolute_time"] = IndexText(t.lastAbsolute);
+    if (f.run.merge.merged())
+        j["merge"] = MergeJson(f.run.merge, t);
     return j;
 }
 
@@ -175,6 +242,8 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
         txt += line;
     }
     txt += "\nErrors:\n" + ErrorLines(f.records, t);
+    if (f.run.merge.merged())
+        return txt + MergeText(f.run.merge, t);
     txt += "\nRetry pass: ";
     if (f.run.retries == 0)
         return txt + "not run (--retries=0)\n";
@@ -232,6 +301,10 @@ std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets,
     info += "Vantrel-Frames-Unreadable: " + std::to_string(t.unreadable) + "\n";
     info += "Vantrel-Frames-Concealed: " + std::to_string(t.concealed) + "\n";
     info += "Vantrel-Frames-Recovered: " + std::to_string(t.reread.size() + f.recovered.size()) + "\n";
+    for (const MergeSource& s : f.run.merge.sources)
+        info += "Vantrel-Merged-From: " + s.path + " (data/tape.dat SHA-256 " + s.tapeSha256 + ")\n";
+    if (f.run.merge.merged())
+        info += "Vantrel-Merge-Disagreements: " + std::to_string(f.run.merge.disagreements.size()) + "\n";
     return info;
 }
 

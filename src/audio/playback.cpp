@@ -115,7 +115,9 @@ Engine& S()
 
 // What moves the machine.
 struct StartRequested {
-    std::optional<std::string> capturePath;  // Play and Save
+    // Play and Save: the capture file. A pointer keeps the events trivial, as the request is
+    // taken up before Step returns.
+    const std::string* capturePath = nullptr;
 };
 struct StopRequested {};
 struct BufferDone {
@@ -500,7 +502,7 @@ void Stop()
 void Step(const Event& event)
 {
     if (const auto* start = std::get_if<StartRequested>(&event))
-        Start(start->capturePath);
+        Start(start->capturePath ? std::optional<std::string>(*start->capturePath) : std::nullopt);
     else if (std::holds_alternative<StopRequested>(event))
         Stop();
     else if (const auto* done = std::get_if<BufferDone>(&event))
@@ -546,9 +548,9 @@ void HookDeckWindow(QWidget* deckWindow)
     PlayActive = false;
 }
 
-void BeginPlayback() { Step(StartRequested{std::nullopt}); }
+void BeginPlayback() { Step(StartRequested{}); }
 
-void BeginPlaybackAndCapture(const std::string& path) { Step(StartRequested{path}); }
+void BeginPlaybackAndCapture(const std::string& path) { Step(StartRequested{&path}); }
 
 bool StartPlayback()
 {

@@ -88,7 +88,18 @@ DriveConfig WithSortedFaults(DriveConfig config)
 {
     std::sort(config.mediumErrors.begin(), config.mediumErrors.end());
     std::sort(config.concealed.begin(), config.concealed.end());
+    std::sort(config.corruptFrames.begin(), config.corruptFrames.end());
     return config;
+}
+
+// What a drive that misreads a frame without noticing delivers: some samples changed, the
+// sub ID still saying the frame is sound.
+void Corrupt(std::uint8_t* frame)
+{
+    const std::optional<dat::AudioFormat> format = dat::FormatOf(dat::DecodeMainId(frame + dat::kMainIdOffset));
+    const std::size_t used = format ? format->audioBytes : dat::kAudioAreaBytes;
+    for (std::size_t i = 0; i < used; i += 97)
+        frame[i] ^= 0x5A;
 }
 
 }  // namespace
@@ -410,6 +421,8 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
         }
         if (std::binary_search(config_.concealed.begin(), config_.concealed.end(), frame_))
             conceal(frame_, out);
+        if (std::binary_search(config_.corruptFrames.begin(), config_.corruptFrames.end(), frame_))
+            Corrupt(out);
         ++frame_;
         ++framesRead_;
     }

@@ -81,28 +81,10 @@ private:
     bool device(const json& j, const std::string& at, DriveConfig& d)
     {
         if (!expectObject(j, at,
-                          {"target",
-                           "type",
-                           "audio",
-                           "tape",
-                           "becoming_ready_s",
-                           "reinsert_after_eject_s",
-                           "ready_at_power_on",
-                           "medium_errors",
-                           "concealed",
-                           "retry_errors",
-                           "vanish_after_reads",
-                           "read_timeout_at",
-                           "emphasis",
-                           "recording_date",
-                           "running_time",
-                           "vendor",
-                           "product",
-                           "revision",
-                           "long_play",
-                           "channels",
-                           "lp_layout",
-                           "lp_time_step"}))
+                          {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
+                           "ready_at_power_on", "medium_errors", "concealed", "corrupt_frames", "retry_errors",
+                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time",
+                           "vendor", "product", "revision", "long_play", "channels", "lp_layout", "lp_time_step"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -123,6 +105,7 @@ private:
         }
         if (!frameList(j, "medium_errors", at + ".medium_errors", d.mediumErrors) ||
             !frameList(j, "concealed", at + ".concealed", d.concealed) ||
+            !frameList(j, "corrupt_frames", at + ".corrupt_frames", d.corruptFrames) ||
             !retryMap(j, "retry_errors", at + ".retry_errors", d.retryErrors) ||
             !optionalCount(j, "vanish_after_reads", at + ".vanish_after_reads", d.vanishAfterReads) ||
             !optionalCount(j, "read_timeout_at", at + ".read_timeout_at", d.readTimeoutAt))

@@ -40,6 +40,9 @@ struct DriveConfig {
     bool readyAtPowerOn = true;            // false: the power-on tape is becoming ready too
     std::vector<std::uint64_t> mediumErrors;  // frames whose READ fails with MEDIUM ERROR 0x11
     std::vector<std::uint64_t> concealed;     // frames delivered interpolated (sub ID flags set)
+    // Frames delivered as clean with their audio altered: a drive that gets a frame wrong
+    // without flagging it.
+    std::vector<std::uint64_t> corruptFrames;
     // Frames whose READ fails with MEDIUM ERROR 0x11 this many times, the tape staying before
     // the frame, and then reads; every pass over the frame (after a locate or rewind) again.
     std::map<std::uint64_t, std::uint32_t> retryErrors;

@@ -30,7 +30,10 @@ tcmu_start() {
     done
     _line=$(grep '^Serving' /tmp/tcmu-drive.log)
     if [ -z "$_line" ]; then
-        fail "vantrel-tcmu-drive serves $1" "$(cat /tmp/tcmu-drive.log)"
+        # How it ended (or that it still runs) and the kernel's last words, for a failure that prints nothing.
+        _rc=running
+        kill -0 $TCMU_PID 2>/dev/null || { wait $TCMU_PID; _rc=$?; }
+        fail "vantrel-tcmu-drive serves $1" "$(cat /tmp/tcmu-drive.log) (exit status $_rc; kernel: $(dmesg | tail -3 | tr '\n' ' '))"
         return 1
     fi
     pass "vantrel-tcmu-drive serves $1"
