@@ -81,10 +81,29 @@ private:
     bool device(const json& j, const std::string& at, DriveConfig& d)
     {
         if (!expectObject(j, at,
-                          {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
-                           "ready_at_power_on", "medium_errors", "concealed", "corrupt_frames", "retry_errors",
-                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time",
-                           "vendor", "product", "revision", "long_play", "channels", "lp_layout", "lp_time_step"}))
+                          {"target",
+                           "type",
+                           "audio",
+                           "tape",
+                           "becoming_ready_s",
+                           "reinsert_after_eject_s",
+                           "ready_at_power_on",
+                           "medium_errors",
+                           "concealed",
+                           "corrupt_frames",
+                           "retry_errors",
+                           "vanish_after_reads",
+                           "read_timeout_at",
+                           "emphasis",
+                           "recording_date",
+                           "running_time",
+                           "vendor",
+                           "product",
+                           "revision",
+                           "long_play",
+                           "channels",
+                           "lp_layout",
+                           "lp_time_step"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
