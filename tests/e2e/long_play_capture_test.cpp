@@ -3,9 +3,12 @@
 // found from the sound; unreadable frames stand as silence at their place whichever way the
 // tape's clock runs; a silent tape falls back to layout a and says so.
 #include <QTemporaryDir>
+#include <array>
+#include <iterator>
 #include <set>
 #include <sndfile.h>
 
+#include "dat/frame.h"
 #include "sim_tape.h"
 #include "support/child_process.h"
 #include "support/lp_signal.h"
@@ -64,10 +67,10 @@ protected:
     }
 
     // out.wav's samples, after checking its header: 32 kHz, `channels` channels, 16-bit.
-    std::vector<std::int16_t> Out(unsigned channels)
+    std::vector<std::int16_t> Out(unsigned channels, const char* name = "out.wav")
     {
         SF_INFO info{};
-        SNDFILE* f = sf_open(Path("out.wav").c_str(), SFM_READ, &info);
+        SNDFILE* f = sf_open(Path(name).c_str(), SFM_READ, &info);
         EXPECT_TRUE(f) << sf_strerror(nullptr);
         if (!f)
             return {};
@@ -154,6 +157,77 @@ TEST_F(LongPlayCaptureTest, ASilentTapeFallsBackToAAndTheOptionOverridesTheSound
     EXPECT_EQ(Run({"--simulate=lp.json", "--capture=out.wav", "--lp-layout=c"}), 2);
     EXPECT_NE(errors.find("--lp-layout needs auto, a, b, a-swapped or b-swapped, not 'c'."), std::string::npos)
         << errors;
+}
+
+// --archive keeps the raw 12-bit frames in tape.dat and writes each program decoded.
+class LongPlayArchiveTest : public LongPlayCaptureTest {
+protected:
+    // The package's two programs, one after the other, as one stream of samples.
+    std::vector<std::int16_t> Programs(const char* pkg, unsigned channels)
+    {
+        auto all = Out(channels, (std::string(pkg) + "/data/001.wav").c_str());
+        const auto two = Out(channels, (std::string(pkg) + "/data/002.wav").c_str());
+        all.insert(all.end(), two.begin(), two.end());
+        return all;
+    }
+    std::string Text(const char* pkg, const char* file) const
+    {
+        std::ifstream in(Path(pkg) + "/" + file);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(LongPlayArchiveTest, FaultsAreSilenceInPlaceWithEitherTimeCodeStepAndTheReportSaysLongPlay)
+{
+    for (const char* step : {"1", "2"}) {
+        SCOPED_TRACE(step);
+        const std::string pkg = std::string("pkg") + step;
+        Describe(40, 2, std::string(R"("long_play": true, "medium_errors": [5, 30, 31, 60], "lp_time_step": )") + step);
+        Run({"--simulate=lp.json", QString::fromStdString("--archive=" + pkg)});
+        ExpectFrames(Programs(pkg.c_str(), 2), {5, 30, 31, 60});
+        const std::string json = Text(pkg.c_str(), "data/report.json");
+        EXPECT_NE(json.find(R"("mode": "long play")"), std::string::npos) << json;
+        EXPECT_NE(json.find(R"("time_code_step": )" + std::string(step)), std::string::npos) << json;
+        // Real time: 40 frames of 60 ms, and the second program 40 frames of 1920 instants in.
+        EXPECT_NE(json.find(R"("duration_seconds": 2.4)"), std::string::npos) << json;
+        EXPECT_NE(json.find(R"("time_reference": 76800)"), std::string::npos) << json;
+        EXPECT_NE(json.find(R"("count": 4)"), std::string::npos) << json;
+        EXPECT_NE(
+            Text(pkg.c_str(), "data/report.txt").find("Recording: long play, 12-bit samples in layout a (found: "),
+            std::string::npos);
+        const std::string bag = Text(pkg.c_str(), "bag-info.txt");
+        EXPECT_NE(bag.find("Vantrel-Tape-Mode: long play\n"), std::string::npos) << bag;
+        EXPECT_NE(bag.find("Vantrel-Tape-Layout: a (found: "), std::string::npos) << bag;
+    }
+}
+
+TEST_F(LongPlayArchiveTest, KeptFramesDecodeAgainTheOtherWay)
+{
+    Describe(40, 2, R"("long_play": true)");
+    EXPECT_EQ(Run({"--simulate=lp.json", "--archive=pkg"}), 0) << errors;
+    ExpectFrames(Programs("pkg", 2), {});
+
+    // The same frames read as b: each frame's area packed as a, unpacked as b.
+    EXPECT_EQ(Run({"--simulate=pkg/data/tape.dat", "--archive=again", "--lp-layout=b"}), 0) << errors;
+    std::vector<std::int16_t> asB(expected.size());
+    std::array<std::uint8_t, dat::kAudioAreaBytes> area{};
+    for (std::size_t n = 0; n < expected.size() / kFrameSamples; ++n) {
+        dat::EncodeNonLinear(expected.data() + n * kFrameSamples, dat::NonLinearLayout::A, area.data());
+        dat::DecodeNonLinear(area.data(), dat::NonLinearLayout::B, asB.data() + n * kFrameSamples);
+    }
+    EXPECT_NE(asB, expected);
+    expected = asB;
+    ExpectFrames(Programs("again", 2), {});
+    EXPECT_NE(Text("again", "bag-info.txt").find("Vantrel-Tape-Layout: b (set by --lp-layout)"), std::string::npos);
+}
+
+TEST_F(LongPlayArchiveTest, FourChannelTapesGiveFourChannelWavs)
+{
+    Describe(30, 4, R"("channels": 4, "lp_layout": "b-swapped")");
+    EXPECT_EQ(Run({"--simulate=lp.json", "--archive=pkg"}), 0) << errors;
+    ExpectFrames(Programs("pkg", 4), {});
+    EXPECT_NE(Text("pkg", "bag-info.txt").find("Vantrel-Tape-Mode: four-channel"), std::string::npos);
+    EXPECT_NE(Text("pkg", "bag-info.txt").find("Vantrel-Tape-Layout: b-swapped (found: "), std::string::npos);
 }
 
 }  // namespace
