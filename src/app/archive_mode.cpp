@@ -82,6 +82,7 @@ int RunArchiveMode(const Options& options)
     // archive handles like a full disk, rather than a signal that ends the process mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
     SetMaxBadFrames(options.maxBadFrames);
+    SetNonLinearLayout(options.lpLayout);
     ArchiveSession session(options);
     return session.run();
 }

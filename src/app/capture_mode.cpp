@@ -74,6 +74,17 @@ public:
             tape += ", absolute time " + dat::FormatHmsf(*r.firstTime) + " to " + dat::FormatHmsf(*r.lastTime);
         tape += ", " + std::to_string(r.concealed.count) + " concealed frames.";
         std::fprintf(stderr, "%s\n", tape.c_str());
+        if (r.format && r.format->NonLinear()) {
+            // 12-bit frames: how they were unpacked, and how the tape's clock ran.
+            std::string lp = std::string(r.format->channels == 4 ? "Four channels" : "Long play") +
+                             ", 12-bit samples written as 16-bit, layout " +
+                             (r.layout ? r.layout->Text() : std::string("a (not decided)")) + ".";
+            if (r.format->channels == 2 && r.timeStep > 0)
+                lp += r.timeStep == 1
+                          ? " Time code: one code frame per 60 ms frame (the counters show half the real time)."
+                          : " Time code: two code frames per 60 ms frame (real time).";
+            std::fprintf(stderr, "%s\n", lp.c_str());
+        }
         if (r.unreadable.count > 0)
             std::fprintf(stderr, "Unreadable: %llu frames, written as silence: %s\n",
                          static_cast<unsigned long long>(r.unreadable.count), r.unreadable.text().c_str());
@@ -86,7 +97,7 @@ private:
     std::string text() const
     {
         // Every frame of a capture lasts as the first one did (standard play before one came).
-        const std::optional<dat::AudioFormat> format = dat::StereoFormatAt(FramePassReport().sampleRate);
+        const std::optional<dat::AudioFormat>& format = FramePassReport().format;
         const double frameSeconds = (format ? *format : dat::FormatOf(dat::MainId{}).value()).Seconds();
         const double audioSeconds = static_cast<double>(frames_) * frameSeconds;
         const double elapsed = line_.ElapsedSeconds();
@@ -139,6 +150,7 @@ private:
 int RunCaptureMode(const Options& options)
 {
     SetMaxBadFrames(options.maxBadFrames);
+    SetNonLinearLayout(options.lpLayout);
     CaptureSession session(options.captureFile);
     return session.run();
 }

@@ -68,6 +68,7 @@ int RunDeckMode(const Options& options)
     QApplication::setQuitOnLastWindowClosed(false);
     SetWaveOutDevice(options.audioDevice);
     SetMaxBadFrames(options.maxBadFrames);
+    SetNonLinearLayout(options.lpLayout);
     SetProbeCommands(AudioDriveProbe());
     // The deck is created by the presentation, at the end of start-up; what it asks for is
     // connected before it is shown.

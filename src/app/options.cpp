@@ -105,6 +105,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
     const QCommandLineOption resume("resume", "With --archive: continue the incomplete package in DIR.");
     const QCommandLineOption retries("retries",
         "With --archive: read damaged places again N times after the pass (default 1, 0 for none).", "N");
+    const QCommandLineOption lpLayout(
+        "lp-layout",
+        "How long-play and four-channel tapes pack their 12-bit samples: auto (found from the sound, "
+        "the default), a, b, a-swapped or b-swapped.",
+        "LAYOUT");
     const QCommandLineOption merge(
         "merge", "Merge the archive package DIR with the others given (--merge=DIR, two or more) into the package "
                  "of --archive=OUT: the best copy of every frame, matched by absolute time. No drive is used.");
@@ -112,6 +117,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
                                    "With --merge: merge packages even when they do not seem to hold the same tape.");
     parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
     parser.addOptions({merge, force});
+    parser.addOption(lpLayout);
 
     if (!parser.parse(list)) {
         out.kind = ParseOutcome::Error;
@@ -166,6 +172,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
             return out;
         }
         o.maxBadFrames = value;
+    }
+    if (parser.isSet(lpLayout)) {
+        const std::string name = parser.value(lpLayout).toStdString();
+        o.lpLayout = dat::LayoutNamed(name);
+        if (!o.lpLayout && name != "auto") {
+            out.kind = ParseOutcome::Error;
+            out.text = "--lp-layout needs auto, a, b, a-swapped or b-swapped, not '" + name + "'.";
+            return out;
+        }
     }
     o.archive = parser.isSet(archive);
     if (o.archive && !archiveDir) {

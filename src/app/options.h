@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "dat/nonlinear.h"
+
 struct Options {
     bool simulate = false;
     std::string simulateFile;      // --simulate=FILE; empty: the built-in demo bus
@@ -21,6 +23,7 @@ struct Options {
     bool resume = false;           // --resume: continue an incomplete package
     unsigned retries = 1;          // --retries=N: rounds of the archive's retry pass
     std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
+    std::optional<dat::NonLinearLayout> lpLayout;  // --lp-layout=a|b|...; none (auto): found from the sound
     std::vector<std::string> mergeDirs;  // --merge=DIR, repeated: packages merged into --archive=DIR
     bool force = false;                  // --force: merge packages that do not match
 };

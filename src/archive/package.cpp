@@ -14,6 +14,7 @@
 
 #include "archive/report.h"
 #include "dat/frame.h"
+#include "dat/nonlinear.h"
 
 namespace archive {
 
@@ -183,12 +184,12 @@ Status Package::Append(const std::uint8_t* frame, const FrameRecord& record)
     return Status::Ok();
 }
 
-Status Package::AppendLost(std::uint32_t count, std::int64_t firstAbsolute)
+Status Package::AppendLost(std::uint32_t count, std::int64_t firstAbsolute, unsigned step)
 {
     for (std::uint32_t k = 0; k < count; ++k) {
         FrameRecord lost;
         lost.state = FrameState::Unreadable;
-        lost.absolute = firstAbsolute >= 0 ? static_cast<std::int32_t>(firstAbsolute + k) : -1;
+        lost.absolute = firstAbsolute >= 0 ? static_cast<std::int32_t>(firstAbsolute + std::int64_t{k} * step) : -1;
         if (Status s = Append(kZeros.data(), lost); !s)
             return s;
     }
@@ -270,6 +271,39 @@ WrittenFile Package::TapeDatFile(std::vector<std::string>& failures)
     return tape;
 }
 
+// How the 12-bit frames of tape.dat are unpacked: as --lp-layout says, or the smoothest way
+// over the first non-silent ones (`a` when none is clearly smoother). None for a tape of
+// 16-bit frames.
+std::optional<LayoutChoice> Package::ChooseLayout() const
+{
+    const std::optional<LayoutChoice> set = TapeLayout();
+    if (set && set->forced)
+        return set;
+    dat::LayoutVote vote;
+    bool any = false;
+    std::array<std::uint8_t, dat::kAudioAreaBytes> area{};
+    for (std::size_t i = 0; i < records_.size() && vote.Frames() < kLayoutVoteFrames; ++i) {
+        const FrameRecord& r = records_[i];
+        const dat::AudioFormat f = r.format();
+        if (!r.readable() || !f.NonLinear())
+            continue;
+        any = true;
+        const off_t offset = static_cast<off_t>(i * dat::kFrameBytes);
+        if (::pread(tape_.get(), area.data(), f.audioBytes, offset) != static_cast<ssize_t>(f.audioBytes))
+            break;
+        vote.Add(area.data(), f.channels);
+    }
+    if (!any)
+        return std::nullopt;
+    const dat::LayoutVote::Result v = vote.Choice();
+    LayoutChoice c;
+    c.layout = v.clear ? v.layout : dat::NonLinearLayout::A;
+    c.clear = v.clear;
+    c.ratio = v.ratio;
+    c.frames = v.frames;
+    return c;
+}
+
 // The WAV files, written from tape.dat now that every frame (and every retry) is in.
 void Package::WriteWavs(const std::vector<PlannedFile>& files, const RunFacts& run, std::vector<WrittenFile>& payload,
                         std::vector<std::string>& failures)
@@ -301,7 +335,12 @@ Result Package::Finish(const RunFacts& run)
         return {Outcome::Refused, dir_ + " was opened to be read only; it is not written.", {}};
     std::vector<std::string> failures;
     std::vector<WrittenFile> payload{TapeDatFile(failures)};
-    const std::vector<PlannedFile> files = PlanFiles(records_);
+    const unsigned step = TimeStepOf(records_);
+    std::vector<PlannedFile> files = PlanFiles(records_, step);
+    const std::optional<LayoutChoice> layout = ChooseLayout();
+    if (layout)
+        for (PlannedFile& f : files)
+            f.layout = layout->layout;
     WriteWavs(files, run, payload, failures);
     std::string csv = SubcodeLog::Header();
     for (std::size_t i = 0; i < records_.size(); ++i)
@@ -320,7 +359,9 @@ Result Package::Finish(const RunFacts& run)
         facts.reason = failures.front();
     }
     facts.finished = QDateTime::currentDateTimeUtc();
-    const Totals t = TotalsOf(records_, files, run);
+    Totals t = TotalsOf(records_, files, run);
+    t.layout = layout;
+    t.timeStep = step;
     const nlohmann::json j = ReportJson(facts, t, files);
     keep(WriteTextFile(dir_, "data/report.json", j.dump(2) + "\n"));
     keep(WriteTextFile(dir_, "data/report.txt", ReportText(facts, t, j)));

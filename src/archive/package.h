@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "archive/merge_facts.h"
 #include "archive/package_io.h"
 #include "archive/records.h"
+#include "audio/frame_reader.h"
 #include "dat/frame.h"
 #include "platform/io/result.h"
 #include "platform/io/unique_fd.h"
@@ -72,7 +74,8 @@ public:
     Status Append(const std::uint8_t* frame, const FrameRecord& record);
     // Frames the drive could not deliver: zeros at their place, from `firstAbsolute` on
     // (-1: not known).
-    Status AppendLost(std::uint32_t count, std::int64_t firstAbsolute);
+    // `step`: time-code frames one tape frame advances.
+    Status AppendLost(std::uint32_t count, std::int64_t firstAbsolute, unsigned step = 1);
     // Puts a frame read clean again at `position`, in place of a bad one.
     Status Patch(std::size_t position, const std::uint8_t* frame, const FrameRecord& record);
     // Drops every frame, for a pass that starts again from the beginning.
@@ -104,6 +107,7 @@ private:
     Status LoadFrames();
     void Count(const FrameRecord& record, int delta);
     WrittenFile TapeDatFile(std::vector<std::string>& failures);
+    std::optional<LayoutChoice> ChooseLayout() const;
     void WriteWavs(const std::vector<PlannedFile>& files, const RunFacts& run, std::vector<WrittenFile>& payload,
                    std::vector<std::string>& failures);
     Result Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,

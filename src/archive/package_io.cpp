@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "dat/frame.h"
+#include "dat/nonlinear.h"
 #include "platform/io/sound_file.h"
 #include "platform/io/unique_fd.h"
 
@@ -69,9 +71,11 @@ Status SetChunks(SNDFILE* sf, const std::string& path, const PlannedFile& file, 
     bext.time_reference_low = static_cast<std::uint32_t>(reference & 0xFFFFFFFFu);
     bext.time_reference_high = static_cast<std::uint32_t>(reference >> 32);
     bext.version = 1;
-    const std::string history = "A=PCM,F=" + std::to_string(file.sampleRate) +
-                                ",W=16,M=stereo,T=" + common.codingSource +
-                                (file.emphasis ? "; emphasis 50/15 us" : "") + "; " + common.origin + "\r\n";
+    const std::string mode = file.format.channels == 4 ? "four-channel" : "stereo";
+    const std::string history =
+        "A=PCM,F=" + std::to_string(file.sampleRate) + ",W=16,M=" + mode + ",T=" + common.codingSource +
+        (file.format.NonLinear() ? "; 12-bit non-linear, layout " + std::string(dat::LayoutName(file.layout)) : "") +
+        (file.emphasis ? "; emphasis 50/15 us" : "") + "; " + common.origin + "\r\n";
     Copy(bext.coding_history, sizeof bext.coding_history, history);
     bext.coding_history_size = static_cast<std::uint32_t>(std::min(history.size(), sizeof bext.coding_history));
     if (sf_command(sf, SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE)
@@ -100,8 +104,11 @@ Status SetChunks(SNDFILE* sf, const std::string& path, const PlannedFile& file, 
 Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file,
                    const std::vector<FrameRecord>& records, int tapeDat)
 {
-    const std::size_t frameAudio = dat::StereoFormatAt(file.sampleRate).value().audioBytes;
-    std::vector<std::uint8_t> block(kFramesPerWrite * frameAudio);
+    // A frame's bytes in tape.dat, and its 16-bit PCM in the file (12-bit frames decoded).
+    const std::size_t frameAudio = file.format.audioBytes;
+    const std::size_t framePcm = file.format.PcmBytes();
+    std::vector<std::uint8_t> block(kFramesPerWrite * framePcm);
+    std::vector<std::uint8_t> area(frameAudio);
     std::size_t filled = 0;
     auto flush = [&]() -> Status {
         const auto n = static_cast<sf_count_t>(filled);
@@ -113,13 +120,19 @@ Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file
     for (std::size_t position : file.frames) {
         std::uint8_t* at = block.data() + filled;
         if (!records[position].readable()) {
-            std::memset(at, 0, frameAudio);
+            std::memset(at, 0, framePcm);
         } else {
             const off_t offset = static_cast<off_t>(position) * static_cast<off_t>(dat::kFrameBytes);
-            if (::pread(tapeDat, at, frameAudio, offset) != static_cast<ssize_t>(frameAudio))
+            std::uint8_t* into = file.format.NonLinear() ? area.data() : at;
+            if (::pread(tapeDat, into, frameAudio, offset) != static_cast<ssize_t>(frameAudio))
                 return Status::Error("data/tape.dat could not be read back for " + path + ": " + ErrnoText());
+            if (file.format.NonLinear()) {
+                std::array<std::int16_t, dat::kNonLinearSamples> pcm{};
+                dat::DecodeNonLinear(area.data(), file.layout, pcm.data());
+                std::memcpy(at, pcm.data(), framePcm);
+            }
         }
-        filled += frameAudio;
+        filled += framePcm;
         if (filled == block.size())
             if (Status s = flush(); !s)
                 return s;
@@ -163,7 +176,7 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
     const std::string full = dir + "/" + out.path;
     SF_INFO info{};
     info.samplerate = static_cast<int>(file.sampleRate);
-    info.channels = 2;
+    info.channels = static_cast<int>(file.format.channels);
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SoundFile sf(sf_open(full.c_str(), SFM_WRITE, &info));
     if (!sf)

@@ -87,6 +87,12 @@ std::uint32_t FrameRecord::sampleRate() const
 
 dat::AudioFormat FrameRecord::format() const
 {
+    dat::MainId id;
+    id.rateCode = rateCode;
+    id.channelCode = channelCode;
+    id.quantizationCode = quantizationCode;
+    if (const std::optional<dat::AudioFormat> f = dat::FormatOf(id))
+        return *f;
     return dat::StereoFormatAt(sampleRate()).value();
 }
 
@@ -103,6 +109,8 @@ FrameRecord RecordOf(const dat::Frame& f)
     if (indexed && indexed->index)
         r.index = *indexed->index;
     r.rateCode = f.mainId.rateCode <= 2 ? f.mainId.rateCode : 0;
+    r.channelCode = f.mainId.channelCode <= 1 ? f.mainId.channelCode : 0;
+    r.quantizationCode = f.mainId.quantizationCode <= 1 ? f.mainId.quantizationCode : 0;
     r.emphasis = f.mainId.Emphasis();
     r.start = f.subId.start;
     r.skip = f.subId.skip;
@@ -156,7 +164,7 @@ namespace {
 // Splits frames into files one frame at a time (see PlanFiles).
 class FilePlanner {
 public:
-    explicit FilePlanner(const std::vector<FrameRecord>& records) : records_(records) {}
+    FilePlanner(const std::vector<FrameRecord>& records, unsigned step) : records_(records), step_(step ? step : 1) {}
 
     std::vector<PlannedFile> plan()
     {
@@ -164,7 +172,7 @@ public:
             take(i);
         placePending();
         for (PlannedFile& f : files_)
-            Locate(f, records_);
+            Locate(f, records_, step_);
         return std::move(files_);
     }
 
@@ -180,6 +188,7 @@ private:
         names_.insert(f.name);
         f.program = program;
         f.sampleRate = r.sampleRate();
+        f.format = r.format();
         f.emphasis = r.emphasis;
         files_.push_back(std::move(f));
         lastIndex_.push_back(0xFF);
@@ -203,13 +212,15 @@ private:
         stretch = false;
         if (r.numbered()) {
             const bool split = cur_ < 0 || files_[static_cast<std::size_t>(cur_)].program != r.program ||
-                               files_[static_cast<std::size_t>(cur_)].sampleRate != r.sampleRate() ||
+                               files_[static_cast<std::size_t>(cur_)].format != r.format() ||
                                (r.start && prev_ && !prev_->start);
             return split ? newFile(r.program, r) : static_cast<std::size_t>(cur_);
         }
-        auto it = unnumbered_.find(r.sampleRate());
+        const dat::AudioFormat f = r.format();
+        const std::uint64_t key = std::uint64_t{f.rate} << 8 | f.channels << 1 | (f.NonLinear() ? 1 : 0);
+        auto it = unnumbered_.find(key);
         if (it == unnumbered_.end())
-            it = unnumbered_.emplace(r.sampleRate(), newFile(0, r)).first;
+            it = unnumbered_.emplace(key, newFile(0, r)).first;
         stretch = static_cast<int>(it->second) != cur_ && !files_[it->second].frames.empty();
         return it->second;
     }
@@ -268,19 +279,21 @@ private:
     }
 
     // A file's place on the tape: its absolute times, time reference and date.
-    static void Locate(PlannedFile& f, const std::vector<FrameRecord>& records)
+    // A frame's absolute time counts `step` codes per tape frame; the time reference is real time.
+    static void Locate(PlannedFile& f, const std::vector<FrameRecord>& records, unsigned step)
     {
-        const std::uint32_t pairs = dat::StereoFormatAt(f.sampleRate).value().sampleFrames;
+        const std::uint32_t pairs = f.format.sampleFrames;
+        const auto s = static_cast<std::int64_t>(step);
         bool referenced = false;
         for (std::size_t k = 0; k < f.frames.size(); ++k) {
             const FrameRecord& r = records[f.frames[k]];
             if (r.absolute >= 0) {
                 if (!referenced) {
-                    f.timeReference = std::max<std::int64_t>(0, (r.absolute - static_cast<std::int64_t>(k)) * pairs);
-                    f.firstAbsolute = r.absolute - static_cast<std::int64_t>(k);
+                    f.firstAbsolute = r.absolute - static_cast<std::int64_t>(k) * s;
+                    f.timeReference = std::max<std::int64_t>(0, f.firstAbsolute / s * pairs);
                     referenced = true;
                 }
-                f.lastAbsolute = r.absolute + static_cast<std::int64_t>(f.frames.size() - 1 - k);
+                f.lastAbsolute = r.absolute + static_cast<std::int64_t>(f.frames.size() - 1 - k) * s;
             }
             if (f.date < 0 && r.date >= 0)
                 f.date = r.date;
@@ -292,7 +305,8 @@ private:
     const std::vector<FrameRecord>& records_;
     std::vector<PlannedFile> files_;
     std::set<std::string> names_;
-    std::map<std::uint32_t, std::size_t> unnumbered_;  // rate -> its 000 file
+    unsigned step_;
+    std::map<std::uint64_t, std::size_t> unnumbered_;  // format -> its 000 file
     std::vector<std::uint8_t> lastIndex_;              // per file, 0xFF none
     int cur_ = -1;
     std::vector<std::size_t> pending_;  // unreadable frames not yet placed
@@ -301,7 +315,24 @@ private:
 
 }  // namespace
 
-std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records) { return FilePlanner(records).plan(); }
+std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records, unsigned timeStep)
+{
+    return FilePlanner(records, timeStep).plan();
+}
+
+unsigned TimeStepOf(const std::vector<FrameRecord>& records)
+{
+    std::size_t ones = 0, twos = 0;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        const FrameRecord& a = records[i - 1];
+        const FrameRecord& b = records[i];
+        if (!a.readable() || !b.readable() || a.absolute < 0 || b.absolute < 0)
+            continue;
+        ones += b.absolute - a.absolute == 1;
+        twos += b.absolute - a.absolute == 2;
+    }
+    return twos > ones ? 2 : 1;
+}
 
 const char* SubcodeLog::Header()
 {

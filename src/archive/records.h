@@ -10,6 +10,7 @@
 
 #include "dat/audio_format.h"
 #include "dat/frame.h"
+#include "dat/nonlinear.h"
 
 namespace archive {
 
@@ -28,6 +29,8 @@ struct FrameRecord {
     dat::ProgramNumber::Kind kind = dat::ProgramNumber::Kind::Invalid;
     std::uint8_t index = 0xFF;      // index number; 0xFF when not known
     std::uint8_t rateCode = 0;      // as the main ID gives it
+    std::uint8_t channelCode = 0;   // as the main ID gives it: 1 four channels
+    std::uint8_t quantizationCode = 0;  // as the main ID gives it: 1 12-bit non-linear
     bool start = false, skip = false, toc = false;
     bool emphasis = false;
     bool concealedLeft = false, concealedRight = false;
@@ -44,7 +47,7 @@ struct FrameRecord {
         return kind == dat::ProgramNumber::Kind::LeadIn || kind == dat::ProgramNumber::Kind::LeadOut;
     }
     std::uint32_t sampleRate() const;
-    // The audio of a kept frame: an archive keeps only 16-bit stereo frames.
+    // The audio of a kept frame (standard play at its rate for a main ID not understood).
     dat::AudioFormat format() const;
 };
 
@@ -70,18 +73,25 @@ struct PlannedFile {
     std::string name;         // "001.wav", "000.wav", "002-2.wav"
     unsigned program = 0;     // 0: audio outside numbered programs
     std::uint32_t sampleRate = 48000;
+    dat::AudioFormat format = *dat::StereoFormatAt(48000);  // of its frames
+    dat::NonLinearLayout layout = dat::NonLinearLayout::A;  // how its 12-bit frames are unpacked
     bool emphasis = false;
     std::vector<std::size_t> frames;  // positions in tape.dat, in order
     std::vector<CuePoint> cues;
     std::int64_t firstAbsolute = -1, lastAbsolute = -1;  // of its frames, where known
-    std::int64_t timeReference = 0;  // pairs from absolute time 0 to its first frame
+    std::int64_t timeReference = 0;  // sample instants from absolute time 0 to its first frame, in real time
     std::int64_t date = -1;          // the date pack of its first dated frame
 };
 
 // Splits the frames into WAV files: a new file at each program-number change, start ID and
 // rate change; lead-in and lead-out in none; audio outside numbered programs in 000.wav.
 // Unreadable frames go where the next frame's program time says they belong.
-std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records);
+// `timeStep`: time-code frames one tape frame advances (2 on some long-play tapes).
+std::vector<PlannedFile> PlanFiles(const std::vector<FrameRecord>& records, unsigned timeStep = 1);
+
+// Time-code frames one tape frame advances, from neighbouring readable frames: 1 unless most
+// of them step by 2 (a long-play tape whose counter runs at real speed).
+unsigned TimeStepOf(const std::vector<FrameRecord>& records);
 
 // The subcode log: a header line, then a row for the first and last frame, every frame
 // where a subcode value changes (times that do not run on, too) and every unreadable one.

@@ -42,12 +42,30 @@ std::string RangeText(const Range& r)
     return first + "\u2013" + last;
 }
 
+// "standard play", "long play", "four-channel".
+std::string ModeText(const Totals& t)
+{
+    if (!t.format || !t.format->NonLinear())
+        return "standard play";
+    return t.format->channels == 4 ? "four-channel" : "long play";
+}
+
+// How the tape's counter ran against real time.
+std::string TimeCodeText(const Totals& t)
+{
+    const bool longPlay = t.format && t.format->NonLinear() && t.format->channels == 2;
+    if (!longPlay)
+        return "one code frame per tape frame";
+    return t.timeStep == 2 ? "two code frames per 60 ms tape frame (real time)"
+                           : "one code frame per 60 ms tape frame (half speed: the counter shows half the real time)";
+}
+
 nlohmann::json ProgramsJson(const std::vector<PlannedFile>& files)
 {
     nlohmann::json programs = nlohmann::json::array();
     for (const PlannedFile& f : files) {
-        const std::uint32_t pairs = dat::StereoFormatAt(f.sampleRate).value().sampleFrames;
-        const double seconds = static_cast<double>(f.frames.size()) * pairs / f.sampleRate;
+        // Real time: a long-play frame lasts 60 ms.
+        const double seconds = static_cast<double>(f.frames.size()) * f.format.Seconds();
         nlohmann::json cues = nlohmann::json::array();
         for (const CuePoint& c : f.cues)
             cues.push_back({{"sample", c.sample}, {"index", c.index}});
@@ -60,6 +78,7 @@ nlohmann::json ProgramsJson(const std::vector<PlannedFile>& files)
                             {"frames", f.frames.size()},
                             {"first_frame", f.frames.empty() ? 0 : f.frames.front()},
                             {"sample_rate", f.sampleRate},
+                            {"channels", f.format.channels},
                             {"time_reference", f.timeReference},
                             {"cues", cues}});
     }
@@ -170,8 +189,10 @@ Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<Plann
             t.reread.push_back(i);
         if (r.readable() && !r.leadInOrOut()) {
             ++t.audioFrames;
-            if (t.rate == 0)
+            if (t.rate == 0) {
                 t.rate = r.sampleRate();
+                t.format = r.format();
+            }
             t.emphasis = t.emphasis || r.emphasis;
         }
         if (r.absolute >= 0) {
@@ -200,11 +221,21 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
     j["read_speed"] = std::round(t.speed * 10) / 10;
     j["drive"] = {{"vendor", f.run.drive.vendor}, {"product", f.run.drive.product}, {"firmware", f.run.drive.revision}};
     j["tape"] = {{"sample_rate", t.rate},
+                 {"mode", ModeText(t)},
+                 {"channels", t.format ? t.format->channels : 2},
+                 {"time_code_step", t.timeStep},
                  {"emphasis", t.emphasis},
                  {"first_absolute_time", IndexText(t.firstAbsolute)},
                  {"last_absolute_time", IndexText(t.lastAbsolute)},
                  {"frames", f.records.size()},
                  {"audio_frames", t.audioFrames}};
+    if (t.layout)
+        j["tape"]["layout"] = {{"layout", std::string(dat::LayoutName(t.layout->layout))},
+                               {"set_by_option", t.layout->forced},
+                               {"clear", t.layout->forced || t.layout->clear},
+                               {"ratio", std::round(t.layout->ratio * 10) / 10},
+                               {"frames_voted", t.layout->frames},
+                               {"text", t.layout->Text()}};
     j["programs"] = ProgramsJson(files);
     j["errors"]["unreadable"] = {{"count", t.unreadable}, {"ranges", RangesJson(t.unreadableRanges)}};
     j["errors"]["concealed"] = {{"count", t.concealed}, {"ranges", RangesJson(t.concealedRanges)}};
@@ -234,7 +265,9 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
            "\n";
     txt += "Tape: " + std::to_string(t.rate) + " Hz, " + (t.emphasis ? "emphasis 50/15 us" : "no emphasis") +
            ", absolute time " + IndexText(t.firstAbsolute) + " to " + IndexText(t.lastAbsolute) + ", " +
-           std::to_string(f.records.size()) + " frames\n\nPrograms:\n";
+           std::to_string(f.records.size()) + " frames\n";
+    txt += "Recording: " + ModeText(t) + (t.layout ? ", 12-bit samples in layout " + t.layout->Text() : "") + "\n";
+    txt += "Time code: " + TimeCodeText(t) + "\n\nPrograms:\n";
     for (const auto& p : j["programs"]) {
         std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s\n", p["file"].get<std::string>().c_str() + 5,
                       p["program"].get<unsigned>(), p["start"].get<std::string>().c_str(),
@@ -294,6 +327,10 @@ std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets,
     info += "Vantrel-Drive-Firmware: " + said(f.run.drive.revision) + "\n";
     info += "Vantrel-Tape-Rate: " + std::to_string(t.rate) + "\n";
     info += "Vantrel-Tape-Emphasis: " + std::string(t.emphasis ? "50/15 us" : "none") + "\n";
+    info += "Vantrel-Tape-Mode: " + ModeText(t) + "\n";
+    if (t.layout)
+        info += "Vantrel-Tape-Layout: " + t.layout->Text() + "\n";
+    info += "Vantrel-Tape-Time-Code: " + TimeCodeText(t) + "\n";
     info += "Vantrel-Programs: " + programs + "\n";
     info += "Vantrel-First-Absolute-Time: " + IndexText(t.firstAbsolute) + "\n";
     info += "Vantrel-Last-Absolute-Time: " + IndexText(t.lastAbsolute) + "\n";

@@ -13,6 +13,7 @@
 #include "archive/package.h"
 #include "archive/package_io.h"
 #include "archive/records.h"
+#include "audio/frame_reader.h"
 #include "platform/io/result.h"
 
 namespace archive {
@@ -28,6 +29,9 @@ struct Totals {
     std::uint64_t audioFrames = 0, unreadable = 0, concealed = 0;
     std::int64_t firstAbsolute = -1, lastAbsolute = -1;
     std::uint32_t rate = 0;
+    std::optional<dat::AudioFormat> format;  // of the first audio frame
+    std::optional<LayoutChoice> layout;      // a tape of 12-bit frames: how they were unpacked
+    unsigned timeStep = 1;                   // time-code frames a tape frame advances
     bool emphasis = false;
     std::vector<std::size_t> reread;  // positions of frames read after failed tries
     std::vector<Range> unreadableRanges, concealedRanges;

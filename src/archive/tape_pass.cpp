@@ -213,11 +213,14 @@ bool TapePass::take(const FrameRead& r, PassState& s)
 // A frame delivered: kept after the frames lost before it.
 bool TapePass::keep(const FrameRead& r, PassState& s)
 {
+    // Time-code frames one tape frame advances, as the pass measured them (2 on some long-play tapes).
+    const unsigned step = FramePassReport().timeStep == 2 ? 2 : 1;
     FrameRecord rec;
     const bool placeholder = IsPlaceholder(r.bytes.data());
     if (placeholder) {
         rec.state = FrameState::Unreadable;
-        rec.absolute = s.lastAbsolute >= 0 ? static_cast<std::int32_t>(s.lastAbsolute + r.missingBefore + 1) : -1;
+        rec.absolute =
+            s.lastAbsolute >= 0 ? static_cast<std::int32_t>(s.lastAbsolute + (r.missingBefore + 1) * step) : -1;
     } else {
         rec = RecordOf(r.frame);
     }
@@ -228,12 +231,13 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
             return true;
         }
         s.passing = false;
-        missing = std::min<std::uint32_t>(missing, static_cast<std::uint32_t>(rec.absolute - s.resumeAfter - 1));
+        missing =
+            std::min<std::uint32_t>(missing, static_cast<std::uint32_t>((rec.absolute - s.resumeAfter) / step - 1));
     }
-    std::int64_t lostFrom = s.lastAbsolute >= 0 ? s.lastAbsolute + 1 : -1;
+    std::int64_t lostFrom = s.lastAbsolute >= 0 ? s.lastAbsolute + step : -1;
     if (rec.absolute >= 0)
-        lostFrom = std::max<std::int64_t>(-1, std::int64_t{rec.absolute} - missing);
-    Status kept = package_.AppendLost(missing, lostFrom);
+        lostFrom = std::max<std::int64_t>(-1, std::int64_t{rec.absolute} - std::int64_t{missing} * step);
+    Status kept = package_.AppendLost(missing, lostFrom, step);
     // Reads that failed beyond the frames lost were failed tries on this frame.
     if (!placeholder && s.failures > missing) {
         rec.failedReads = static_cast<std::uint16_t>(std::min<std::uint32_t>(s.failures - missing, 65535));
@@ -250,7 +254,7 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
     if (rec.absolute >= 0)
         s.lastAbsolute = rec.absolute;
     else if (s.lastAbsolute >= 0)
-        s.lastAbsolute += 1;
+        s.lastAbsolute += step;
     report("reading");
     return true;
 }

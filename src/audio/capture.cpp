@@ -1,5 +1,6 @@
 #include "audio/capture.h"
 
+#include <optional>
 #include <vector>
 
 #include "audio/frame_reader.h"
@@ -13,6 +14,16 @@ CaptureResult Fail(CaptureResult result, const std::string& message)
     StopPlayback();
     TellAudioMessage(message);
     return result;
+}
+
+// "32 kHz long play", "32 kHz four channels", "32 kHz".
+std::string FormatText(const dat::AudioFormat& f)
+{
+    std::string text =
+        std::to_string(f.rate / 1000) + (f.rate % 1000 ? "." + std::to_string(f.rate % 1000 / 100) : "") + " kHz";
+    if (f.NonLinear())
+        text += f.channels == 4 ? " four channels" : " long play";
+    return text;
 }
 
 CaptureResult Appended(WavWriter::AppendResult appended)
@@ -43,7 +54,7 @@ CaptureResult RunCapture(const std::string& path)
     }
     PlayActive = true;
     CaptureResult result = CaptureResult::Stopped;
-    std::uint32_t rate = 0;  // of the file, once the first frame has told it
+    std::optional<dat::AudioFormat> format;  // of the file, once the first frame has told it
     std::vector<std::uint8_t> silence;
     while (PlayActive) {
         const FrameRead r = ReadNextFrame();
@@ -57,15 +68,19 @@ CaptureResult RunCapture(const std::string& path)
         if (!end && !r.Delivered())
             continue;  // the next frame that reads tells how many were lost
         if (!end) {
-            const std::uint32_t frameRate = r.format->rate;
-            if (rate == 0) {
-                rate = frameRate;
-                SetCaptureFileRate(rate);
-            } else if (frameRate != rate) {
+            if (!format) {
+                format = r.format;
+                SetCaptureFileFormat(*format);
+            } else if (*r.format != *format) {
+                // A WAV file has one rate and one channel count: it ends where either changes
+                // (and where long play starts or ends, whose frames last twice as long).
+                const std::string from = FormatText(*format), to = FormatText(*r.format);
                 result = Fail(CaptureResult::RateChange,
-                              "The sampling rate changes from " + std::to_string(rate) + " Hz to " +
-                                  std::to_string(frameRate) + " Hz at " + LastFrameTimeText() +
-                                  ". The capture file ends before the change.");
+                              (r.format->rate != format->rate
+                                   ? "The sampling rate changes from " + std::to_string(format->rate) + " Hz to " +
+                                         std::to_string(r.format->rate) + " Hz"
+                                   : "The recording changes from " + from + " to " + to) +
+                                  " at " + LastFrameTimeText() + ". The capture file ends before the change.");
                 break;
             }
         }

@@ -1,6 +1,8 @@
 #include "audio/frame_reader.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <deque>
 
 #include "dat/time_code.h"
 #include "platform/aspi/aspi.h"
@@ -17,12 +19,45 @@ constexpr std::uint32_t kDefaultMaxBadFrames = 100;
 
 struct Pass {
     ReadReport report;
+    std::deque<FrameRead> held;              // read ahead while the layout is decided, not yet handed on
     std::optional<std::uint32_t> lastIndex;  // absolute frame index of the last frame delivered
+    std::array<std::uint64_t, 2> steps{};    // long play: clean neighbours one and two codes apart
     bool catchingUp = false;  // after failures the drive delivered a frame again: skip to the next new one
     std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
 };
 
 std::string PassEndMessage(const FrameRead& read);
+
+// The layout of 12-bit frames: set by the option, or decided once per tape.
+struct Layout {
+    std::optional<dat::NonLinearLayout> forced;
+    std::optional<LayoutChoice> decided;
+};
+
+Layout& L()
+{
+    static Layout l;
+    return l;
+}
+
+bool NonLinear(const FrameRead& r) { return r.format && r.format->NonLinear(); }
+
+void DecodeAudio(FrameRead& r, dat::NonLinearLayout layout)
+{
+    if (NonLinear(r) && (r.status == FrameStatus::Audio || r.status == FrameStatus::Concealed))
+        dat::DecodeNonLinear(r.bytes.data(), layout, r.pcm.data());
+}
+
+LayoutChoice Decide(const dat::LayoutVote& vote)
+{
+    const dat::LayoutVote::Result v = vote.Choice();
+    LayoutChoice c;
+    c.layout = v.layout;
+    c.clear = v.clear;
+    c.ratio = v.ratio;
+    c.frames = v.frames;
+    return c;
+}
 
 Pass& P()
 {
@@ -75,26 +110,37 @@ void Deliver(FrameRead& r)
     // on the tape whatever their clock says, since it starts again or jumps where a tape
     // was recorded in pieces.
     const bool afterFailure = failures > 0 || p.catchingUp;
+    // Long play's clock may advance one or two codes a frame: the tape itself says which,
+    // from frames read one after the other.
+    // The majority decides, so that one jump where the tape was recorded in pieces does not.
+    const bool longPlay = r.format && r.format->NonLinear() && r.format->channels == 2;
+    if (index && p.lastIndex && !afterFailure && *index > *p.lastIndex && *index - *p.lastIndex <= 2) {
+        if (longPlay)
+            ++p.steps[*index - *p.lastIndex - 1];
+        rep.timeStep = p.steps[1] > p.steps[0] ? 2 : 1;
+    }
+    const unsigned step = std::max(1u, rep.timeStep);
     if (index && p.lastIndex && afterFailure) {
         if (*index <= *p.lastIndex) {
             r.repeat = true;  // the drive went back: this frame was delivered already
             p.catchingUp = true;
             return;
         }
-        r.missingBefore = *index - *p.lastIndex - 1;
+        // Rounded: a clock that runs unevenly still gives whole frames.
+        r.missingBefore = (*index - *p.lastIndex + step / 2) / step - 1;
         if (r.missingBefore > 0)
-            rep.unreadable.add(*p.lastIndex + 1, *index - 1);
+            rep.unreadable.add(*p.lastIndex + step, *index - step, step);
     } else if (failures > 0) {
         // No clock to go by: each failed read stands for one frame.
         r.missingBefore = failures;
         if (p.lastIndex) {
-            rep.unreadable.add(*p.lastIndex + 1, *p.lastIndex + failures);
+            rep.unreadable.add(*p.lastIndex + step, *p.lastIndex + failures * step, step);
         } else if (index) {
             // The pass's first frame: its own time bounds what can lie before it, so a frame
             // read after retries at the start of the tape inserts nothing.
-            r.missingBefore = std::min(failures, *index);
+            r.missingBefore = std::min(failures, *index / step);
             if (r.missingBefore > 0)
-                rep.unreadable.add(*index - r.missingBefore, *index - 1);
+                rep.unreadable.add(*index - r.missingBefore * step, *index - step, step);
         } else {
             rep.unreadable.add(-1, -1);
             rep.unreadable.count += failures - 1;
@@ -104,11 +150,12 @@ void Deliver(FrameRead& r)
     if (index)
         p.lastIndex = index;
     else if (p.lastIndex)
-        p.lastIndex = *p.lastIndex + r.missingBefore + 1;
+        p.lastIndex = *p.lastIndex + (r.missingBefore + 1) * step;
 
     const dat::MainId& m = r.frame.mainId;
     if (rep.frames == 0) {
         rep.sampleRate = m.SampleRateHz();
+        rep.format = r.format;
         rep.emphasis = m.Emphasis();
         rep.rateText = m.RateText();
     }
@@ -123,7 +170,7 @@ void Deliver(FrameRead& r)
     }
     if (r.status == FrameStatus::Concealed) {
         const std::int64_t at = p.lastIndex ? static_cast<std::int64_t>(*p.lastIndex) : -1;
-        rep.concealed.add(at, at);
+        rep.concealed.add(at, at, step);
     }
 }
 
@@ -137,9 +184,10 @@ void TrailingFailures(FrameRead& r)
         return;
     p.report.consecutiveFailures = 0;
     r.missingBefore = failures;
+    const unsigned step = std::max(1u, p.report.timeStep);
     if (p.lastIndex) {
-        p.report.unreadable.add(*p.lastIndex + 1, *p.lastIndex + failures);
-        p.lastIndex = *p.lastIndex + failures;
+        p.report.unreadable.add(*p.lastIndex + step, *p.lastIndex + failures * step, step);
+        p.lastIndex = *p.lastIndex + failures * step;
     } else {
         p.report.unreadable.add(-1, -1);
         p.report.unreadable.count += failures - 1;
@@ -153,10 +201,11 @@ std::string RangeEnd(std::int64_t index)
 
 }  // namespace
 
-void FrameRanges::add(std::int64_t first, std::int64_t last)
+void FrameRanges::add(std::int64_t first, std::int64_t last, unsigned step)
 {
-    count += first < 0 || last < first ? 1 : static_cast<std::uint64_t>(last - first + 1);
-    if (!ranges.empty() && first >= 0 && ranges.back().second >= 0 && ranges.back().second + 1 == first)
+    step = std::max(1u, step);
+    count += first < 0 || last < first ? 1 : static_cast<std::uint64_t>((last - first) / step + 1);
+    if (!ranges.empty() && first >= 0 && ranges.back().second >= 0 && ranges.back().second + step == first)
         ranges.back().second = last;
     else
         ranges.emplace_back(first, last);
@@ -178,8 +227,10 @@ std::string FrameRanges::text() const
 void BeginFramePass()
 {
     Pass& p = P();
+    p.held.clear();
     p.report = ReadReport{};
     p.lastIndex.reset();
+    p.steps = {};
     p.catchingUp = false;
 }
 
@@ -194,7 +245,10 @@ std::string LastFrameTimeText()
 void SetMaxBadFrames(std::uint32_t frames) { P().maxBadFrames = frames ? frames : kDefaultMaxBadFrames; }
 std::uint32_t MaxBadFrames() { return P().maxBadFrames; }
 
-FrameRead ReadFrameOutsidePass()
+namespace {
+
+// One READ from the drive, classified; a 12-bit frame is not decoded yet.
+FrameRead ReadFromDrive()
 {
     FrameRead r;
     r.outcome = ReadTapeBlock(AspiAdapter, AspiTarget, FrameBuffer.data(), static_cast<std::int32_t>(FrameBuffer.size()));
@@ -212,9 +266,8 @@ FrameRead ReadFrameOutsidePass()
         return r;
     }
     r.format = dat::FormatOf(r.frame.mainId);
-    if (r.frame.mainId.IsLongPlay() || !r.format) {
-        r.format.reset();
-        r.status = FrameStatus::LongPlay;
+    if (!r.format) {
+        r.status = FrameStatus::Unsupported;
         return r;
     }
     r.status = r.frame.subId.leftConcealed || r.frame.subId.rightConcealed ? FrameStatus::Concealed
@@ -222,9 +275,92 @@ FrameRead ReadFrameOutsidePass()
     return r;
 }
 
+// The next frame of the pass, from those held back or from the drive. The first 12-bit frame
+// of an undecided tape holds the pass back: frames are read on and held until the sound
+// decides the layout or the pass can go no further.
+FrameRead NextOfPass()
+{
+    Pass& p = P();
+    Layout& l = L();
+    if (p.held.empty()) {
+        FrameRead r = ReadFromDrive();
+        if (!NonLinear(r) || r.status == FrameStatus::EndOfTape || l.forced || l.decided) {
+            if (NonLinear(r))
+                DecodeAudio(r, l.forced ? *l.forced : l.decided->layout);
+            return r;
+        }
+        dat::LayoutVote vote;
+        std::uint32_t failures = 0;
+        p.held.push_back(std::move(r));
+        for (;;) {
+            const FrameRead& last = p.held.back();
+            if (NonLinear(last) && (last.status == FrameStatus::Audio || last.status == FrameStatus::Concealed))
+                vote.Add(last.bytes.data(), last.format->channels);
+            const bool goesOn = last.status == FrameStatus::Audio || last.status == FrameStatus::Concealed ||
+                                last.status == FrameStatus::Unreadable;
+            failures = last.status == FrameStatus::Unreadable ? failures + 1 : 0;
+            if (!goesOn || vote.Frames() >= kLayoutVoteFrames || p.held.size() >= kLayoutHoldFrames ||
+                failures >= p.maxBadFrames)
+                break;
+            p.held.push_back(ReadFromDrive());
+        }
+        l.decided = Decide(vote);
+    }
+    FrameRead r = std::move(p.held.front());
+    p.held.pop_front();
+    if (NonLinear(r))
+        DecodeAudio(r, l.forced ? *l.forced : l.decided ? l.decided->layout : dat::NonLinearLayout::A);
+    return r;
+}
+
+}  // namespace
+
+std::string LayoutChoice::Text() const
+{
+    std::string text(dat::LayoutName(layout));
+    if (forced)
+        return text + " (set by --lp-layout)";
+    if (frames == 0)
+        return text + " (not clear: no sound to judge by; a is the default)";
+    char ratioText[64];
+    std::snprintf(ratioText, sizeof ratioText, "%.1f", ratio);
+    if (!clear)
+        return text + " (not clear: the best only " + ratioText + " times smoother than the next, over " +
+               std::to_string(frames) + " frames; a is the default)";
+    return text + " (found: " + ratioText + " times smoother than the next best, over " + std::to_string(frames) +
+           " frames)";
+}
+
+void SetNonLinearLayout(std::optional<dat::NonLinearLayout> layout) { L().forced = layout; }
+
+void ForgetTapeLayout() { L().decided.reset(); }
+
+std::optional<LayoutChoice> TapeLayout()
+{
+    const Layout& l = L();
+    if (l.forced) {
+        LayoutChoice c;
+        c.layout = *l.forced;
+        c.forced = true;
+        return c;
+    }
+    return l.decided;
+}
+
+FrameRead ReadFrameOutsidePass()
+{
+    P().held.clear();  // the tape moves on from where the drive stands
+    FrameRead r = ReadFromDrive();
+    if (NonLinear(r)) {
+        const std::optional<LayoutChoice> layout = TapeLayout();
+        DecodeAudio(r, layout ? layout->layout : dat::NonLinearLayout::A);
+    }
+    return r;
+}
+
 FrameRead ReadNextFrame()
 {
-    FrameRead r = ReadFrameOutsidePass();
+    FrameRead r = NextOfPass();
     switch (r.status) {
     case FrameStatus::Unreadable:
         if (++P().report.consecutiveFailures >= P().maxBadFrames) {
@@ -237,6 +373,8 @@ FrameRead ReadNextFrame()
         break;
     case FrameStatus::Audio:
     case FrameStatus::Concealed:
+        if (NonLinear(r))
+            P().report.layout = TapeLayout();
         Deliver(r);
         break;
     default:
@@ -266,9 +404,12 @@ std::string PassEndMessage(const FrameRead& read)
         return "A frame read did not end within its time limit of " +
                std::to_string(scsi::CommandTimeoutMs(scsi::op::Read6) / 1000) + " seconds" + at +
                "; reading was stopped there.";
-    case FrameStatus::LongPlay:
-        return "This tape is recorded in long play (" + read.frame.mainId.RateText() +
-               "), which Vantrel cannot play or capture.";
+    case FrameStatus::Unsupported: {
+        char id[8];
+        std::snprintf(id, sizeof id, "%02X %02X", read.bytes[dat::kMainIdOffset], read.bytes[dat::kMainIdOffset + 1]);
+        return "The frame after " + LastFrameTimeText() + " declares a recording format no DAT deck makes (main ID " +
+               id + ": a reserved sampling rate or coding); reading was stopped there.";
+    }
     default:
         return {};
     }

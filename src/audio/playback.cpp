@@ -49,16 +49,26 @@ bool PlayActive = false;
 namespace {
 
 constexpr int kPlayBuffers = 4;
-constexpr int kFramesPerBuffer = 30;
-// Room for 30 frames of the fullest audio area a frame can have.
-constexpr std::int32_t kPlayBufferBytes = kFramesPerBuffer * static_cast<std::int32_t>(dat::kAudioAreaBytes);
+constexpr std::size_t kFramesPerBuffer = 30;
+// The most a frame gives the device: a long-play frame, 1920 stereo pairs (60 ms at 32 kHz).
+constexpr std::size_t kMostFrameBytes = 1920 * 4;
+// Room for 30 frames of the longest.
+constexpr auto kPlayBufferBytes = static_cast<std::int32_t>(kFramesPerBuffer * kMostFrameBytes);
 // The device opens at this rate until the tape's frames tell another.
 constexpr std::uint32_t kFirstRate = 48000;
+
+// A frame (or a lost frame's silence) as the device plays it: what is heard, how many bytes
+// and how long. Long play gives twice the bytes and time of a standard frame at 32 kHz.
+struct PlayedFrame {
+    HeardFrame heard;
+    std::size_t bytes = 0;
+    std::uint32_t milliseconds = 30;
+};
 
 // A queued play buffer and the frames it holds, in the order the device plays them.
 struct QueuedBuffer {
     WAVEHDR* header;
-    std::vector<HeardFrame> frames;
+    std::vector<PlayedFrame> frames;
 };
 
 enum class Phase { Stopped, Playing, Ending, RateChange, StartWaiting };
@@ -92,10 +102,12 @@ struct Engine {
 
     std::uint32_t rate = kFirstRate;  // the device's rate: the tape's, from its frames
     std::optional<FrameRead> carried;  // RateChange: the frame at the new rate
-    std::uint32_t captureRate = 0;     // Play and Save: the rate the file's header has (0: not yet)
+    std::optional<dat::AudioFormat> captureFormat;  // Play and Save: the file header's (none: not yet)
+    std::optional<dat::AudioFormat> lastFormat;     // of the last frame staged
+    bool toldFourChannels = false;                  // this start has said it plays channels 1 and 2
     Deemphasis deemphasis;
     std::vector<std::uint8_t> pending;       // audio read, not yet queued (what the device is to hear)
-    std::vector<HeardFrame> pendingFrames;   // one per frame in `pending`
+    std::vector<PlayedFrame> pendingFrames;  // one per frame in `pending`
     std::deque<QueuedBuffer> queued;         // in the device, in playing order
     std::chrono::steady_clock::time_point frontSince;  // when queued.front() began to play
     std::optional<HeardFrame> lastHeard;
@@ -130,11 +142,20 @@ using Event = std::variant<StartRequested, StopRequested, BufferDone, MessagesWo
 
 void Step(const Event& event);
 
-// The bytes one frame gives the device at `rate` (16-bit stereo).
-std::size_t FrameBytesAt(std::uint32_t rate)
+// The bytes one frame of `f` gives the device: its sample instants as 16-bit stereo (a
+// four-channel frame plays channels 1 and 2).
+std::size_t PlayedBytes(const dat::AudioFormat& f) { return std::size_t{f.sampleFrames} * 4; }
+
+// Channels 1 and 2 of a frame's 16-bit PCM, as the device plays it.
+std::vector<std::uint8_t> PlayedAudio(const dat::AudioFormat& f, const std::uint8_t* pcm)
 {
-    const std::optional<dat::AudioFormat> f = dat::StereoFormatAt(rate);
-    return f ? f->PcmBytes() : 0;
+    if (f.channels == 2)
+        return {pcm, pcm + PlayedBytes(f)};
+    std::vector<std::uint8_t> out(PlayedBytes(f));
+    const std::size_t in = f.PcmBytesPerSampleFrame();
+    for (std::size_t i = 0; i < f.sampleFrames; ++i)
+        std::memcpy(out.data() + 4 * i, pcm + in * i, 4);
+    return out;
 }
 
 HeardFrame HeardOf(const FrameRead& r, std::uint32_t rate, bool silence)
@@ -194,28 +215,37 @@ void FailPlayback(const std::string& message)
     NotifyEndOfTape();
 }
 
-// Play and Save: the frames in tape order, bit-exact, at the tape's rate.
-void CaptureFrame(const std::uint8_t* audio, std::size_t bytes, std::uint32_t rate)
+// Play and Save: the frames in tape order, bit-exact (12-bit ones decoded), at the tape's
+// rate and with all its channels.
+void CaptureFrame(const std::uint8_t* audio, const dat::AudioFormat& format)
 {
     Engine& e = S();
     if (CaptureFileNum <= 0)
         return;
-    if (e.captureRate == 0) {
-        SetCaptureFileRate(rate);
-        e.captureRate = rate;
+    if (!e.captureFormat) {
+        SetCaptureFileFormat(format);
+        e.captureFormat = format;
     }
-    AppendCaptureAudio(audio, bytes);
+    AppendCaptureAudio(audio, format.PcmBytes());
 }
 
-// Puts one frame (or the silence that stands for a lost one) after what waits to be queued.
-void Stage(const std::uint8_t* audio, std::size_t bytes, const HeardFrame& heard, bool emphasis)
+// Puts one frame of `format` (or the silence that stands for a lost one: `pcm` null) after
+// what waits to be queued.
+void Stage(const std::uint8_t* pcm, const dat::AudioFormat& format, const HeardFrame& heard, bool emphasis)
 {
     Engine& e = S();
     const std::size_t at = e.pending.size();
-    e.pending.insert(e.pending.end(), audio, audio + bytes);
+    const std::size_t bytes = PlayedBytes(format);
+    if (pcm) {
+        const std::vector<std::uint8_t> played = PlayedAudio(format, pcm);
+        e.pending.insert(e.pending.end(), played.begin(), played.end());
+    } else {
+        e.pending.resize(at + bytes, 0);
+    }
     if (emphasis)
         e.deemphasis.process(e.pending.data() + at, bytes);
-    e.pendingFrames.push_back(heard);
+    e.pendingFrames.push_back({heard, bytes, format.Milliseconds()});
+    e.lastFormat = format;
 }
 
 // One frame that read (or the carried one): the lost frames before it as silence, then its
@@ -238,26 +268,37 @@ bool TakeFrame(const FrameRead& r)
         }
         return false;
     }
-    const std::vector<std::uint8_t> silence(r.AudioBytes(), 0);
-    for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
-        CaptureFrame(silence.data(), silence.size(), rate);
-        Stage(silence.data(), silence.size(), HeardOf(r, rate, true), false);
+    const dat::AudioFormat& f = *r.format;
+    if (e.captureFormat && CaptureFileNum > 0 && e.captureFormat->channels != f.channels) {
+        FinishCaptureFile();
+        TellAudioMessage("The tape changes from " + std::to_string(e.captureFormat->channels) + " to " +
+                         std::to_string(f.channels) + " channels at " + LastFrameTimeText() +
+                         ". The capture file ends before the change; playback goes on.");
     }
-    CaptureFrame(r.Audio(), r.AudioBytes(), rate);
-    Stage(r.Audio(), r.AudioBytes(), HeardOf(r, rate, false), r.frame.mainId.Emphasis());
+    if (f.channels > 2 && !e.toldFourChannels) {
+        e.toldFourChannels = true;
+        TellAudioMessage("This tape has four channels: playback plays channels 1 and 2.");
+    }
+    const std::vector<std::uint8_t> silence(f.PcmBytes(), 0);
+    for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
+        CaptureFrame(silence.data(), f);
+        Stage(nullptr, f, HeardOf(r, rate, true), false);
+    }
+    CaptureFrame(r.Audio(), f);
+    Stage(r.Audio(), f, HeardOf(r, rate, false), r.frame.mainId.Emphasis());
     return true;
 }
 
-// Reads frames until a buffer's worth waits (30 frames at the tape's rate), the end of the
-// tape, a rate change or a failure. False when playback has ended meanwhile. A stop that
-// arrives during a read lets the read-ahead run on to its end; the stream is Stopped then,
-// and what was read is dropped by the next start.
-bool ReadAhead(std::size_t capacity)
+// Reads frames until a buffer's worth waits (30 frames), the end of the tape, a rate change
+// or a failure. False when playback has ended meanwhile. A stop that arrives during a read
+// lets the read-ahead run on to its end; the stream is Stopped then, and what was read is
+// dropped by the next start.
+bool ReadAhead()
 {
     Engine& e = S();
     const std::uint64_t starts = e.captureStarts;
     bool more = true;
-    while (more && e.pending.size() < capacity) {
+    while (more && e.pendingFrames.size() < kFramesPerBuffer) {
         if (e.carried) {
             const FrameRead r = std::move(*e.carried);
             e.carried.reset();
@@ -271,10 +312,15 @@ bool ReadAhead(std::size_t capacity)
         case FrameStatus::Unreadable:
             break;  // muted: the next frame that reads says how many were lost
         case FrameStatus::EndOfTape: {
-            const std::vector<std::uint8_t> silence(FrameBytesAt(e.rate), 0);
+            // Lost frames before the end are of the last frame's format.
+            const dat::AudioFormat f =
+                e.lastFormat.value_or(dat::StereoFormatAt(e.rate).value_or(dat::AudioFormat{e.rate, 2}));
+            const std::vector<std::uint8_t> silence(f.PcmBytes(), 0);
+            const HeardFrame heard =
+                !e.pendingFrames.empty() ? e.pendingFrames.back().heard : e.lastHeard.value_or(HeardFrame{});
             for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
-                CaptureFrame(silence.data(), silence.size(), e.rate);
-                Stage(silence.data(), silence.size(), e.lastHeard.value_or(HeardFrame{}), false);
+                CaptureFrame(silence.data(), f);
+                Stage(nullptr, f, heard, false);
             }
             if (e.phase == Phase::Playing)
                 e.phase = Phase::Ending;
@@ -301,15 +347,14 @@ void Refill(WAVEHDR* h)
     // A stale start message for a buffer that the device holds again: never touch it.
     if (!IsPlayHeader(h) || (h->dwFlags & WHDR_INQUEUE))
         return;
-    const std::size_t frameBytes = FrameBytesAt(e.rate);
-    const std::size_t capacity =
-        std::min<std::size_t>(kFramesPerBuffer * frameBytes, static_cast<std::size_t>(e.WaveBufSize));
-    if (!ReadAhead(capacity))
+    const auto capacity = static_cast<std::size_t>(e.WaveBufSize);
+    if (!ReadAhead())
         return;
     // Whole frames only: a buffer never splits a frame.
     std::size_t bytes = 0, frames = 0;
-    while (frames < e.pendingFrames.size() && bytes + frameBytes <= capacity) {
-        bytes += frameBytes;
+    while (frames < e.pendingFrames.size() && frames < kFramesPerBuffer &&
+           bytes + e.pendingFrames[frames].bytes <= capacity) {
+        bytes += e.pendingFrames[frames].bytes;
         ++frames;
     }
     bytes = std::min(bytes, e.pending.size());
@@ -317,8 +362,8 @@ void Refill(WAVEHDR* h)
         return;
     std::memcpy(h->lpData, e.pending.data(), bytes);
     e.pending.erase(e.pending.begin(), e.pending.begin() + static_cast<std::ptrdiff_t>(bytes));
-    QueuedBuffer q{h, std::vector<HeardFrame>(e.pendingFrames.begin(),
-                                              e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames))};
+    QueuedBuffer q{h, std::vector<PlayedFrame>(e.pendingFrames.begin(),
+                                               e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames))};
     e.pendingFrames.erase(e.pendingFrames.begin(), e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames));
     // The last buffer before the end of the tape queues only the frames read: the device
     // plays the tape's audio and nothing after it.
@@ -340,7 +385,7 @@ void BufferReturned(const WAVEHDR* h)
     if (it == e.queued.end())
         return;
     if (!it->frames.empty())
-        e.lastHeard = it->frames.back();
+        e.lastHeard = it->frames.back().heard;
     e.queued.erase(e.queued.begin(), it + 1);
     e.frontSince = std::chrono::steady_clock::now();
 }
@@ -389,7 +434,9 @@ void StartNow(const std::optional<std::string>& capturePath)
         return;
     }
     ClearStream();
-    e.captureRate = 0;
+    e.captureFormat.reset();
+    e.lastFormat.reset();
+    e.toldFourChannels = false;
     e.lastHeard.reset();
     BeginFramePass();
     e.deemphasis.reset(e.rate);
@@ -602,14 +649,19 @@ std::optional<HeardFrame> HeardNow()
         if (q.frames.empty())
             continue;
         if (!(q.header->dwFlags & WHDR_INQUEUE)) {
-            heard = q.frames.back();
+            heard = q.frames.back().heard;
             continue;
         }
-        const auto played = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                  e.frontSince);
-        const std::optional<dat::AudioFormat> f = dat::StereoFormatAt(e.rate);
-        const std::uint32_t frameMs = f && f->Milliseconds() ? f->Milliseconds() : 1;
-        return q.frames[std::min<std::size_t>(static_cast<std::size_t>(played.count() / frameMs), q.frames.size() - 1)];
+        // Each frame lasts its own time: a long-play frame twice a standard one.
+        auto played =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - e.frontSince)
+                .count();
+        for (const PlayedFrame& f : q.frames) {
+            played -= f.milliseconds;
+            if (played < 0)
+                return f.heard;
+        }
+        return q.frames.back().heard;
     }
     return heard;
 }

@@ -158,6 +158,13 @@ WavWriter& CaptureWriter()
     return w;
 }
 
+// The capture file's frame format once a frame has told it; the header's format follows it.
+std::optional<dat::AudioFormat>& CaptureFrameFormat()
+{
+    static std::optional<dat::AudioFormat> f;
+    return f;
+}
+
 AudioMessageHandler& MessageHandler()
 {
     static AudioMessageHandler h;
@@ -186,6 +193,7 @@ void TellAudioMessage(const std::string& text)
 bool OpenCaptureFile(const std::string& path)
 {
     FinishCaptureFile();
+    CaptureFrameFormat().reset();
     const Status opened = CaptureWriter().open(path);
     Tell(opened);
     Publish();
@@ -214,13 +222,25 @@ void FinishCaptureFile()
 
 void SetCaptureFileRate(std::uint32_t sampleRate)
 {
+    CaptureFrameFormat().reset();
     WavFormat f = CaptureWriter().format();
     f.sampleRate = sampleRate;
     Tell(CaptureWriter().setFormat(f));
 }
 
+void SetCaptureFileFormat(const dat::AudioFormat& format)
+{
+    CaptureFrameFormat() = format;
+    WavFormat f = CaptureWriter().format();
+    f.sampleRate = format.rate;
+    f.channels = static_cast<std::uint16_t>(format.channels);
+    Tell(CaptureWriter().setFormat(f));
+}
+
 std::size_t CaptureFrameBytes()
 {
+    if (const std::optional<dat::AudioFormat>& own = CaptureFrameFormat())
+        return own->PcmBytes();
     const WavFormat& f = CaptureWriter().format();
     const std::optional<dat::AudioFormat> frame = dat::StereoFormatAt(f.sampleRate);
     return frame ? frame->PcmBytes() : 0;

@@ -96,7 +96,11 @@ WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t
 void FinishCaptureFile();
 // The tape's sampling rate, once its first frame tells it (the header starts at 48 kHz).
 void SetCaptureFileRate(std::uint32_t sampleRate);
-// The audio bytes one standard-play frame gives at the capture file's rate (dat::StereoFormatAt).
+// The tape's format, once its first frame tells it: the rate and the channels (16-bit PCM;
+// 12-bit frames are written decoded).
+void SetCaptureFileFormat(const dat::AudioFormat& format);
+// The PCM bytes one frame gives in the capture file's format (a standard-play frame at its
+// rate unless SetCaptureFileFormat said otherwise).
 std::size_t CaptureFrameBytes();
 
 // Called after each append to the capture file (whole frames and audio bytes in the file so

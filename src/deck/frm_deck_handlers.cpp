@@ -331,6 +331,7 @@ void frmDeck::tmrWait4Tape_Timer()
     const auto stale = [&] { return unloaded_ || serial != commandSerial_ || !tmrWait4Tape->isActive(); };
 
     if (TestUnitReady(AspiAdapter, AspiTarget) == kTurReady && !stale()) {
+        ForgetTapeLayout();  // a tape now ready may be another one: its 12-bit layout is found anew
         const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
         if (!stale()) {
             if (density == AudioDensity) {

@@ -443,6 +443,13 @@ void Drive::conceal(std::uint64_t n, std::uint8_t* frame) const
         const std::optional<dat::AudioFormat> format = dat::FormatOf(dat::DecodeMainId(f + dat::kMainIdOffset));
         return format ? format->audioBytes : dat::kAudioAreaBytes;
     };
+    const std::optional<dat::AudioFormat> own = dat::FormatOf(dat::DecodeMainId(frame + dat::kMainIdOffset));
+    if (own && own->NonLinear()) {
+        // 12-bit codes are no linear samples to draw a line through: the codes stay as
+        // recorded and only the flags say the frame was concealed.
+        frame[dat::kSubIdOffset + 3] = 0x60;
+        return;
+    }
     std::int16_t from[2] = {0, 0}, to[2] = {0, 0};
     std::vector<std::uint8_t> other(dat::kFrameBytes);
     if (n > 0) {

@@ -13,7 +13,8 @@ using Pcm = std::shared_ptr<const std::vector<std::int16_t>>;
 
 class PcmTape final : public Tape {
 public:
-    // One entry of `pairs` per program (its length in stereo pairs). `load` gives the PCM of
+    // One entry of `pairs` per program (its length in sample instants: stereo pairs, or
+    // groups of four on a four-channel tape). `load` gives the PCM of
     // one program; it runs once per program, on the first read of one of its frames. A
     // program longer than its PCM repeats the PCM. `rates` gives each program's sampling rate
     // (empty: all 48 kHz); the caller has checked them with IsTapeRate.
@@ -27,6 +28,11 @@ public:
 
 private:
     std::uint64_t leadOutStart() const { return firstFrame_.back(); }
+    // Sample instants one frame of program p holds.
+    std::uint64_t instantsPerFrame(std::size_t program) const;
+    // The time-code frames frame n (from a program's or the tape's start) stands at.
+    std::uint64_t codeIndex(std::uint64_t n) const { return options_.longPlay ? n * options_.lpTimeStep : n; }
+    void writeAudio(std::uint64_t n, std::uint8_t* out) const;
     const std::vector<std::int16_t>& pcm(std::size_t program) const;
     // The program (0-based) frame n < leadOutStart() belongs to.
     std::size_t programOf(std::uint64_t n) const;

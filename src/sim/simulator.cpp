@@ -81,10 +81,29 @@ private:
     bool device(const json& j, const std::string& at, DriveConfig& d)
     {
         if (!expectObject(j, at,
-                          {"target", "type", "audio", "tape", "becoming_ready_s", "reinsert_after_eject_s",
-                           "ready_at_power_on", "medium_errors", "concealed", "corrupt_frames", "retry_errors",
-                           "vanish_after_reads", "read_timeout_at", "emphasis", "recording_date", "running_time",
-                           "vendor", "product", "revision"}))
+                          {"target",
+                           "type",
+                           "audio",
+                           "tape",
+                           "becoming_ready_s",
+                           "reinsert_after_eject_s",
+                           "ready_at_power_on",
+                           "medium_errors",
+                           "concealed",
+                           "corrupt_frames",
+                           "retry_errors",
+                           "vanish_after_reads",
+                           "read_timeout_at",
+                           "emphasis",
+                           "recording_date",
+                           "running_time",
+                           "vendor",
+                           "product",
+                           "revision",
+                           "long_play",
+                           "channels",
+                           "lp_layout",
+                           "lp_time_step"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -118,13 +137,19 @@ private:
         recorded_ = false;
         if (!boolean(j, "emphasis", at + ".emphasis", options.emphasis) ||
             !boolean(j, "running_time", at + ".running_time", options.runningTime) ||
-            !date(j, "recording_date", at + ".recording_date", options.date))
+            !date(j, "recording_date", at + ".recording_date", options.date) || !nonLinear(j, at, options))
             return false;
         if (j.contains("tape") && !tape(j["tape"], at + ".tape", options, d))
             return false;
         if (options != RecordingOptions{} && !recorded_) {
             // Say which key cannot be honoured rather than dropping it.
-            const char* key = options.emphasis ? "emphasis" : options.date ? "recording_date" : "running_time";
+            const char* key = options.emphasis             ? "emphasis"
+                              : options.date               ? "recording_date"
+                              : options.longPlay           ? "long_play"
+                              : options.channels != 2      ? "channels"
+                              : j.contains("lp_layout")    ? "lp_layout"
+                              : j.contains("lp_time_step") ? "lp_time_step"
+                                                           : "running_time";
             return fail(at + "." + key, "applies only to a tape made from audio files or the demo");
         }
         return true;
@@ -139,6 +164,10 @@ private:
         if (j.is_string()) {
             const std::string name = j.get<std::string>();
             if (name == "demo") {
+                if (options.NonLinear())
+                    return fail(at, std::string("cannot be the demo on a ") +
+                                        (options.longPlay ? "long-play" : "four-channel") +
+                                        " tape: the demo is 48 kHz; give 32 kHz audio files");
                 d.tape = MakeDemoTape(options);
                 recorded_ = true;
             } else if (name == "data") {
@@ -164,6 +193,36 @@ private:
             return true;
         }
         return fail(at, "must be \"demo\", \"data\", a file name, a list of audio file names or null");
+    }
+
+    // Long play and the four-channel mode: 32 kHz tapes of 12-bit codes.
+    bool nonLinear(const json& j, const std::string& at, RecordingOptions& options)
+    {
+        int channels = 2, step = 1;
+        if (!boolean(j, "long_play", at + ".long_play", options.longPlay) ||
+            !integer(j, "lp_time_step", at + ".lp_time_step", 1, 2, step))
+            return false;
+        if (j.contains("channels") && !(j["channels"].is_number_integer() &&
+                                        (j["channels"].get<long long>() == 2 || j["channels"].get<long long>() == 4)))
+            return fail(at + ".channels", "must be 2 or 4");
+        if (!integer(j, "channels", at + ".channels", 2, 4, channels))
+            return false;
+        options.channels = static_cast<unsigned>(channels);
+        options.lpTimeStep = static_cast<unsigned>(step);
+        if (j.contains("lp_layout")) {
+            const std::optional<dat::NonLinearLayout> layout =
+                j["lp_layout"].is_string() ? dat::LayoutNamed(j["lp_layout"].get<std::string>()) : std::nullopt;
+            if (!layout)
+                return fail(at + ".lp_layout", "must be \"a\", \"b\", \"a-swapped\" or \"b-swapped\"");
+            options.lpLayout = *layout;
+        }
+        if (options.longPlay && options.channels == 4)
+            return fail(at + ".channels", "must be 2 on a long-play tape (four channels run at normal speed)");
+        if (!options.NonLinear() && j.contains("lp_layout"))
+            return fail(at + ".lp_layout", "applies only to a long-play or four-channel tape");
+        if (!options.longPlay && j.contains("lp_time_step"))
+            return fail(at + ".lp_time_step", "applies only to a long-play tape");
+        return true;
     }
 
     std::string path(const std::string& name) const

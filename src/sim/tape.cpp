@@ -1,6 +1,7 @@
 #include "sim/tape.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <chrono>
 #include <cstring>
@@ -100,13 +101,16 @@ void PcmTape::writeSubcode(std::uint8_t* frame, std::uint64_t n, const FramePosi
     const dat::ProgramNumber program = dat::ProgramNumber::FromDigits(pos.program[0], pos.program[1], pos.program[2]);
     const auto index = static_cast<std::uint8_t>(std::max(0, dat::FromBcd(pos.index)));
     dat::SubcodeWriter w(dat::MutableFrameBytes(frame, dat::kFrameBytes));
-    w.SetMainId({.sampleRateHz = rate, .emphasis = options_.emphasis});
+    w.SetMainId({.sampleRateHz = rate,
+                 .emphasis = options_.emphasis,
+                 .fourChannels = options_.channels == 4,
+                 .nonLinear12 = options_.NonLinear()});
     w.AddTimePack(dat::PackItem::ProgramTime, program, index, dat::TimeCodeFromBcd(pos.programTime));
     w.AddTimePack(dat::PackItem::AbsoluteTime, program, index, dat::TimeCodeFromBcd(pos.absoluteTime));
     if (options_.runningTime)
         w.AddTimePack(dat::PackItem::RunningTime, program, index, dat::TimeCodeFromBcd(pos.runTime));
     if (options_.date)
-        w.AddDatePack(DateAfter(*options_.date, n * 3 / 100));  // absolute time in whole seconds
+        w.AddDatePack(DateAfter(*options_.date, codeIndex(n) * 3 / 100));  // absolute time in whole seconds
     w.SetSubId({.program = program, .start = startId});
 }
 
@@ -118,7 +122,7 @@ PcmTape::PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t
     rates_.resize(pairs_.size(), 48000);
     std::uint64_t frame = 0;
     for (std::size_t p = 0; p < pairs_.size(); ++p) {
-        const std::uint64_t perFrame = PairsPerFrame(rates_[p]);
+        const std::uint64_t perFrame = instantsPerFrame(p);
         firstFrame_.push_back(frame);
         frame += std::max<std::uint64_t>(1, (pairs_[p] + perFrame - 1) / perFrame);
     }
@@ -137,26 +141,43 @@ std::size_t PcmTape::programOf(std::uint64_t n) const
                                     1);
 }
 
+std::uint64_t PcmTape::instantsPerFrame(std::size_t program) const
+{
+    if (options_.NonLinear())
+        return dat::kNonLinearSamples / options_.channels;  // 1920 in long play, 960 with four channels
+    return PairsPerFrame(rates_[program]);
+}
+
+void PcmTape::writeAudio(std::uint64_t n, std::uint8_t* out) const
+{
+    const std::size_t p = programOf(n);
+    const std::uint64_t perFrame = instantsPerFrame(p);
+    const std::size_t channels = options_.NonLinear() ? options_.channels : 2;
+    const std::vector<std::int16_t>& samples = pcm(p);
+    const std::uint64_t sourceInstants = samples.size() / channels;
+    const std::uint64_t first = (n - firstFrame_[p]) * perFrame;
+    const std::uint64_t end = std::min<std::uint64_t>(first + perFrame, pairs_[p]);
+    std::array<std::int16_t, dat::kNonLinearSamples> frame{};
+    auto* dst = options_.NonLinear() ? reinterpret_cast<std::uint8_t*>(frame.data()) : out;
+    for (std::uint64_t i = first; i < end && sourceInstants > 0;) {
+        // Copy up to the end of the frame, the program or the (repeated) source.
+        const std::uint64_t at = i % sourceInstants;
+        const std::uint64_t run = std::min(end - i, sourceInstants - at);
+        std::memcpy(dst, samples.data() + channels * at, run * channels * 2);
+        dst += run * channels * 2;
+        i += run;
+    }
+    if (options_.NonLinear())
+        dat::EncodeNonLinear(frame.data(), options_.lpLayout, out);
+}
+
 void PcmTape::readFrame(std::uint64_t n, std::uint8_t* out) const
 {
     std::memset(out, 0, dat::kAudioAreaBytes);
     const FramePosition pos = position(n);
     if (n < leadOutStart()) {
         const std::size_t p = programOf(n);
-        const std::uint64_t perFrame = PairsPerFrame(rates_[p]);
-        const std::vector<std::int16_t>& samples = pcm(p);
-        const std::uint64_t sourcePairs = samples.size() / 2;
-        const std::uint64_t first = (n - firstFrame_[p]) * perFrame;
-        const std::uint64_t end = std::min<std::uint64_t>(first + perFrame, pairs_[p]);
-        std::uint8_t* dst = out;
-        for (std::uint64_t i = first; i < end && sourcePairs > 0;) {
-            // Copy up to the end of the frame, the program or the (repeated) source.
-            const std::uint64_t at = i % sourcePairs;
-            const std::uint64_t run = std::min(end - i, sourcePairs - at);
-            std::memcpy(dst, samples.data() + 2 * at, run * 4);
-            dst += run * 4;
-            i += run;
-        }
+        writeAudio(n, out);
         writeSubcode(out, n, pos, rates_[p], n - firstFrame_[p] < kStartIdFrames);
     } else {
         // The lead-out keeps the rate of the last program.
@@ -177,10 +198,10 @@ FramePosition PcmTape::position(std::uint64_t n) const
     pos.program[1] = static_cast<std::uint8_t>(number / 10 % 10);
     pos.program[2] = static_cast<std::uint8_t>(number % 10);
     pos.index = 0x01;
-    WriteBcdTime(pos.programTime, n - firstFrame_[p]);
-    WriteBcdTime(pos.absoluteTime, n);
+    WriteBcdTime(pos.programTime, codeIndex(n - firstFrame_[p]));
+    WriteBcdTime(pos.absoluteTime, codeIndex(n));
     if (options_.runningTime)
-        WriteBcdTime(pos.runTime, n);
+        WriteBcdTime(pos.runTime, codeIndex(n));
     return pos;
 }
 
@@ -260,10 +281,17 @@ std::shared_ptr<const Tape> MakeRecordedTape(std::vector<PcmProgram> programs, c
     std::vector<std::uint64_t> pairs;
     std::vector<std::uint32_t> rates;
     auto pcm = std::make_shared<std::vector<Pcm>>();
+    if (options.channels != 2 && options.channels != 4)
+        return nullptr;
+    if (options.longPlay && options.channels == 4)
+        return nullptr;  // long play is two channels at half speed
+    if (options.lpTimeStep != 1 && options.lpTimeStep != 2)
+        return nullptr;
+    const std::size_t channels = options.channels;
     for (auto& p : programs) {
-        if (!IsTapeRate(p.sampleRateHz))
+        if (!IsTapeRate(p.sampleRateHz) || (options.NonLinear() && p.sampleRateHz != 32000))
             return nullptr;
-        pairs.push_back(p.pcm.size() / 2);
+        pairs.push_back(p.pcm.size() / channels);
         rates.push_back(p.sampleRateHz);
         pcm->push_back(std::make_shared<const std::vector<std::int16_t>>(std::move(p.pcm)));
     }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "dat/nonlinear.h"
+
 namespace sim {
 
 inline constexpr std::uint32_t kStartIdFrames = 300;
@@ -61,6 +63,15 @@ struct RecordingOptions {
     bool emphasis = false;  // the main ID's 50/15 us bit; the audio is written as given
     std::optional<RecordingDate> date;  // a date pack in every frame
     bool runningTime = true;  // the running-time pack (equal to the absolute time)
+    // 12-bit non-linear recordings at 32 kHz: long play (two channels, 60 ms frames) or the
+    // four-channel mode (30 ms frames); the source is compressed and packed in `lpLayout`.
+    bool longPlay = false;
+    unsigned channels = 2;  // 4: the four-channel mode
+    dat::NonLinearLayout lpLayout = dat::NonLinearLayout::A;
+    // Time-code frames a long-play frame advances: 1 (the counters run at half speed) or 2.
+    unsigned lpTimeStep = 1;
+
+    bool NonLinear() const { return longPlay || channels == 4; }
 
     friend bool operator==(const RecordingOptions&, const RecordingOptions&) = default;
 };
@@ -72,7 +83,7 @@ bool IsTapeRate(std::uint32_t sampleRateHz);
 std::uint32_t PairsPerFrame(std::uint32_t sampleRateHz);
 
 struct PcmProgram {
-    std::vector<std::int16_t> pcm;  // interleaved stereo (left, right), 16-bit
+    std::vector<std::int16_t> pcm;  // interleaved stereo (left, right), 16-bit; four channels on a four-channel tape
     std::uint32_t sampleRateHz = 48000;  // 48000, 44100 or 32000
 };
 
@@ -80,7 +91,7 @@ struct PcmProgram {
 // 16-bit samples at 48 kHz. Programs must not be empty.
 std::shared_ptr<const Tape> MakePcmTape(std::vector<std::vector<std::int16_t>> programs);
 // The same with a rate per program and the recorder's options. A rate other than 48000,
-// 44100 or 32000: nullptr.
+// 44100 or 32000, or other than 32000 on a long-play or four-channel tape: nullptr.
 std::shared_ptr<const Tape> MakeRecordedTape(std::vector<PcmProgram> programs, const RecordingOptions& options = {});
 // `programs` programs of `pairsPerProgram` stereo pairs each, repeating `pcm` (for long tapes
 // that would not fit in memory, e.g. a 60-minute benchmark tape).
@@ -97,7 +108,8 @@ std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, s
 
 // Files. On failure nullptr and `error` names the file and the reason.
 // Audio files through libsndfile, one program each: 48000, 44100 or 32000 Hz (files of
-// different rates give rate changes within the tape), 16-bit, 1 or 2 channels.
+// different rates give rate changes within the tape), 16-bit, 1 or 2 channels (4 for a
+// four-channel tape, 32000 Hz only for it and for long play).
 std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths, std::string& error,
                                            const RecordingOptions& options = {});
 std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& error);

@@ -14,7 +14,7 @@ namespace sim {
 namespace {
 
 // One program's PCM, interleaved stereo, and its rate; empty with `error` set on failure.
-PcmProgram ReadProgram(const std::string& path, std::string& error)
+PcmProgram ReadProgram(const std::string& path, std::string& error, const RecordingOptions& options)
 {
     SF_INFO info{};
     SoundFile file(sf_open(path.c_str(), SFM_READ, &info));
@@ -28,7 +28,18 @@ PcmProgram ReadProgram(const std::string& path, std::string& error)
         return {};
     }
     const auto rate = static_cast<std::uint32_t>(info.samplerate);
-    if (info.channels != 1 && info.channels != 2) {
+    if (options.NonLinear() && rate != 32000) {
+        error = path + ": the sampling rate is " + std::to_string(rate) + " Hz; " +
+                (options.longPlay ? "long play" : "the four-channel mode") +
+                " records 32000 Hz only (nothing is resampled)";
+        return {};
+    }
+    if (options.channels == 4 && info.channels != 4) {
+        error = path + ": it has " + std::to_string(info.channels) +
+                " channels; a four-channel tape is made from four-channel files";
+        return {};
+    }
+    if (options.channels != 4 && info.channels != 1 && info.channels != 2) {
         error = path + ": it has " + std::to_string(info.channels) + " channels; the virtual drive takes 1 or 2";
         return {};
     }
@@ -86,11 +97,14 @@ std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths
     }
     std::vector<PcmProgram> programs;
     for (const std::string& path : paths) {
-        programs.push_back(ReadProgram(path, error));
+        programs.push_back(ReadProgram(path, error, options));
         if (programs.back().pcm.empty())
             return nullptr;
     }
-    return MakeRecordedTape(std::move(programs), options);
+    auto tape = MakeRecordedTape(std::move(programs), options);
+    if (!tape)
+        error = paths.front() + ": the recording options do not fit together";
+    return tape;
 }
 
 std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& error)
@@ -125,8 +139,8 @@ std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& e
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (size > 0 && size % dat::kFrameBytes == 0) {
         if (options != RecordingOptions{}) {
-            error = path + ": a frame dump plays as it stands; emphasis, a recording date and the running time "
-                           "apply to tapes made from audio files";
+            error = path + ": a frame dump plays as it stands; emphasis, a recording date, the running time, "
+                           "long play and four channels apply to tapes made from audio files";
             return nullptr;
         }
         return LoadFrameDump(path, error);

@@ -184,16 +184,17 @@ TEST_F(TapeRateDeviceTest, EmphasizedTapeIsCapturedBitExactAndPlayedDeemphasized
     EXPECT_EQ(played, expected);
 }
 
-// Frames in long play: 32 kHz with 12-bit non-linear samples.
-std::shared_ptr<const sim::Tape> LongPlayTape(std::uint64_t normalFrames, std::uint64_t lpFrames)
+// Frames of standard play followed by frames of another main ID: long play (32 kHz, 12-bit
+// non-linear) or a reserved sampling rate (code 3), which no deck records.
+std::shared_ptr<const sim::Tape> ChangingTape(std::uint64_t normalFrames, std::uint64_t otherFrames, bool reserved)
 {
-    std::vector<std::uint8_t> dump((normalFrames + lpFrames) * 5822);
+    std::vector<std::uint8_t> dump((normalFrames + otherFrames) * 5822);
     const auto noise = NoisePcm(dump.size() / 4 + 1);
     std::memcpy(dump.data(), noise.data(), dump.size());
-    for (std::uint64_t n = 0; n < normalFrames + lpFrames; ++n) {
+    for (std::uint64_t n = 0; n < normalFrames + otherFrames; ++n) {
         dat::SubcodeWriter w(dat::MutableFrameBytes(dump.data() + n * 5822, 5822));
-        const bool lp = n >= normalFrames;
-        w.SetMainId({.sampleRateHz = lp ? 32000u : 48000u, .nonLinear12 = lp});
+        const bool other = n >= normalFrames;
+        w.SetMainId({.sampleRateHz = !other ? 48000u : reserved ? 22050u : 32000u, .nonLinear12 = other && !reserved});
         w.AddTimePack(dat::PackItem::AbsoluteTime, dat::ProgramNumber::Of(1), 1, dat::TimeCodeOfIndex(n));
         w.SetSubId({.program = dat::ProgramNumber::Of(1)});
     }
@@ -203,39 +204,42 @@ std::shared_ptr<const sim::Tape> LongPlayTape(std::uint64_t normalFrames, std::u
     return tape;
 }
 
-constexpr const char* kLongPlayMessage =
-    "This tape is recorded in long play (32 KHz LP), which Vantrel cannot play or capture.";
+constexpr const char* kReservedMessage =
+    "The frame after -:--:-- declares a recording format no DAT deck makes (main ID 0C 00: a reserved sampling "
+    "rate or coding); reading was stopped there.";
 
-TEST_F(TapeRateDeviceTest, LongPlayIsRefusedAndNothingIsWritten)
+TEST_F(TapeRateDeviceTest, AReservedMainIdIsRefusedAndNothingIsWritten)
 {
-    Load(LongPlayTape(0, 20));
+    Load(ChangingTape(0, 20, true));
     CaptureResult result;
     EXPECT_TRUE(Capture(result).empty());  // the header alone
     EXPECT_EQ(result, CaptureResult::ReadFailed);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], kLongPlayMessage);
+    EXPECT_EQ(messages[0], kReservedMessage);
 
     messages.clear();
     ends = 0;
-    Load(LongPlayTape(0, 20));
+    Load(ChangingTape(0, 20, true));
     BeginPlayback();
     ASSERT_TRUE(testing_support::PumpUntil([this] { return ends > 0; }));
     EXPECT_TRUE(device.callsOf(WaveCall::Write).empty());
     EXPECT_FALSE(PlayActive);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], kLongPlayMessage);
+    EXPECT_EQ(messages[0], kReservedMessage);
 }
 
 TEST_F(TapeRateDeviceTest, LongPlayAfterNormalFramesEndsTheCaptureBeforeIt)
 {
-    Load(LongPlayTape(10, 20));
+    // A WAV file has one rate: the capture ends where the tape changes to long play.
+    Load(ChangingTape(10, 20, false));
     CaptureResult result;
     const auto audio = Capture(result);
-    EXPECT_EQ(result, CaptureResult::ReadFailed);
+    EXPECT_EQ(result, CaptureResult::RateChange);
     ExpectTapeFrames(audio);
     EXPECT_EQ(audio.size(), 10u * 5760);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], kLongPlayMessage);
+    EXPECT_EQ(messages[0], "The sampling rate changes from 48000 Hz to 32000 Hz at 0:00:00. The capture file ends "
+                           "before the change.");
 }
 
 }  // namespace
