@@ -14,7 +14,7 @@ show /tmp/trace
 scsi-show
 expect_rc "scan exits 1 - no audio drive" 1 "$RC"
 expect_between "scan ends in reasonable time" "$SECS" 2 40
-expect_count "the lost device is told once, with what to check" "^[A-Z ]+ on (/dev/sg0|0:0:0:0)[^:]*: (no such device|the device is gone or offline) \\(check the drive's power and cable, then start Vantrel again\\)\$" /tmp/scan.out 1 1
+expect_count "the lost device is told once, with what to check" "^[A-Z0-9() ]+ on (/dev/sg0|0:0:0:0)[^:]*: (no such device|the device is gone or offline) \\(check the drive's power and cable, then start Vantrel again\\)\$" /tmp/scan.out 1 1
 expect_count "nothing else names the lost device on stderr" '^[A-Z].*(0:0:0:0|/dev/sg0)' /tmp/scan.out 1 1
 expect_no_grep "no SRB status lines" 'SRB Command status' /tmp/scan.out
 expect_grep "a command to the lost device fails with no device (130)" '^0:0 EXEC .* status=130 ' /tmp/trace
