@@ -344,7 +344,7 @@ Result Package::Finish(const RunFacts& run)
     WriteWavs(files, run, payload, failures);
     std::string csv = SubcodeLog::Header();
     for (std::size_t i = 0; i < records_.size(); ++i)
-        csv += SubcodeLog::RowFor(records_, i);
+        csv += SubcodeLog::RowFor(records_, i, step);
     auto keep = [&](::Result<WrittenFile> w) {
         if (w)
             payload.push_back(*w);

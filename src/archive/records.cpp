@@ -46,11 +46,13 @@ std::int32_t IndexOf(const std::optional<dat::TimePack>& pack)
     return i ? static_cast<std::int32_t>(*i) : -1;
 }
 
-bool RunsOn(std::int32_t prev, std::int32_t now)
+// `step` is the tape's time-code frames per tape frame: a long-play tape whose counter runs
+// in real time advances two, and that is running on, not a break in time.
+bool RunsOn(std::int32_t prev, std::int32_t now, unsigned step = 1)
 {
     if (prev < 0 || now < 0)
         return (prev < 0) == (now < 0);
-    return now == prev + 1;
+    return now == prev + static_cast<std::int32_t>(step);
 }
 
 std::string ProgramText(const FrameRecord& r)
@@ -340,8 +342,9 @@ const char* SubcodeLog::Header()
            "concealed_left,concealed_right,state\n";
 }
 
-std::string SubcodeLog::RowFor(const std::vector<FrameRecord>& records, std::size_t at)
+std::string SubcodeLog::RowFor(const std::vector<FrameRecord>& records, std::size_t at, unsigned timeStep)
 {
+    const unsigned step = timeStep ? timeStep : 1;
     const FrameRecord& r = records[at];
     if (at == 0 || at + 1 == records.size() || !r.readable())
         return Row(at, r);
@@ -350,9 +353,9 @@ std::string SubcodeLog::RowFor(const std::vector<FrameRecord>& records, std::siz
     const bool same = p.readable() && p.kind == r.kind && p.program == r.program && p.index == r.index &&
                       p.start == r.start && p.skip == r.skip && p.toc == r.toc && p.rateCode == r.rateCode &&
                       p.emphasis == r.emphasis && p.concealedLeft == r.concealedLeft &&
-                      p.concealedRight == r.concealedRight && p.state == r.state && RunsOn(p.absolute, r.absolute) &&
-                      RunsOn(p.runningTime, r.runningTime) &&
-                      (RunsOn(p.programTime, r.programTime) || r.programTime == 0) && dateRunsOn;
+                      p.concealedRight == r.concealedRight && p.state == r.state &&
+                      RunsOn(p.absolute, r.absolute, step) && RunsOn(p.runningTime, r.runningTime, step) &&
+                      (RunsOn(p.programTime, r.programTime, step) || r.programTime == 0) && dateRunsOn;
     return same ? std::string() : Row(at, r);
 }
 

@@ -98,8 +98,9 @@ unsigned TimeStepOf(const std::vector<FrameRecord>& records);
 class SubcodeLog {
 public:
     static const char* Header();
-    // The row of `records[at]` when it is to have one, else "".
-    static std::string RowFor(const std::vector<FrameRecord>& records, std::size_t at);
+    // The row of `records[at]` when it is to have one, else "". `timeStep` (TimeStepOf) is
+    // how far a time code that runs on advances from one frame to the next.
+    static std::string RowFor(const std::vector<FrameRecord>& records, std::size_t at, unsigned timeStep = 1);
     static std::string Row(std::size_t position, const FrameRecord& r);
 };
 

@@ -5,8 +5,8 @@
 #
 # Usage: run-suite.sh [-b BINARY] [-p PROGRAM]... [-o OUTDIR] BUILD_DIR [NAME...]
 #   BUILD_DIR  the build folder: the program is BUILD_DIR/vantrel (or -b, or $VANTREL), and
-#              vantrel-tcmu-drive and kernel_console_routines found under it go into the
-#              guests too
+#              vantrel-tcmu-drive, kernel_console_routines and kernel_lp_source found under
+#              it go into the guests too
 #   NAME       scenarios to run, by number, name or prefix (01, 06-timeout, tcmu/,
 #              scsi_debug/03); all when none is given
 #   -b BINARY  another program to test (an older build, say)
@@ -42,7 +42,7 @@ outdir=${outdir:-$build/kernel-results}
 mkdir -p "$outdir"
 
 # The helper programs the TCMU scenarios need, wherever the build put them.
-for name in vantrel-tcmu-drive kernel_console_routines; do
+for name in vantrel-tcmu-drive kernel_console_routines kernel_lp_source; do
     found=$(find "$build" -name "$name" -type f -perm -u+x -not -path '*/CMakeFiles/*' 2>/dev/null | head -1)
     [ -n "$found" ] && programs+=("$found")
 done
