@@ -252,7 +252,8 @@ TEST_F(PackageTest, ATapeWithoutDatePacksSaysSo)
     EXPECT_TRUE(report["tape"]["last_date"].is_null());
     EXPECT_EQ(report["tape"]["date_note"], "the tape has no date pack");
     EXPECT_EQ(Fields(dir + "/bag-info.txt")["Vantrel-Recording-Date-First"], "none");
-    EXPECT_NE(Text(dir + "/data/report.txt").find("Recorded: not known (the tape has no date pack)"), std::string::npos);
+    EXPECT_NE(Text(dir + "/data/report.txt").find("Recorded: not known (the tape has no date pack)"),
+              std::string::npos);
     const auto wav = ReadAll(dir + "/data/001.wav");
     const std::uint8_t* bext = &wav[Chunks(wav).at("bext").first];
     EXPECT_TRUE(std::all_of(bext + 320, bext + 338, [](std::uint8_t b) { return b == 0; }));
