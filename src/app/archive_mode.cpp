@@ -42,6 +42,8 @@ private:
         o.fromHere = options_.fromHere;
         o.resume = options_.resume;
         o.retries = options_.retries;
+        o.label = options_.label;
+        o.id = options_.id;
         ProgressLine progress(ProgressLine::First::AtOnce, "\033[K");
         std::fprintf(stderr, "%s the tape into %s (Ctrl-C stops and leaves an incomplete package)...\n",
                      o.resume ? "Resuming the archive of" : "Archiving", o.dir.c_str());

@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <tuple>
+
+#include "archive/archive.h"
 
 namespace {
 
@@ -117,6 +120,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
                                    "With --merge: merge packages even when they do not seem to hold the same tape.");
     parser.addOptions({help, version, sim, console, trace, device, scan, cap, maxBad, archive, fromHere, resume, retries});
     parser.addOptions({merge, force});
+    const QCommandLineOption label(
+        "label",
+        "With --archive: the cassette's label, kept in bag-info (External-Description) and each WAV's description.",
+        "TEXT");
+    const QCommandLineOption id(
+        "id",
+        "With --archive: the cassette's identifier (at most 32 bytes), kept in bag-info (External-Identifier) and "
+        "each WAV's OriginatorReference.",
+        "TEXT");
+    parser.addOptions({label, id});
     parser.addOption(lpLayout);
 
     if (!parser.parse(list)) {
@@ -205,6 +218,19 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         out.kind = ParseOutcome::Error;
         out.text = "--from-here, --resume and --retries go with --archive.";
         return out;
+    }
+    for (const auto& [option, into, isId] : {std::tuple{&label, &o.label, false}, std::tuple{&id, &o.id, true}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *into = parser.value(*option).toStdString();
+        std::string refusal = archive::CheckCassetteText(*into, isId);
+        if (refusal.empty() && (!o.archive || parser.isSet(merge)))
+            refusal = "--label and --id go with --archive (not with --merge).";
+        if (!refusal.empty()) {
+            out.kind = ParseOutcome::Error;
+            out.text = refusal;
+            return out;
+        }
     }
     if (o.fromHere && o.resume) {
         out.kind = ParseOutcome::Error;

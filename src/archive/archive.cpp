@@ -40,6 +40,23 @@ std::string CheckTarget(const std::string& dir, bool resume)
     return {};
 }
 
+std::string CheckCassetteText(const std::string& text, bool id)
+{
+    const char* what = id ? "--id" : "--label";
+    if (text.empty())
+        return std::string(what) + " needs a text.";
+    // bag-info takes one line per value; control characters would break it.
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return std::string(what) + " must be one line of text, without control characters.";
+    if (id && text.size() > 32)
+        return "--id may be at most 32 bytes (it is the WAV files' OriginatorReference); this one has " +
+               std::to_string(text.size()) + ".";
+    if (!id && text.size() > 1000)
+        return "--label may be at most 1000 bytes.";
+    return {};
+}
+
 Result Run(const Options& options, const std::function<void(const Progress&)>& progress)
 {
     g_stop = false;
@@ -49,7 +66,9 @@ Result Run(const Options& options, const std::function<void(const Progress&)>& p
     ::Result<Package> package = options.resume ? Package::Load(options.dir) : Package::Create(options.dir);
     if (!package)
         return {Outcome::Refused, package.error(), {}};
-    const RunFacts run = ReadTape(*package, options, progress, g_stop);
+    RunFacts run = ReadTape(*package, options, progress, g_stop);
+    run.label = options.label.empty() ? package->label() : options.label;
+    run.id = options.id.empty() ? package->id() : options.id;
     Result r = package->Finish(run);
     g_stop = false;
     return r;

@@ -20,6 +20,8 @@ struct Options {
     bool fromHere = false;  // read from where the tape is instead of rewinding
     bool resume = false;
     unsigned retries = 1;   // rounds of the retry pass; 0: none
+    std::string label{};    // the cassette's label and identifier (see CheckCassetteText); "" none,
+    std::string id{};       // or on a resume, those of the earlier run
 };
 
 struct Progress {
@@ -49,6 +51,10 @@ struct Result {
 // "" when `dir` can take a new package (or, with `resume`, holds an incomplete one), else a
 // message saying why not. Nothing is created.
 std::string CheckTarget(const std::string& dir, bool resume);
+
+// "" when `text` can be the cassette's label (`id` false) or identifier, else why not: one
+// line of printable text, an identifier at most 32 bytes (the WAVs' OriginatorReference).
+std::string CheckCassetteText(const std::string& text, bool id);
 
 // Archives the tape in the selected drive. The drive must be ready with an audio tape.
 // `progress` is called now and then on this thread.

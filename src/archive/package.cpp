@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
@@ -24,12 +25,6 @@ constexpr const char* kTapeDat = "data/tape.dat";
 constexpr std::array<std::uint8_t, dat::kFrameBytes> kZeros{};
 
 std::string ErrnoText() { return std::strerror(errno); }
-
-std::int64_t SecondsSince1970(const QDateTime& t)
-{
-    static const QDateTime epoch(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
-    return epoch.secsTo(t);
-}
 
 QByteArrayView FrameView(const std::uint8_t* frame)
 {
@@ -51,7 +46,7 @@ void TimePlaceholders(std::vector<FrameRecord>& records)
 
 Package::Package(std::string dir)
     : dir_(std::move(dir)), hash_(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256)),
-      started_(QDateTime::currentDateTimeUtc())
+      started_(QDateTime::currentDateTimeUtc()), runStarted_(started_)
 {
 }
 
@@ -100,6 +95,24 @@ Package::~Package() = default;
     const QDateTime began = QDateTime::fromString(QString::fromStdString(report.value("started", "")), Qt::ISODate);
     if (began.isValid())
         p->started_ = began;
+    p->stoppedIn_ = report.value("stopped_in", std::string());
+    if (report.contains("runs") && report["runs"].is_array()) {
+        for (const auto& r : report["runs"])
+            if (r.is_object())
+                p->runs_.push_back({r.value("start", std::string()), r.value("end", std::string()),
+                                    r.contains("frames_read") && r["frames_read"].is_number_integer()
+                                        ? r["frames_read"].get<std::int64_t>()
+                                        : -1,
+                                    r.value("read_speed", 0.0)});
+    } else if (began.isValid()) {
+        // A report of before runs were listed: its one span stands for the runs so far.
+        p->runs_.push_back({report.value("started", std::string()), report.value("finished", std::string()), -1,
+                            report.value("read_speed", 0.0)});
+    }
+    if (report.contains("cassette") && report["cassette"].is_object()) {
+        p->label_ = report["cassette"].value("label", std::string());
+        p->id_ = report["cassette"].value("id", std::string());
+    }
     if (Status s = p->LoadFrames(); !s)
         return s;
     std::vector<FrameRecord>& records = p->records_;
@@ -315,9 +328,8 @@ void Package::WriteWavs(const std::vector<PlannedFile>& files, const RunFacts& r
     common.codingSource = "DAT drive" + (drive.vendor.empty() && drive.product.empty()
                                              ? std::string()
                                              : " " + drive.vendor + " " + drive.product + " " + drive.revision);
-    // The bext date and time are local, as a person reads them.
-    const QDateTime local = started_.toLocalTime();
-    common.archiveTime = SecondsSince1970(QDateTime(local.date(), local.time(), Qt::UTC));
+    common.label = run.label;
+    common.id = run.id;
     // Those of an earlier run (a resume) are made again from the frames.
     for (const QFileInfo& old : QDir(QString::fromStdString(dir_ + "/data")).entryInfoList({"*.wav"}, QDir::Files))
         QFile::remove(old.filePath());
@@ -352,7 +364,7 @@ Result Package::Finish(const RunFacts& run)
             failures.push_back(w.error());
     };
     keep(WriteTextFile(dir_, "data/subcode.csv", csv));
-    ReportFacts facts{records_, recovered_, run, run.complete, run.reason, started_, {}};
+    ReportFacts facts{records_, recovered_, run, run.complete, run.reason, started_, {}, runs_};
     // A package that could not be written whole says so where a checker looks.
     if (facts.complete && !failures.empty()) {
         facts.complete = false;
@@ -360,6 +372,8 @@ Result Package::Finish(const RunFacts& run)
     }
     facts.finished = QDateTime::currentDateTimeUtc();
     Totals t = TotalsOf(records_, files, run);
+    facts.runs.push_back({Iso(runStarted_), Iso(facts.finished), static_cast<std::int64_t>(run.framesRead),
+                          std::round(t.speed * 10) / 10});
     t.layout = layout;
     t.timeStep = step;
     const nlohmann::json j = ReportJson(facts, t, files);

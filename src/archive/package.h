@@ -45,8 +45,20 @@ struct RunFacts {
     std::size_t retryPlaces = 0;
     std::vector<std::string> retryNotes;
     double readSeconds = 0;     // of tape read in this run's main pass
+    std::uint64_t framesRead = 0;  // reads of this run's main pass, failed ones too
+    // A stop after the end of the recorded area was found: where ("lead-out", "retry pass"),
+    // so that a resume reads the rest of the lead-out and does the retries still owed.
+    std::string stoppedIn;
+    std::string label, id;      // the cassette's, as given (--label, --id); "" none
     std::int64_t readMs = 0;    // how long that took
     MergeFacts merge;           // a package merged from other packages: what they gave
+};
+
+// One run that worked on the package: a resumed package lists each.
+struct RunRecord {
+    std::string start, end;        // "2025-06-07T08:09:10Z"
+    std::int64_t framesRead = -1;  // reads of its main pass; -1: not known (an older report)
+    double speed = 0;              // of its main pass, as a multiple of real time
 };
 
 // A frame the retry pass read clean: its position and what it was before.
@@ -96,6 +108,11 @@ public:
     std::uint64_t concealed() const { return concealed_; }
     // When the package was begun: now, or the first run's start for a loaded one.
     const QDateTime& started() const { return started_; }
+    // What an earlier run left undone after the recorded area ("lead-out", "retry pass", "").
+    const std::string& stoppedIn() const { return stoppedIn_; }
+    // The cassette's label and identifier an earlier run was given.
+    const std::string& label() const { return label_; }
+    const std::string& id() const { return id_; }
 
     // How Finish reads the size of each WAV file it wrote (a test makes it fail).
     void SetFileSizeReader(FileSizeReader reader) { sizeOf_ = std::move(reader); }
@@ -123,6 +140,10 @@ private:
     std::vector<Recovery> recovered_;
     std::uint64_t unreadable_ = 0, concealed_ = 0;
     QDateTime started_;
+    std::string stoppedIn_;
+    std::string label_, id_;
+    std::vector<RunRecord> runs_;  // the earlier runs
+    QDateTime runStarted_;         // this run's start
     FileSizeReader sizeOf_;
 };
 

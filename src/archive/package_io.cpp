@@ -25,10 +25,15 @@ constexpr std::size_t kFramesPerWrite = 64;
 
 std::string Hex(const QByteArray& digest) { return digest.toHex().toStdString(); }
 
+// A text into a fixed bext field; one cut short ends on a whole UTF-8 character.
 void Copy(char* to, std::size_t size, const std::string& text)
 {
     std::memset(to, 0, size);
-    std::memcpy(to, text.data(), std::min(size, text.size()));
+    std::size_t n = std::min(size, text.size());
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;
+    std::memcpy(to, text.data(), n);
 }
 
 std::string ErrnoText() { return std::strerror(errno); }
@@ -61,16 +66,27 @@ std::string Description(const PlannedFile& f)
 Status SetChunks(SNDFILE* sf, const std::string& path, const PlannedFile& file, const BextCommon& common)
 {
     SF_BROADCAST_INFO bext{};
-    Copy(bext.description, sizeof bext.description, Description(file));
+    // The program's own description first: a long label is what gets cut.
+    Copy(bext.description, sizeof bext.description,
+         common.label.empty() ? Description(file) : Description(file) + "; " + common.label);
     Copy(bext.originator, sizeof bext.originator, "Vantrel");
-    Copy(bext.originator_reference, sizeof bext.originator_reference, "");
-    const std::int64_t when = file.date >= 0 ? file.date : common.archiveTime;
-    Copy(bext.origination_date, sizeof bext.origination_date, DateText(when));
-    Copy(bext.origination_time, sizeof bext.origination_time, TimeText(when));
+    Copy(bext.originator_reference, sizeof bext.originator_reference, common.id);
+    // The recording's date, from the tape; none there leaves it empty rather than invent one.
+    if (file.date >= 0) {
+        Copy(bext.origination_date, sizeof bext.origination_date, DateText(file.date));
+        Copy(bext.origination_time, sizeof bext.origination_time, TimeText(file.date));
+    }
     const auto reference = static_cast<std::uint64_t>(file.timeReference);
     bext.time_reference_low = static_cast<std::uint32_t>(reference & 0xFFFFFFFFu);
     bext.time_reference_high = static_cast<std::uint32_t>(reference >> 32);
-    bext.version = 1;
+    // Version 2 carries loudness fields; 0x7FFF is its "not measured", where 0 would claim 0 LUFS.
+    bext.version = 2;
+    constexpr std::int16_t kNotMeasured = 0x7FFF;
+    bext.loudness_value = kNotMeasured;
+    bext.loudness_range = kNotMeasured;
+    bext.max_true_peak_level = kNotMeasured;
+    bext.max_momentary_loudness = kNotMeasured;
+    bext.max_shortterm_loudness = kNotMeasured;
     const std::string mode = file.format.channels == 4 ? "four-channel" : "stereo";
     const std::string history =
         "A=PCM,F=" + std::to_string(file.sampleRate) + ",W=16,M=" + mode + ",T=" + common.codingSource +

@@ -50,6 +50,32 @@ std::string ModeText(const Totals& t)
     return t.format->channels == 4 ? "four-channel" : "long play";
 }
 
+// The tape's rate: the one rate, or "mixed (48000, 44100)" when the programs differ.
+std::string RateText(const Totals& t)
+{
+    if (t.mixedRates.empty())
+        return std::to_string(t.rate);
+    std::string out = "mixed (";
+    for (std::size_t k = 0; k < t.mixedRates.size(); ++k)
+        out += (k ? ", " : "") + std::to_string(t.mixedRates[k]);
+    return out + ")";
+}
+
+// "50/15 us", "none", or "mixed (50/15 us on programs 2, 4)" when the programs differ.
+std::string EmphasisText(const Totals& t)
+{
+    if (!t.mixedEmphasis)
+        return t.emphasis ? "50/15 us" : "none";
+    std::string out = "mixed (50/15 us on program";
+    out += t.emphasised.size() > 1 ? "s " : " ";
+    for (std::size_t k = 0; k < t.emphasised.size(); ++k)
+        out += (k ? ", " : "") + std::to_string(t.emphasised[k]);
+    return out + ")";
+}
+
+// "2025-06-07 08:09:10", the tape's own clock (no time zone).
+std::string DateTimeText(std::int64_t date) { return DateText(date) + " " + TimeText(date); }
+
 // How the tape's counter ran against real time.
 std::string TimeCodeText(const Totals& t)
 {
@@ -78,6 +104,8 @@ nlohmann::json ProgramsJson(const std::vector<PlannedFile>& files)
                             {"frames", f.frames.size()},
                             {"first_frame", f.frames.empty() ? 0 : f.frames.front()},
                             {"sample_rate", f.sampleRate},
+                            {"emphasis", f.emphasis},
+                            {"date", f.date >= 0 ? nlohmann::json(DateTimeText(f.date)) : nlohmann::json()},
                             {"channels", f.format.channels},
                             {"time_reference", f.timeReference},
                             {"cues", cues}});
@@ -195,6 +223,11 @@ Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<Plann
             }
             t.emphasis = t.emphasis || r.emphasis;
         }
+        if (r.date >= 0) {
+            if (t.firstDate < 0)
+                t.firstDate = r.date;
+            t.lastDate = r.date;
+        }
         if (r.absolute >= 0) {
             if (t.firstAbsolute < 0)
                 t.firstAbsolute = r.absolute;
@@ -203,9 +236,24 @@ Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<Plann
     }
     t.unreadableRanges = RangesOf(records, FrameState::Unreadable);
     t.concealedRanges = RangesOf(records, FrameState::Concealed);
-    for (const PlannedFile& f : files)
+    std::vector<std::uint32_t> rates;
+    bool withEmphasis = false, without = false;
+    for (const PlannedFile& f : files) {
         if (f.program > 0)
             t.programs.insert(f.program);
+        if (f.frames.empty())
+            continue;
+        if (std::find(rates.begin(), rates.end(), f.sampleRate) == rates.end())
+            rates.push_back(f.sampleRate);
+        (f.emphasis ? withEmphasis : without) = true;
+        if (f.emphasis)
+            t.emphasised.push_back(f.program);
+    }
+    if (rates.size() > 1)
+        t.mixedRates = rates;
+    t.mixedEmphasis = withEmphasis && without;
+    if (!t.mixedEmphasis)
+        t.emphasised.clear();
     t.speed = run.readMs > 0 ? run.readSeconds * 1000.0 / static_cast<double>(run.readMs) : 0;
     return t;
 }
@@ -216,9 +264,13 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
     j["status"] = f.complete ? "complete" : "incomplete";
     if (!f.complete)
         j["reason"] = f.reason;
+    if (!f.run.stoppedIn.empty())
+        j["stopped_in"] = f.run.stoppedIn;
     j["started"] = Iso(f.started);
     j["finished"] = Iso(f.finished);
     j["read_speed"] = std::round(t.speed * 10) / 10;
+    if (!f.run.label.empty() || !f.run.id.empty())
+        j["cassette"] = {{"label", f.run.label}, {"id", f.run.id}};
     j["drive"] = {{"vendor", f.run.drive.vendor}, {"product", f.run.drive.product}, {"firmware", f.run.drive.revision}};
     j["tape"] = {{"sample_rate", t.rate},
                  {"mode", ModeText(t)},
@@ -229,6 +281,23 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
                  {"last_absolute_time", IndexText(t.lastAbsolute)},
                  {"frames", f.records.size()},
                  {"audio_frames", t.audioFrames}};
+    // One rate and emphasis stay plain values, as before; programs that differ say "mixed".
+    if (!t.mixedRates.empty()) {
+        j["tape"]["sample_rate"] = "mixed";
+        j["tape"]["sample_rates"] = t.mixedRates;
+    }
+    if (t.mixedEmphasis) {
+        j["tape"]["emphasis"] = "mixed";
+        j["tape"]["programs_with_emphasis"] = t.emphasised;
+    }
+    if (t.firstDate >= 0) {
+        j["tape"]["first_date"] = DateTimeText(t.firstDate);
+        j["tape"]["last_date"] = DateTimeText(t.lastDate);
+    } else {
+        j["tape"]["first_date"] = nullptr;
+        j["tape"]["last_date"] = nullptr;
+        j["tape"]["date_note"] = "the tape has no date pack";
+    }
     if (t.layout)
         j["tape"]["layout"] = {{"layout", std::string(dat::LayoutName(t.layout->layout))},
                                {"set_by_option", t.layout->forced},
@@ -245,6 +314,12 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
                                                        {"absolute_time", IndexText(f.records[i].absolute)},
                                                        {"failed_reads", f.records[i].failedReads}});
     j["retry_pass"] = RetryJson(f, t);
+    j["runs"] = nlohmann::json::array();
+    for (const RunRecord& r : f.runs)
+        j["runs"].push_back({{"start", r.start},
+                             {"end", r.end},
+                             {"frames_read", r.framesRead >= 0 ? nlohmann::json(r.framesRead) : nlohmann::json()},
+                             {"read_speed", r.speed}});
     j["last_absolute_time"] = IndexText(t.lastAbsolute);
     if (f.run.merge.merged())
         j["merge"] = MergeJson(f.run.merge, t);
@@ -257,21 +332,45 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
     std::string txt = "Vantrel archive of a DAT tape\n\n";
     txt += "Status: " + std::string(f.complete ? "complete" : "incomplete (" + f.reason + ")") + "\n";
     txt += "Run: " + Iso(f.started) + " to " + Iso(f.finished) + "\n";
+    if (f.runs.size() > 1) {
+        txt += "Runs (resumed " + std::to_string(f.runs.size() - 1) + (f.runs.size() > 2 ? " times):\n" : " time):\n");
+        char row[200];
+        for (const RunRecord& r : f.runs) {
+            std::snprintf(row, sizeof row, "  %s to %s, %s frames read, %.1f x real time\n", r.start.c_str(),
+                          r.end.c_str(), r.framesRead >= 0 ? std::to_string(r.framesRead).c_str() : "(not known)",
+                          r.speed);
+            txt += row;
+        }
+    }
     char line[256];
     std::snprintf(line, sizeof line, "Read speed: %.1f x real time\n", t.speed);
     txt += line;
+    if (!f.run.label.empty())
+        txt += "Cassette label: " + f.run.label + "\n";
+    if (!f.run.id.empty())
+        txt += "Cassette identifier: " + f.run.id + "\n";
     txt += "Drive: " + (drive.vendor.empty() ? std::string("(did not report itself)")
                                              : drive.vendor + " " + drive.product + ", firmware " + drive.revision) +
            "\n";
-    txt += "Tape: " + std::to_string(t.rate) + " Hz, " + (t.emphasis ? "emphasis 50/15 us" : "no emphasis") +
+    txt += "Tape: " + RateText(t) + " Hz, " +
+           (t.mixedEmphasis ? "emphasis " + EmphasisText(t)
+            : t.emphasis    ? "emphasis 50/15 us"
+                            : "no emphasis") +
            ", absolute time " + IndexText(t.firstAbsolute) + " to " + IndexText(t.lastAbsolute) + ", " +
            std::to_string(f.records.size()) + " frames\n";
+    txt +=
+        "Recorded: " +
+        (t.firstDate >= 0 ? DateTimeText(t.firstDate) + " to " + DateTimeText(t.lastDate) + " (the tape's date packs)"
+                          : std::string("not known (the tape has no date pack)")) +
+        "\n";
     txt += "Recording: " + ModeText(t) + (t.layout ? ", 12-bit samples in layout " + t.layout->Text() : "") + "\n";
     txt += "Time code: " + TimeCodeText(t) + "\n\nPrograms:\n";
     for (const auto& p : j["programs"]) {
-        std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s\n", p["file"].get<std::string>().c_str() + 5,
-                      p["program"].get<unsigned>(), p["start"].get<std::string>().c_str(),
-                      p["end"].get<std::string>().c_str(), p["duration"].get<std::string>().c_str());
+        std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s  %u Hz%s\n",
+                      p["file"].get<std::string>().c_str() + 5, p["program"].get<unsigned>(),
+                      p["start"].get<std::string>().c_str(), p["end"].get<std::string>().c_str(),
+                      p["duration"].get<std::string>().c_str(), p["sample_rate"].get<unsigned>(),
+                      p["emphasis"].get<bool>() ? ", emphasis 50/15 us" : "");
         txt += line;
     }
     txt += "\nErrors:\n" + ErrorLines(f.records, t);
@@ -280,6 +379,8 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
     txt += "\nRetry pass: ";
     if (f.run.retries == 0)
         return txt + "not run (--retries=0)\n";
+    if (f.run.stoppedIn == "retry pass")
+        return txt + "stopped before it finished; a resume does the retries still owed\n";
     if (!f.complete)
         return txt + "not run: the main pass did not finish\n";
     txt += std::to_string(f.run.retryPlaces) + " places read again in " + std::to_string(f.run.retryRounds) +
@@ -316,7 +417,13 @@ std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets,
     info += "Bagging-Date: " + QDateTime::currentDateTime().date().toString(Qt::ISODate).toStdString() + "\n";
     info += "Payload-Oxum: " + std::to_string(octets) + "." + std::to_string(streams) + "\n";
     info += "Bag-Software-Agent: Vantrel " VANTREL_VERSION "\n";
-    info += "External-Description: DAT audio tape read frame by frame, with a Broadcast WAVE file per program\n";
+    info +=
+        "External-Description: " +
+        (f.run.label.empty() ? std::string("DAT audio tape read frame by frame, with a Broadcast WAVE file per program")
+                             : f.run.label) +
+        "\n";
+    if (!f.run.id.empty())
+        info += "External-Identifier: " + f.run.id + "\n";
     info += "Vantrel-Status: " + std::string(f.complete ? "complete" : "incomplete") + "\n";
     if (!f.complete)
         info += "Vantrel-Incomplete-Reason: " + f.reason + "\n";
@@ -325,8 +432,10 @@ std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets,
     info += "Vantrel-Drive-Vendor: " + said(f.run.drive.vendor) + "\n";
     info += "Vantrel-Drive-Product: " + said(f.run.drive.product) + "\n";
     info += "Vantrel-Drive-Firmware: " + said(f.run.drive.revision) + "\n";
-    info += "Vantrel-Tape-Rate: " + std::to_string(t.rate) + "\n";
-    info += "Vantrel-Tape-Emphasis: " + std::string(t.emphasis ? "50/15 us" : "none") + "\n";
+    info += "Vantrel-Tape-Rate: " + RateText(t) + "\n";
+    info += "Vantrel-Tape-Emphasis: " + EmphasisText(t) + "\n";
+    info += "Vantrel-Recording-Date-First: " + (t.firstDate >= 0 ? DateTimeText(t.firstDate) : "none") + "\n";
+    info += "Vantrel-Recording-Date-Last: " + (t.lastDate >= 0 ? DateTimeText(t.lastDate) : "none") + "\n";
     info += "Vantrel-Tape-Mode: " + ModeText(t) + "\n";
     if (t.layout)
         info += "Vantrel-Tape-Layout: " + t.layout->Text() + "\n";

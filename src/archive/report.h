@@ -32,7 +32,12 @@ struct Totals {
     std::optional<dat::AudioFormat> format;  // of the first audio frame
     std::optional<LayoutChoice> layout;      // a tape of 12-bit frames: how they were unpacked
     unsigned timeStep = 1;                   // time-code frames a tape frame advances
-    bool emphasis = false;
+    bool emphasis = false;                   // of any audio frame
+    // The programs' rates and emphasis, in order, when they differ (else empty).
+    std::vector<std::uint32_t> mixedRates;
+    std::vector<unsigned> emphasised;  // programs with emphasis, when not all of them have it
+    bool mixedEmphasis = false;
+    std::int64_t firstDate = -1, lastDate = -1;  // the first and last date pack (-1: none)
     std::vector<std::size_t> reread;  // positions of frames read after failed tries
     std::vector<Range> unreadableRanges, concealedRanges;
     std::set<unsigned> programs;
@@ -47,6 +52,7 @@ struct ReportFacts {
     bool complete = false;  // the run's, or false when the package could not be written whole
     std::string reason;
     QDateTime started, finished;
+    std::vector<RunRecord> runs;  // every run, this one last
 };
 
 Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<PlannedFile>& files, const RunFacts& run);

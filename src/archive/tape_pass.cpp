@@ -22,6 +22,8 @@ constexpr std::int32_t kRetryJoinFrames = 200;       // damaged places closer th
 constexpr std::uint32_t kRetryOverrunFrames = 400;   // reads beyond a place before giving up on it
 constexpr std::uint32_t kFramesPerSecondAtMost = (dat::kFramesPerMinute + 59) / 60;
 constexpr const char* kStopped = "Stopped before the end of the tape.";
+constexpr const char* kStoppedInLeadOut = "Stopped in the lead-out; a resume reads the rest of it.";
+constexpr const char* kStoppedInRetries = "Stopped in the retry pass; a resume does the retries still owed.";
 
 std::uint32_t SecondOf(std::int64_t index)
 {
@@ -65,6 +67,8 @@ private:
     bool keep(const FrameRead& r, PassState& s);
     void countRead(const FrameRead& r);
     void readLeadOut(const FrameRead& first);
+    void readRestOfLeadOut();
+    void stoppedIn(const char* where, const char* reason);
     void retryPass();
     bool retryPlace(std::int64_t first, std::int64_t last, std::map<std::int64_t, std::size_t>& bad);
     void report(const char* phase, bool force = false);
@@ -125,6 +129,8 @@ bool TapePass::position(std::int64_t& resumeAfter)
     }
     if (leadOutKept) {
         facts_.complete = true;
+        if (o_.resume && package_.stoppedIn() == "lead-out")
+            readRestOfLeadOut();
         return false;
     }
     if (o_.resume && resumeAfter >= 0) {
@@ -176,6 +182,7 @@ void TapePass::countRead(const FrameRead& r)
     if (r.format)
         frameSeconds_ = r.format->Seconds();
     facts_.readSeconds += frameSeconds_;
+    ++facts_.framesRead;
 }
 
 // What one read of the main pass brings to the package; false when the pass ends.
@@ -265,18 +272,85 @@ void TapePass::readLeadOut(const FrameRead& first)
 {
     if (!package_.Append(first.bytes.data(), RecordOf(first.frame)))
         return;
-    for (std::uint32_t n = 1; n < kMaxLeadOutFrames && !stop_; ++n) {
+    for (std::uint32_t n = 1; n < kMaxLeadOutFrames; ++n) {
+        if (stop_)
+            return stoppedIn("lead-out", kStoppedInLeadOut);
         const FrameRead r = ReadNextFrame();
         if (!r.outcome.completed || r.status != FrameStatus::EndOfTape)
             return;
         if (!package_.Append(r.bytes.data(), RecordOf(r.frame)))
             return;
+        report("reading");
     }
+}
+
+// A resume of a package stopped in the lead-out: its frames carry no time to locate by, so
+// the tape goes back to the last program frame kept and the lead-out frames already kept are
+// counted off before the rest is appended.
+void TapePass::readRestOfLeadOut()
+{
+    std::int64_t lastAbsolute = -1;
+    std::uint32_t kept = 0;
+    for (const FrameRecord& r : package_.records()) {
+        if (r.kind == dat::ProgramNumber::Kind::LeadOut)
+            ++kept;
+        else if (r.absolute >= 0)
+            lastAbsolute = r.absolute;
+    }
+    if (!LocateBefore(SecondOf(lastAbsolute))) {
+        facts_.complete = false;
+        facts_.stoppedIn = "lead-out";
+        facts_.reason = "The drive could not locate absolute time " + IndexText(lastAbsolute) +
+                        " to read the rest of the lead-out.";
+        return;
+    }
+    BeginFramePass();
+    std::uint32_t seen = 0;
+    const std::uint32_t limit =
+        (kPreRollSeconds + 1) * kFramesPerSecondAtMost + kRetryOverrunFrames + kMaxLeadOutFrames;
+    for (std::uint32_t reads = 0; reads < limit && kept < kMaxLeadOutFrames; ++reads) {
+        if (stop_)
+            return stoppedIn("lead-out", kStoppedInLeadOut);
+        const FrameRead r = ReadNextFrame();
+        if (r.status == FrameStatus::EndOfTape && !r.outcome.completed)
+            return;  // the end of the lead-out: nothing more was recorded
+        if (r.Failed()) {
+            facts_.complete = false;
+            facts_.stoppedIn = "lead-out";
+            facts_.reason = r.message;
+            return;
+        }
+        if (r.status != FrameStatus::EndOfTape) {
+            if (seen > 0)
+                return;  // the lead-out ends as it did on the first pass
+            continue;    // the program frames before the lead-out
+        }
+        if (++seen <= kept)
+            continue;
+        if (Status s = package_.Append(r.bytes.data(), RecordOf(r.frame)); !s) {
+            facts_.complete = false;
+            facts_.stoppedIn = "lead-out";
+            facts_.reason = s.error();
+            return;
+        }
+        ++kept;
+        report("reading");
+    }
+}
+
+// A stop after the recorded area was read: the package stays incomplete and says what is owed.
+void TapePass::stoppedIn(const char* where, const char* reason)
+{
+    facts_.complete = false;
+    facts_.stoppedIn = where;
+    facts_.reason = reason;
 }
 
 void TapePass::retryPass()
 {
-    for (unsigned round = 1; round <= o_.retries && !stop_; ++round) {
+    for (unsigned round = 1; round <= o_.retries; ++round) {
+        if (stop_)
+            return stoppedIn("retry pass", kStoppedInRetries);
         std::map<std::int64_t, std::size_t> bad;  // absolute index -> position
         const std::vector<FrameRecord>& records = package_.records();
         for (std::size_t i = 0; i < records.size(); ++i) {
@@ -297,10 +371,12 @@ void TapePass::retryPass()
         facts_.retryPlaces += places.size();
         for (const auto& [first, last] : places) {
             if (stop_)
-                break;
+                return stoppedIn("retry pass", kStoppedInRetries);
             if (!retryPlace(first, last, bad))
                 return;
         }
+        if (stop_)
+            return stoppedIn("retry pass", kStoppedInRetries);
     }
 }
 

@@ -153,6 +153,10 @@ TEST_F(ArchiveModeTest, ThreeProgramTapeIsArchivedWithEveryErrorAccountedFor)
         EXPECT_EQ(reference, std::uint64_t{tape.firstFrame[p] - kLeadIn} * 1440) << "program " << p + 1;
         const std::string history(reinterpret_cast<const char*>(bext + 602), chunks.at("bext").second - 602);
         EXPECT_NE(history.find("A=PCM,F=48000,W=16,M=stereo"), std::string::npos) << history;
+        // Version 2, its five loudness fields "not measured" (0x7FFF), never a claimed 0 LUFS.
+        EXPECT_EQ(bext[346] | bext[347] << 8, 2);
+        for (unsigned field = 0; field < 5; ++field)
+            EXPECT_EQ(bext[412 + 2 * field] | bext[413 + 2 * field] << 8, 0x7FFF) << "loudness field " << field;
         // Program 1 changes to index 2 at its frame 200: a cue point there, and nowhere else.
         if (p == 0) {
             ASSERT_TRUE(chunks.count("cue "));
@@ -334,6 +338,35 @@ TEST_F(ArchiveModeTest, FoldersThatCannotTakeAPackageAndBadSwitchesAreRefused)
     EXPECT_EQ(Run({"--simulate=t.json", "--resume"}), 2);
     EXPECT_EQ(Run({"--simulate=t.json", "--archive=x", "--capture"}), 2);
     EXPECT_EQ(Run({"--simulate=t.json", "--archive"}), 2);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("x")));
+}
+
+// The cassette's label and identifier from the command line, kept where the package keeps
+// them; text that cannot be kept whole is refused before anything is made.
+TEST_F(ArchiveModeTest, LabelAndIdGoIntoBagInfoAndEveryWavAndBadOnesAreRefused)
+{
+    ASSERT_EQ(Run({"--simulate=t.json", "--archive=out", "--label=Live at the Roxy, side B", "--id=AC-1987-014"}), 3)
+        << errors;
+    auto info = BagInfo("out");
+    EXPECT_EQ(info["External-Description"], "Live at the Roxy, side B");
+    EXPECT_EQ(info["External-Identifier"], "AC-1987-014");
+    EXPECT_EQ(info["Vantrel-Tape-Rate"], "48000");
+    EXPECT_EQ(info["Vantrel-Recording-Date-First"], "2025-06-07 08:09:10");
+    ExpectManifestHolds("out", "tagmanifest-sha256.txt");
+    for (const char* name : {"out/data/001.wav", "out/data/003.wav"}) {
+        const auto wav = ReadAll(Path(name));
+        const std::uint8_t* bext = &wav[Chunks(wav).at("bext").first];
+        EXPECT_NE(std::string(reinterpret_cast<const char*>(bext), 256).find("; Live at the Roxy, side B"),
+                  std::string::npos)
+            << name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bext + 288)), "AC-1987-014") << name;
+    }
+
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=x", "--id=" + QString(33, 'A')}), 2);
+    EXPECT_NE(errors.find("at most 32 bytes"), std::string::npos) << errors;
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=x", "--label="}), 2);
+    EXPECT_EQ(Run({"--simulate=t.json", "--archive=x", "--label=two\nlines"}), 2);
+    EXPECT_EQ(Run({"--simulate=t.json", "--label=alone"}), 2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("x")));
 }
 

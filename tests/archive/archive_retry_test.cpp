@@ -213,4 +213,72 @@ TEST_F(ArchiveRetryTest, AStopLeavesAnIncompletePackageWithTheReason)
     EXPECT_FALSE(archive::CheckTarget(Path("out"), false).empty());
 }
 
+// Ctrl-C after the recorded area was found (in the lead-out, in the retry pass) leaves work
+// owed: the package stays incomplete and says so, and a resume does exactly that work.
+TEST_F(ArchiveRetryTest, AStopInTheLeadOutIsIncompleteAndAResumeReadsTheRestAndRetries)
+{
+    Install({50});
+    archive::Options o{.dir = Path("out")};
+    bool stopped = false;
+    const archive::Result r = archive::Run(o, [&](const archive::Progress& p) {
+        if (!stopped && p.program == "lead-out") {
+            archive::RequestStop();
+            stopped = true;
+        }
+    });
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(r.outcome, archive::Outcome::Incomplete);
+    auto report = Report("out");
+    EXPECT_EQ(report["status"], "incomplete");
+    EXPECT_EQ(report["stopped_in"], "lead-out");
+    EXPECT_NE(report["reason"].get<std::string>().find("lead-out"), std::string::npos);
+    EXPECT_EQ(report["errors"]["unreadable"]["count"], 1);  // the retry pass never ran
+    const std::size_t cut = ReadAll(Path("out/data/tape.dat")).size();
+    EXPECT_GT(cut, (tape.frames() - kLeadOut) * kFrame);
+    EXPECT_LT(cut, tape.dump.size());
+    ASSERT_TRUE(archive::CheckTarget(Path("out"), true).empty());
+
+    o.resume = true;
+    const archive::Result again = archive::Run(o);
+    ASSERT_EQ(again.outcome, archive::Outcome::Clean) << again.message;
+    EXPECT_TRUE(ReadAll(Path("out/data/tape.dat")) == tape.dump);  // the whole lead-out, frame 50 put back
+    report = Report("out");
+    EXPECT_EQ(report["status"], "complete");
+    EXPECT_FALSE(report.contains("stopped_in"));
+    EXPECT_EQ(report["errors"]["unreadable"]["count"], 0);
+    EXPECT_EQ(report["retry_pass"]["recovered"].size(), 1u);
+}
+
+TEST_F(ArchiveRetryTest, AStopInTheRetryPassIsIncompleteAndAResumeDoesTheRetriesOwed)
+{
+    Install({50, 700});
+    archive::Options o{.dir = Path("out")};
+    bool stopped = false;
+    const archive::Result r = archive::Run(o, [&](const archive::Progress& p) {
+        if (!stopped && std::string(p.phase) == "retrying") {
+            archive::RequestStop();
+            stopped = true;
+        }
+    });
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(r.outcome, archive::Outcome::Incomplete);
+    auto report = Report("out");
+    EXPECT_EQ(report["status"], "incomplete");
+    EXPECT_EQ(report["stopped_in"], "retry pass");
+    EXPECT_NE(report["reason"].get<std::string>().find("retry pass"), std::string::npos);
+    EXPECT_GE(report["errors"]["unreadable"]["count"].get<int>(), 1);
+    const auto info = ReadAll(Path("out/bag-info.txt"));
+    EXPECT_NE(std::string(info.begin(), info.end()).find("Vantrel-Status: incomplete\n"), std::string::npos);
+    ASSERT_TRUE(archive::CheckTarget(Path("out"), true).empty());
+
+    o.resume = true;
+    const archive::Result again = archive::Run(o);
+    ASSERT_EQ(again.outcome, archive::Outcome::Clean) << again.message;
+    EXPECT_TRUE(ReadAll(Path("out/data/tape.dat")) == tape.dump);
+    report = Report("out");
+    EXPECT_EQ(report["status"], "complete");
+    EXPECT_EQ(report["errors"]["unreadable"]["count"], 0);
+    EXPECT_GE(report["retry_pass"]["recovered"].size(), 1u);
+}
+
 }  // namespace

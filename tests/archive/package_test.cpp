@@ -2,6 +2,8 @@
 // patched and finished; and a bag whose file sizes cannot be read, which must say it is
 // incomplete rather than count them as nothing.
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -135,6 +137,155 @@ TEST_F(PackageTest, AnIncompletePackageIsTakenUpGrownAndFinishedWithoutADrive)
     std::vector<std::uint8_t> expected = tape_.dump;
     std::fill(expected.begin() + (lost + 1) * kFrame, expected.begin() + (lost + 2) * kFrame, 0);
     EXPECT_TRUE(ReadAll(dir + "/data/tape.dat") == expected);
+}
+
+// What an archivist looks for: programs whose rate and emphasis differ are said to differ at
+// tape level, a program without date packs invents no bext date, the cassette's label and
+// identifier go everywhere they are kept, and a resumed package lists its runs.
+TEST_F(PackageTest, MixedProgramsNoDateLabelIdAndRunsAreReportedWhereArchivistsLook)
+{
+    const std::string dir = Dir("pkg");
+    const std::string label = "Konzert 1987, Seite A \u2013 Mitschnitt";
+    const std::string id = "TAPE-0042";
+    // Program 2 at 44.1 kHz with emphasis; no frame carries a date pack.
+    auto record = [&](std::size_t n) {
+        archive::FrameRecord r = RecordAt(tape_, n);
+        r.date = -1;
+        if (r.numbered() && r.program == 2) {
+            dat::MainId at44{};
+            for (std::uint8_t code = 0; code < 4; ++code) {
+                at44.rateCode = code;
+                if (at44.SampleRateHz() == 44100)
+                    r.rateCode = code;
+            }
+            r.emphasis = true;
+        }
+        return r;
+    };
+    // A loaded package takes its records from tape.dat again: program 2 comes in the resume.
+    const std::size_t half = tape_.firstFrame[1];
+    {
+        ::Result<archive::Package> p = archive::Package::Create(dir);
+        ASSERT_TRUE(p) << p.error();
+        for (std::size_t n = 0; n < half; ++n)
+            ASSERT_TRUE(p->Append(FrameAt(tape_, n), record(n)));
+        archive::RunFacts run;
+        run.reason = "Stopped before the end of the tape.";
+        run.label = label;
+        run.id = id;
+        run.framesRead = half;
+        EXPECT_EQ(p->Finish(run).outcome, archive::Outcome::Incomplete);
+    }
+    ::Result<archive::Package> p = archive::Package::Load(dir);
+    ASSERT_TRUE(p) << p.error();
+    EXPECT_EQ(p->label(), label);  // kept for a resume that is not given them again
+    EXPECT_EQ(p->id(), id);
+    for (std::size_t n = half; n < tape_.frames(); ++n)
+        ASSERT_TRUE(p->Append(FrameAt(tape_, n), record(n)));
+    archive::RunFacts run;
+    run.complete = true;
+    run.label = label;
+    run.id = id;
+    run.framesRead = tape_.frames() - 20;
+    ASSERT_EQ(p->Finish(run).outcome, archive::Outcome::Clean);
+
+    const auto report = nlohmann::json::parse(Text(dir + "/data/report.json"));
+    const auto& programs = report["programs"];
+    ASSERT_EQ(programs.size(), 3u) << programs.dump();
+    EXPECT_EQ(programs[0]["sample_rate"], 48000);
+    EXPECT_EQ(programs[0]["emphasis"], false);
+    EXPECT_EQ(programs[1]["sample_rate"], 44100);
+    EXPECT_EQ(programs[1]["emphasis"], true);
+    EXPECT_TRUE(programs[1]["date"].is_null());
+    EXPECT_EQ(report["tape"]["sample_rate"], "mixed");
+    EXPECT_EQ(report["tape"]["sample_rates"], nlohmann::json({48000, 44100}));
+    EXPECT_EQ(report["tape"]["emphasis"], "mixed");
+    EXPECT_EQ(report["tape"]["programs_with_emphasis"], nlohmann::json({2}));
+    EXPECT_EQ(report["cassette"]["label"], label);
+    EXPECT_EQ(report["cassette"]["id"], id);
+    ASSERT_EQ(report["runs"].size(), 2u);
+    EXPECT_EQ(report["runs"][0]["frames_read"], half);
+    EXPECT_EQ(report["runs"][1]["frames_read"], tape_.frames() - 20);
+    EXPECT_FALSE(report["runs"][1]["end"].get<std::string>().empty());
+
+    auto info = Fields(dir + "/bag-info.txt");
+    EXPECT_EQ(info["Vantrel-Tape-Rate"], "mixed (48000, 44100)");
+    EXPECT_EQ(info["Vantrel-Tape-Emphasis"], "mixed (50/15 us on program 2)");
+    EXPECT_EQ(info["External-Description"], label);
+    EXPECT_EQ(info["External-Identifier"], id);
+
+    const std::string txt = Text(dir + "/data/report.txt");
+    EXPECT_NE(txt.find("Tape: mixed (48000, 44100) Hz, emphasis mixed"), std::string::npos) << txt;
+    EXPECT_NE(txt.find("44100 Hz, emphasis 50/15 us\n"), std::string::npos) << txt;
+    EXPECT_NE(txt.find("Runs (resumed 1 time):"), std::string::npos) << txt;
+    EXPECT_NE(txt.find("Cassette identifier: " + id), std::string::npos) << txt;
+
+    // The bext: the label after the program's description, the identifier as
+    // OriginatorReference, and no date or time where the tape gives none.
+    const auto wav = ReadAll(dir + "/data/002.wav");
+    const std::uint8_t* bext = &wav[Chunks(wav).at("bext").first];
+    const std::string description(reinterpret_cast<const char*>(bext),
+                                  strnlen(reinterpret_cast<const char*>(bext), 256));
+    EXPECT_EQ(description.rfind("DAT program 2", 0), 0u) << description;
+    EXPECT_NE(description.find("; " + label), std::string::npos) << description;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bext + 288)), id);
+    EXPECT_TRUE(std::all_of(bext + 320, bext + 338, [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(Le32(&wav[Chunks(wav).at("fmt ").first + 4]), 44100u);
+}
+
+// A tape without a single date pack says so in every report, rather than leave it unsaid.
+TEST_F(PackageTest, ATapeWithoutDatePacksSaysSo)
+{
+    const std::string dir = Dir("pkg");
+    ::Result<archive::Package> p = archive::Package::Create(dir);
+    ASSERT_TRUE(p) << p.error();
+    for (std::size_t n = 0; n < tape_.frames(); ++n) {
+        archive::FrameRecord r = RecordAt(tape_, n);
+        r.date = -1;
+        ASSERT_TRUE(p->Append(FrameAt(tape_, n), r));
+    }
+    archive::RunFacts run;
+    run.complete = true;
+    ASSERT_EQ(p->Finish(run).outcome, archive::Outcome::Clean);
+    const auto report = nlohmann::json::parse(Text(dir + "/data/report.json"));
+    EXPECT_TRUE(report["tape"]["first_date"].is_null());
+    EXPECT_TRUE(report["tape"]["last_date"].is_null());
+    EXPECT_EQ(report["tape"]["date_note"], "the tape has no date pack");
+    EXPECT_EQ(Fields(dir + "/bag-info.txt")["Vantrel-Recording-Date-First"], "none");
+    EXPECT_NE(Text(dir + "/data/report.txt").find("Recorded: not known (the tape has no date pack)"),
+              std::string::npos);
+    const auto wav = ReadAll(dir + "/data/001.wav");
+    const std::uint8_t* bext = &wav[Chunks(wav).at("bext").first];
+    EXPECT_TRUE(std::all_of(bext + 320, bext + 338, [](std::uint8_t b) { return b == 0; }));
+}
+
+// A tape whose programs agree keeps the plain values older readers know, and its date packs
+// give the first and last recording date.
+TEST_F(PackageTest, AgreeingProgramsKeepPlainValuesAndTheDatePacksGiveTheRecordingDates)
+{
+    const std::string dir = Dir("pkg");
+    ::Result<archive::Package> p = archive::Package::Create(dir);
+    ASSERT_TRUE(p) << p.error();
+    for (std::size_t n = 0; n < tape_.frames(); ++n)
+        ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
+    archive::RunFacts run;
+    run.complete = true;
+    ASSERT_EQ(p->Finish(run).outcome, archive::Outcome::Clean);
+    auto info = Fields(dir + "/bag-info.txt");
+    EXPECT_EQ(info["Vantrel-Tape-Rate"], "48000");
+    EXPECT_EQ(info["Vantrel-Tape-Emphasis"], "none");
+    EXPECT_EQ(info["Vantrel-Recording-Date-First"], "2025-06-07 08:09:10");
+    EXPECT_EQ(info["External-Description"],
+              "DAT audio tape read frame by frame, with a Broadcast WAVE file per program");
+    EXPECT_EQ(info.count("External-Identifier"), 0u);
+    const auto report = nlohmann::json::parse(Text(dir + "/data/report.json"));
+    EXPECT_EQ(report["tape"]["sample_rate"], 48000);
+    EXPECT_EQ(report["tape"]["emphasis"], false);
+    EXPECT_EQ(report["tape"]["first_date"], "2025-06-07 08:09:10");
+    EXPECT_EQ(report["tape"]["last_date"], info["Vantrel-Recording-Date-Last"]);
+    EXPECT_NE(report["tape"]["last_date"], report["tape"]["first_date"]);
+    EXPECT_EQ(report["runs"].size(), 1u);
+    EXPECT_NE(Text(dir + "/data/report.txt").find("Recorded: 2025-06-07 08:09:10 to "), std::string::npos);
 }
 
 TEST_F(PackageTest, ABagWhoseFileSizesCannotBeReadIsIncompleteWithTheReason)
