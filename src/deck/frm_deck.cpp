@@ -76,7 +76,7 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     setObjectName("frmDeck");
     setWindowTitle("Vantrel");
     const qreal ratio = qApp->devicePixelRatio();
-    clpDigits = std::make_unique<deck::clpDigits>(deck::MakeGlyphStrip(ratio), deck::kCellCount);
+    clpDigits = std::make_unique<deck::clpDigits>(deck::MakeGlyphCells(ratio));
     litColon_ = deck::MakeLitColon(ratio);
 
     CreateMenus();
