@@ -11,8 +11,7 @@ clpDigits::clpDigits(QPixmap picture, int cols, int rows)
 
 clpDigits::clpDigits(std::vector<QPixmap> cells)
     : cells_(std::move(cells)), cols_(cells_.empty() ? 1 : static_cast<int>(cells_.size())), rows_(1)
-{
-}
+{}
 
 int clpDigits::CellWidth() const
 {
