@@ -19,7 +19,7 @@ struct Options {
     std::string dir;        // new or empty; with `resume`, an incomplete package
     bool fromHere = false;  // read from where the tape is instead of rewinding
     bool resume = false;
-    unsigned retries = 1;   // rounds of the retry pass; 0: none
+    unsigned retries = 1;  // rounds of the retry pass; 0: none
 };
 
 struct Progress {

@@ -21,7 +21,7 @@ struct WrittenFile {
 // What every WAV's bext chunk says besides its own program.
 struct BextCommon {
     std::string codingSource;  // "DAT drive SONY SDT-9000 0400"
-    std::int64_t archiveTime = 0;  // seconds since 1970-01-01 (UTC), when the tape gives no date
+    std::int64_t archiveTime = 0;            // seconds since 1970-01-01 (UTC), when the tape gives no date
     std::string origin = "Vantrel archive";  // how the audio came to be, ending the coding history
 };
 

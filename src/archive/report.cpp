@@ -269,9 +269,10 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
     txt += "Recording: " + ModeText(t) + (t.layout ? ", 12-bit samples in layout " + t.layout->Text() : "") + "\n";
     txt += "Time code: " + TimeCodeText(t) + "\n\nPrograms:\n";
     for (const auto& p : j["programs"]) {
-        std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s\n", p["file"].get<std::string>().c_str() + 5,
-                      p["program"].get<unsigned>(), p["start"].get<std::string>().c_str(),
-                      p["end"].get<std::string>().c_str(), p["duration"].get<std::string>().c_str());
+        std::snprintf(line, sizeof line, "  %-12s program %3u  %s to %s  %s\n",
+                      p["file"].get<std::string>().c_str() + 5, p["program"].get<unsigned>(),
+                      p["start"].get<std::string>().c_str(), p["end"].get<std::string>().c_str(),
+                      p["duration"].get<std::string>().c_str());
         txt += line;
     }
     txt += "\nErrors:\n" + ErrorLines(f.records, t);

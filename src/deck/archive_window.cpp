@@ -117,9 +117,11 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QDialog(parent)
     cmdArchiveOpen = new QPushButton("Open Folder", this);
     cmdArchiveOpen->setObjectName("cmdArchiveOpen");
     cmdArchiveOpen->hide();
+    cmdArchiveOpen->setEnabled(false);  // until the run is over
     cmdArchiveResume = new QPushButton("Resume", this);
     cmdArchiveResume->setObjectName("cmdArchiveResume");
     cmdArchiveResume->hide();
+    cmdArchiveResume->setEnabled(false);  // until the run is over
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cmdArchiveOpen);
@@ -192,6 +194,8 @@ void ArchiveWindow::ShowResult(const archive::Result& r)
     barArchive->setValue(r.outcome == archive::Outcome::Refused ? 0 : 1);
     cmdArchiveOpen->setVisible(r.outcome != archive::Outcome::Refused && !folder.empty());
     cmdArchiveResume->setVisible(r.outcome == archive::Outcome::Incomplete && !folder.empty());
+    cmdArchiveOpen->setEnabled(cmdArchiveOpen->isVisibleTo(this));
+    cmdArchiveResume->setEnabled(cmdArchiveResume->isVisibleTo(this));
     // Wide enough for the result's longest line, and tall enough for all of its lines.
     const int widest = lblArchiveStatus->fontMetrics().boundingRect(QRect(0, 0, 2000, 2000), 0, text).width();
     setMinimumWidth(std::min(std::max(minimumWidth(), widest + 40), 900));
