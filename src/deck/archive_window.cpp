@@ -2,12 +2,21 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -37,6 +46,50 @@ void ShowOnPanel(frmDeck& deck, const std::string& hmsf)
     deck.SetDisplayToPosition(dat::InRange(t) ? t : dat::TimeCode{}, dat::TimeCode{}, dat::ProgramNumber{});
 }
 
+// The folder chooser: a typed name that does not exist yet is made (in an existing parent), so
+// "a new folder" can be typed as the title asks.
+class FolderChooser : public QFileDialog {
+public:
+    FolderChooser(QWidget* parent, const QString& caption) : QFileDialog(parent, caption) {}
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QFileDialog::showEvent(event);
+        // The dialog turns its Choose button off for a name that does not exist; it is on
+        // here whenever the name could be made.
+        auto* edit = findChild<QLineEdit*>("fileNameEdit");
+        auto* box = findChild<QDialogButtonBox*>("buttonBox");
+        if (!edit || !box || hooked_)
+            return;
+        hooked_ = true;
+        connect(edit, &QLineEdit::textChanged, this, [this, box] {
+            const QString typed = selectedFiles().value(0);
+            if (!typed.isEmpty() && !QFileInfo::exists(typed) && QFileInfo(typed).dir().exists())
+                for (QAbstractButton* b : box->buttons())
+                    if (box->buttonRole(b) == QDialogButtonBox::AcceptRole)
+                        b->setEnabled(true);
+        });
+    }
+
+public:
+    void accept() override
+    {
+        const QString typed = selectedFiles().value(0);
+        if (!typed.isEmpty() && !QFileInfo::exists(typed) && QFileInfo(typed).dir().exists()) {
+            if (!QDir().mkdir(typed)) {
+                ui::ShowMessage("The folder " + typed.toStdString() + " could not be made.", ui::Icon::Warning, this);
+                return;
+            }
+            selectFile(typed);
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    bool hooked_ = false;
+};
+
 }  // namespace
 
 ArchiveWindow::ArchiveWindow(QWidget* parent) : QDialog(parent)
@@ -51,8 +104,29 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QDialog(parent)
     lblArchiveErrors = NamedLabel(this, "lblArchiveErrors", "0 unreadable, 0 concealed");
     lblArchiveStatus = NamedLabel(this, "lblArchiveStatus", "Reading the tape...");
     lblArchiveStatus->setWordWrap(true);
+    lblArchiveFrames = NamedLabel(this, "lblArchiveFrames", "0 frames");
+    lblArchiveSpeed = NamedLabel(this, "lblArchiveSpeed");
+    barArchive = new QProgressBar(this);
+    barArchive->setObjectName("barArchive");
+    // The length of the recorded area is not known here: the bar runs until the end.
+    barArchive->setRange(0, 0);
+    barArchive->setAccessibleName("Archive progress");
+    lblArchiveStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     cmdArchiveCancel = new QPushButton("Cancel", this);
     cmdArchiveCancel->setObjectName("cmdArchiveCancel");
+    cmdArchiveOpen = new QPushButton("Open Folder", this);
+    cmdArchiveOpen->setObjectName("cmdArchiveOpen");
+    cmdArchiveOpen->hide();
+    cmdArchiveOpen->setEnabled(false);  // until the run is over
+    cmdArchiveResume = new QPushButton("Resume", this);
+    cmdArchiveResume->setObjectName("cmdArchiveResume");
+    cmdArchiveResume->hide();
+    cmdArchiveResume->setEnabled(false);  // until the run is over
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdArchiveOpen);
+    buttons->addWidget(cmdArchiveResume);
+    buttons->addWidget(cmdArchiveCancel);
     grid->addWidget(new QLabel("Folder:", this), 0, 0);
     grid->addWidget(lblArchiveFolder, 0, 1);
     grid->addWidget(new QLabel("Absolute time:", this), 1, 0);
@@ -61,9 +135,23 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QDialog(parent)
     grid->addWidget(lblArchiveProgram, 2, 1);
     grid->addWidget(new QLabel("Errors:", this), 3, 0);
     grid->addWidget(lblArchiveErrors, 3, 1);
-    grid->addWidget(lblArchiveStatus, 4, 0, 1, 2);
-    grid->addWidget(cmdArchiveCancel, 5, 1, Qt::AlignRight);
+    grid->addWidget(new QLabel("Read:", this), 4, 0);
+    grid->addWidget(lblArchiveFrames, 4, 1);
+    grid->addWidget(new QLabel("Speed:", this), 5, 0);
+    grid->addWidget(lblArchiveSpeed, 5, 1);
+    grid->addWidget(barArchive, 6, 0, 1, 2);
+    grid->addWidget(lblArchiveStatus, 7, 0, 1, 2);
+    grid->addLayout(buttons, 8, 0, 1, 2);
+    // The result may be several lines: the window grows to show all of it.
+    grid->setSizeConstraint(QLayout::SetMinAndMaxSize);
     connect(cmdArchiveCancel, &QPushButton::clicked, this, [this] { cmdArchiveCancel_Click(); });
+    connect(cmdArchiveOpen, &QPushButton::clicked, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder))); });
+    connect(cmdArchiveResume, &QPushButton::clicked, this, [this] {
+        emit resumeRequested();
+        accept();
+    });
+    clock_.start();
     setMinimumWidth(360);
 }
 
@@ -72,6 +160,12 @@ void ArchiveWindow::ShowProgress(const archive::Progress& p)
     lblArchiveTime->setText(QString::fromStdString(p.absoluteTime.empty() ? "-:--:--" : p.absoluteTime));
     lblArchiveProgram->setText(QString::fromStdString(p.program));
     lblArchiveErrors->setText(QString("%1 unreadable, %2 concealed").arg(p.unreadable).arg(p.concealed));
+    lblArchiveFrames->setText(QString("%1 frames, %2 s of audio").arg(p.frames).arg(p.audioSeconds, 0, 'f', 1));
+    const double seconds = static_cast<double>(clock_.elapsed()) / 1000;
+    if (seconds > 0.5)
+        lblArchiveSpeed->setText(QString("%1 MB/s, %2x playing speed")
+                                     .arg(static_cast<double>(p.tapeBytes) / 1e6 / seconds, 0, 'f', 2)
+                                     .arg(p.audioSeconds / seconds, 0, 'f', 1));
     lblArchiveStatus->setText(QString("%1 the tape... %2 MB")
                                   .arg(p.phase[0] == 'r' && p.phase[2] == 't' ? "Retrying" :
                                        p.phase[0] == 'w' ? "Writing the package of" : "Reading")
@@ -91,9 +185,21 @@ void ArchiveWindow::ShowResult(const archive::Result& r)
         break;
     case archive::Outcome::Refused: text = QString::fromStdString(r.message); break;
     }
+    for (const std::string& line : r.summary)
+        text += "\n" + QString::fromStdString(line);
     lblArchiveStatus->setText(text);
     cmdArchiveCancel->setText("Close");
     cmdArchiveCancel->setEnabled(true);
+    barArchive->setRange(0, 1);
+    barArchive->setValue(r.outcome == archive::Outcome::Refused ? 0 : 1);
+    cmdArchiveOpen->setVisible(r.outcome != archive::Outcome::Refused && !folder.empty());
+    cmdArchiveResume->setVisible(r.outcome == archive::Outcome::Incomplete && !folder.empty());
+    cmdArchiveOpen->setEnabled(cmdArchiveOpen->isVisibleTo(this));
+    cmdArchiveResume->setEnabled(cmdArchiveResume->isVisibleTo(this));
+    // Wide enough for the result's longest line, and tall enough for all of its lines.
+    const int widest = lblArchiveStatus->fontMetrics().boundingRect(QRect(0, 0, 2000, 2000), 0, text).width();
+    setMinimumWidth(std::min(std::max(minimumWidth(), widest + 40), 900));
+    adjustSize();
 }
 
 void ArchiveWindow::cmdArchiveCancel_Click()
@@ -129,23 +235,44 @@ void ArchiveWindow::closeEvent(QCloseEvent* event)
 
 void ArchiveTape(frmDeck& deck)
 {
-    QFileDialog chooser(&deck, "Archive Tape: a new or empty folder");
-    chooser.setObjectName("dlgArchiveFolder");
-    chooser.setFileMode(QFileDialog::Directory);
-    chooser.setOption(QFileDialog::ShowDirsOnly);
-    chooser.setOption(QFileDialog::DontUseNativeDialog);
-    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
-        return;
-    const std::string dir = chooser.selectedFiles().first().toStdString();
-    const std::string refusal = archive::CheckTarget(dir, false);
-    if (!refusal.empty()) {
+    QString start;
+    for (;;) {
+        FolderChooser chooser(&deck, "Archive Tape: a new or empty folder");
+        chooser.setObjectName("dlgArchiveFolder");
+        chooser.setFileMode(QFileDialog::Directory);
+        chooser.setOption(QFileDialog::ShowDirsOnly);
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        if (!start.isEmpty())
+            chooser.setDirectory(start);
+        if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+            return;
+        const std::string dir = chooser.selectedFiles().first().toStdString();
+        const std::string refusal = archive::CheckTarget(dir, false);
+        if (refusal.empty()) {
+            ArchiveInto(deck, dir, false);
+            return;
+        }
+        // Refused (not empty, not writable): said, then the chooser again where it was.
         ui::ShowMessage(refusal, ui::Icon::Warning, &deck);
-        return;
+        if (deck.Unloaded())
+            return;
+        start = chooser.directory().absolutePath();
+    }
+}
+
+bool ArchiveInto(frmDeck& deck, const std::string& dir, bool resume)
+{
+    if (resume) {
+        const std::string refusal = archive::CheckTarget(dir, true);
+        if (!refusal.empty()) {
+            ui::ShowMessage(refusal, ui::Icon::Warning, &deck);
+            return false;
+        }
     }
     if (!deck.cmdPlay->isEnabled()) {
         ui::ShowMessage("Archive Tape needs an audio tape in the drive, with the deck stopped.", ui::Icon::Warning,
                         &deck);
-        return;
+        return false;
     }
 
     // Nothing else moves the tape meanwhile: every button off, the tape poll paused.
@@ -164,9 +291,14 @@ void ArchiveTape(frmDeck& deck)
     // the progress updates can rely on the window until then.
     const QPointer<ArchiveWindow> window = new ArchiveWindow(&deck);
     window->lblArchiveFolder->setText(QString::fromStdString(dir));
+    window->folder = dir;
+    // Resume runs once this run has unwound and the window is gone, into the same folder.
+    QObject::connect(window.data(), &ArchiveWindow::resumeRequested, &deck,
+                     [&deck, dir] { QTimer::singleShot(0, &deck, [&deck, dir] { ArchiveInto(deck, dir, true); }); });
     window->show();
     archive::Options o;
     o.dir = dir;
+    o.resume = resume;
     const archive::Result result = archive::Run(o, [&](const archive::Progress& p) {
         if (window)
             window->ShowProgress(p);
@@ -183,6 +315,7 @@ void ArchiveTape(frmDeck& deck)
         deck.tmrWait4Tape->start();
     if (item)
         item->setEnabled(true);
+    return true;
 }
 
 }  // namespace deck

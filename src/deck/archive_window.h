@@ -1,13 +1,18 @@
 // File, "Archive Tape...": a folder chooser, then the tape archived into a package there (as
-// --archive does) with a small progress window: the absolute time and program, the error
-// counts and Cancel, which leaves an incomplete package. The deck's buttons are off meanwhile.
+// --archive does) with a small progress window: the absolute time and program, a progress bar,
+// the frames read, the read speed, the error counts and Cancel, which leaves an incomplete
+// package; at the end Open Folder, and Resume for an incomplete package. The deck's buttons are
+// off meanwhile.
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <string>
 
 #include "archive/archive.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class frmDeck;
 
@@ -26,10 +31,17 @@ public:
 signals:
     // After each progress update (the window's labels show it).
     void progressShown();
+    // Resume was pressed: the incomplete package in the window's folder is to be resumed.
+    void resumeRequested();
+
 public:
 
     QLabel *lblArchiveFolder, *lblArchiveTime, *lblArchiveProgram, *lblArchiveErrors, *lblArchiveStatus;
     QPushButton* cmdArchiveCancel;
+    QLabel *lblArchiveFrames, *lblArchiveSpeed;
+    QProgressBar* barArchive;
+    QPushButton *cmdArchiveOpen, *cmdArchiveResume;  // shown once the run is over
+    std::string folder;                              // the package's folder
 
     // Escape: the same as Cancel while the archive runs (the window stays until it ends).
     void reject() override;
@@ -40,11 +52,16 @@ protected:
 private:
     void cmdArchiveCancel_Click();
     bool running_ = true;
+    QElapsedTimer clock_;  // since the window opened: the read speed
 };
 
 // The menu item's handler: asks for the folder (a dialog named "dlgArchiveFolder"), refuses
 // one that cannot take a package with a message, and otherwise runs the archive with the
 // progress window (named "frmArchive") until it ends; the window stays open with the outcome.
+// The chooser makes a typed folder that does not exist yet, and comes back after a refusal.
 void ArchiveTape(frmDeck& deck);
+// Runs the archive into `dir` (resuming the incomplete package there with `resume`) with
+// the progress window, as the menu item does once a folder is chosen; false when refused.
+bool ArchiveInto(frmDeck& deck, const std::string& dir, bool resume);
 
 }  // namespace deck

@@ -9,12 +9,31 @@ clpDigits::clpDigits(QPixmap picture, int cols, int rows)
 {
 }
 
-int clpDigits::CellWidth() const { return qRound(picture_.deviceIndependentSize().width()) / cols_; }
-int clpDigits::CellHeight() const { return qRound(picture_.deviceIndependentSize().height()) / rows_; }
+clpDigits::clpDigits(std::vector<QPixmap> cells)
+    : cells_(std::move(cells)), cols_(cells_.empty() ? 1 : static_cast<int>(cells_.size())), rows_(1)
+{}
+
+int clpDigits::CellWidth() const
+{
+    if (!cells_.empty())
+        return qRound(cells_.front().deviceIndependentSize().width());
+    return qRound(picture_.deviceIndependentSize().width()) / cols_;
+}
+
+int clpDigits::CellHeight() const
+{
+    if (!cells_.empty())
+        return qRound(cells_.front().deviceIndependentSize().height());
+    return qRound(picture_.deviceIndependentSize().height()) / rows_;
+}
 
 QPixmap clpDigits::GraphicCell(int index) const
 {
-    if (index < 0 || index >= CellCount() || picture_.isNull())
+    if (index < 0 || index >= CellCount())
+        return {};
+    if (!cells_.empty())
+        return cells_[static_cast<std::size_t>(index)];
+    if (picture_.isNull())
         return {};
     // Cut in device pixels, so a 2x strip yields 2x cells without resampling.
     const int w = picture_.width() / cols_;

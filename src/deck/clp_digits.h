@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <vector>
 
 namespace deck {
 
@@ -10,6 +11,9 @@ class clpDigits {
 public:
     // `picture` is divided into `rows` x `cols` cells of equal logical size.
     explicit clpDigits(QPixmap picture, int cols = 14, int rows = 1);
+    // Cells drawn one by one (one row): handed out as they are, never cut, so they stay
+    // whole at a fractional device pixel ratio.
+    explicit clpDigits(std::vector<QPixmap> cells);
 
     int CellCount() const { return cols_ * rows_; }
     int CellWidth() const;   // logical pixels
@@ -20,6 +24,7 @@ public:
 
 private:
     QPixmap picture_;
+    std::vector<QPixmap> cells_;
     int cols_;
     int rows_;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -46,6 +47,7 @@ QPushButton* TextButton(QWidget* parent, const char* name, const QString& captio
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(name);
     b->setToolTip(tip);
+    b->setAccessibleName(tip);
     b->setGeometry(where);
     b->setAutoDefault(false);
     return b;
@@ -56,6 +58,7 @@ QPushButton* TransportButton(QWidget* parent, const char* name, TransportPicture
     auto* b = new PictureButton(picture, parent);
     b->setObjectName(name);
     b->setToolTip(tip);
+    b->setAccessibleName(tip);
     b->setGeometry(QRect(at, QSize(deck::kButtonPictureWidth, deck::kButtonPictureHeight)));
     b->setAutoDefault(false);
     return b;
@@ -76,7 +79,7 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     setObjectName("frmDeck");
     setWindowTitle("Vantrel");
     const qreal ratio = qApp->devicePixelRatio();
-    clpDigits = std::make_unique<deck::clpDigits>(deck::MakeGlyphStrip(ratio), deck::kCellCount);
+    clpDigits = std::make_unique<deck::clpDigits>(deck::MakeGlyphCells(ratio));
     litColon_ = deck::MakeLitColon(ratio);
 
     CreateMenus();
@@ -90,6 +93,7 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     CreateKeypad(client);
     CreateTransport(client);
     SetFocusOrder();
+    CreateKeys();
 
     lblStatus = new QLabel(client);
     lblStatus->setObjectName("lblStatus");
@@ -138,6 +142,9 @@ void frmDeck::CreateMenus()
     mnuHelpContents->setObjectName("mnuHelpContents");
     mnuHelpAbout = mnuHelp->addAction("&About", this, &frmDeck::mnuHelpAbout_Click);
     mnuHelpAbout->setObjectName("mnuHelpAbout");
+    mnuHelpKeyboard = mnuHelp->addAction("&Keyboard", this, &frmDeck::mnuHelpKeyboard_Click);
+    mnuHelpKeyboard->setObjectName("mnuHelpKeyboard");
+    mnuFileExit->setShortcut(QKeySequence("Ctrl+Q"));
 }
 
 void frmDeck::CreatePanel(QWidget* client)
@@ -172,10 +179,13 @@ void frmDeck::CreatePanel(QWidget* client)
     green.setColor(QPalette::WindowText, deck::LedGreen());
     lblPno = PanelLabel(Frame5, "lblPno", "PNo 00", {224, 64});
     lblPno->setToolTip("Program Number");
+    lblPno->setAccessibleName("Program Number");
     lblKhz = PanelLabel(Frame5, "lblKhz", "48 KHz", {224, 88});
     lblKhz->setToolTip("Sample Rate");
+    lblKhz->setAccessibleName("Sample Rate");
     lblEmph = PanelLabel(Frame5, "lblEmph", "EMPH", {224, 40});
     lblEmph->setToolTip("Emphasis: the tape was recorded with 50/15 us pre-emphasis");
+    lblEmph->setAccessibleName("Emphasis");
     for (QLabel* l : {lblPno, lblKhz, lblEmph}) {
         l->resize(49, 17);
         l->setFont(small);
@@ -194,6 +204,9 @@ void frmDeck::CreatePanel(QWidget* client)
         black->setObjectName(inner);
         black->setGeometry(2, 2, kRowWidth, deck::kCellHeight);
         black->setAutoFillBackground(true);
+        // A reader hears the row as one reading, "Absolute Time 0:12:34", not five boxes.
+        black->setAccessibleName(tip);
+        black->setToolTip(tip);
         QPalette p = black->palette();
         p.setColor(QPalette::Window, Qt::black);
         black->setPalette(p);
@@ -202,6 +215,7 @@ void frmDeck::CreatePanel(QWidget* client)
             digits[i]->setObjectName(Indexed(boxName, i));
             digits[i]->setGeometry(kDigitX[i], 0, deck::kCellWidth, deck::kCellHeight);
             digits[i]->setToolTip(tip);
+            digits[i]->setFocusPolicy(Qt::NoFocus);
             digits[i]->SetPicture(clpDigits->GraphicCell(8), 8);
         }
         for (int c = 0; c < 2; ++c) {
@@ -246,6 +260,8 @@ void frmDeck::CreateKeypad(QWidget* client)
         const QPoint at = i == 0 ? QPoint(304, 168) : QPoint(kColumns[(i - 1) % 3], kRows[(i - 1) / 3]);
         cmdPad[i] = TextButton(client, "", QString::number(i), "Time or Program Number Entry", QRect(at, QSize(25, 25)));
         cmdPad[i]->setObjectName(Indexed("cmdPad", i));
+        cmdPad[i]->setAccessibleName(QString::number(i));
+        cmdPad[i]->setAccessibleDescription("Time or Program Number Entry");
         connect(cmdPad[i], &QPushButton::clicked, this, [this, i] { cmdPad_Click(i); });
     }
     cmdExecute = TextButton(client, "cmdExecute", "Execute", "Execute Seek Command", {336, 168, 57, 25});
@@ -278,18 +294,93 @@ void frmDeck::CreateTransport(QWidget* client)
 
 void frmDeck::SetFocusOrder()
 {
-    std::vector<QWidget*> order{cmdPlay, cmdStop, cmdPrev, cmdNext, cmdCue, cmdRecord, cmdBOT, cmdEOT, cmdEject};
-    for (int i = 4; i >= 0; --i)
-        order.push_back(picAtime[i]);
-    for (QPushButton* b : cmdPad)
-        order.push_back(b);
-    for (QWidget* w : {static_cast<QWidget*>(cmdAtime), static_cast<QWidget*>(cmdPno),
-                       static_cast<QWidget*>(cmdExecute), static_cast<QWidget*>(cmdPtime)})
-        order.push_back(w);
-    for (LedBox* box : picPtime)
-        order.push_back(box);
+    // As the panel reads: the transport's upper row and lower row left to right, then the
+    // seek buttons, the keypad 1-9, 0 and Execute.
+    std::vector<QWidget*> order{cmdBOT, cmdNext, cmdPrev,   cmdEOT,   cmdEject, cmdPlay,
+                                cmdCue, cmdStop, cmdRecord, cmdAtime, cmdPno,   cmdPtime};
+    for (int i = 1; i <= 9; ++i)
+        order.push_back(cmdPad[static_cast<std::size_t>(i)]);
+    order.push_back(cmdPad[0]);
+    order.push_back(cmdExecute);
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // Focus follows the button pressed, or the one that comes next: Stop after Play, Play
+    // after Stop. Pressing disables the buttons while the drive works; the focus comes back
+    // when its button is enabled again.
+    for (QPushButton* b : findChildren<QPushButton*>()) {
+        b->installEventFilter(this);
+        connect(b, &QPushButton::pressed, this, [this, b] {
+            focusTarget_ = b == cmdPlay ? cmdStop : b == cmdStop ? cmdPlay : b;
+        });
+    }
+    // Start-up enables Play once a tape is in: the focus starts there, never in the panel.
+    focusTarget_ = cmdPlay;
+}
+
+void frmDeck::CreateKeys()
+{
+    const auto key = [this](const char* name, const QKeySequence& seq, std::function<void()> run) {
+        auto* a = new QAction(this);
+        a->setObjectName(name);
+        a->setShortcut(seq);
+        connect(a, &QAction::triggered, this, std::move(run));
+        addAction(a);
+    };
+    // A key does what its button does, and only while the button could be pressed.
+    const auto press = [](QPushButton* b) {
+        return [b] {
+            if (b->isEnabled())
+                b->click();
+        };
+    };
+    key("keyPlayStop", QKeySequence(Qt::Key_Space), [this] {
+        if (cmdPlay->isEnabled())
+            cmdPlay->click();
+        else if (cmdStop->isEnabled())
+            cmdStop->click();
+    });
+    key("keyBOT", QKeySequence(Qt::Key_Home), press(cmdBOT));
+    key("keyEOT", QKeySequence(Qt::Key_End), press(cmdEOT));
+    key("keyEject", QKeySequence("Ctrl+E"), press(cmdEject));
+    key("keyPrevious", QKeySequence(Qt::Key_PageUp), press(cmdNext));  // cmdNext is "Previous Program"
+    key("keyNext", QKeySequence(Qt::Key_PageDown), press(cmdPrev));
+}
+
+QString frmDeck::KeyboardHelp()
+{
+    return "Space\tPlay, or Stop while playing\n"
+           "Home\tBeginning of Tape\n"
+           "End\tEnd of Tape\n"
+           "Page Up\tPrevious Program\n"
+           "Page Down\tNext Program\n"
+           "Ctrl+E\tEject Tape\n"
+           "Tab, Shift+Tab\tNext or previous button\n"
+           "Return\tPress the button that has the focus\n"
+           "Ctrl+D\tConsole\n"
+           "Ctrl+Q\tExit";
+}
+
+bool frmDeck::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::EnabledChange && watched == focusTarget_ && focusTarget_->isEnabled()) {
+        if (focusWidget() != focusTarget_)
+            focusTarget_->setFocus(Qt::OtherFocusReason);
+        focusTarget_ = nullptr;  // once: after that the focus is the user's
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmDeck::keyPressEvent(QKeyEvent* event)
+{
+    // Space belongs to Play and Stop, so Return presses the focused button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* b = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            b && b->window() == this && b->isEnabled()) {
+            b->click();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 // --- Button groups ---------------------------------------------------------------------
@@ -344,6 +435,7 @@ void frmDeck::SetRow(const std::array<LedBox*, 5>& row, const std::array<int, 5>
 {
     for (std::size_t i = 0; i < row.size(); ++i)
         row[i]->SetPicture(cells[i] == LedBox::kEmpty ? QPixmap() : clpDigits->GraphicCell(cells[i]), cells[i]);
+    UpdateReadings();
 }
 
 void frmDeck::SetColons(bool lit)
@@ -354,6 +446,30 @@ void frmDeck::SetColons(bool lit)
         else
             picColon[i]->SetPicture(QPixmap(), LedBox::kEmpty);
     }
+    UpdateReadings();
+}
+
+QString frmDeck::RowReading(bool upper) const
+{
+    const auto& digits = upper ? picAtime : picPtime;
+    const int firstColon = upper ? 0 : 2;
+    const auto glyph = [](const LedBox* box) -> QString {
+        static const char* const kCells[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "-", "d", "A", "t"};
+        const int shown = box->Shown();
+        if (shown == LedBox::kColon)
+            return ":";
+        return shown >= 0 && shown < deck::kCellCount ? kCells[shown] : "";
+    };
+    QString text;
+    text += glyph(digits[0]) + glyph(picColon[firstColon]) + glyph(digits[1]) + glyph(digits[2]);
+    text += glyph(picColon[firstColon + 1]) + glyph(digits[3]) + glyph(digits[4]);
+    return text;
+}
+
+void frmDeck::UpdateReadings()
+{
+    Frame1->setAccessibleDescription(RowReading(true));
+    Frame2->setAccessibleDescription(RowReading(false));
 }
 
 void frmDeck::SetDisplayToPosition(const dat::TimeCode& absolute, const dat::TimeCode& program,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -80,6 +81,12 @@ public:
     QMenu *mnuFile, *mnuOptions, *mnuHelp;
     QAction *mnuFileConsole, *mnuFileExit, *mnuOptionsSave, *mnuOptionsOnly, *mnuHelpContents, *mnuHelpAbout;
     QAction* mnuOptionsFolder;  // "Save To Folder..."
+    QAction* mnuHelpKeyboard;   // "Keyboard": the deck's keys
+
+    // The keys of the deck, one per line, key and action separated by a tab.
+    static QString KeyboardHelp();
+    // What a row of the panel reads, as "1:23:45" or "-:--:--" (a dark box reads as nothing).
+    QString RowReading(bool upper) const;
 
     // Where Play and Save and Save Only write: "Audio48.wav" in the chosen folder (the
     // working directory until one is chosen).
@@ -110,6 +117,7 @@ public:
     void mnuOptionsFolder_Click();
     void mnuHelpAbout_Click();
     void mnuHelpContents_Click();
+    void mnuHelpKeyboard_Click();
     // Playback or a capture from the deck reached the end of the recorded area.
     void EndOfTapeReached();
 
@@ -122,6 +130,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Which seek-type button opened the keypad entry: what Execute seeks to.
@@ -137,6 +147,9 @@ private:
     void CreateKeypad(QWidget* client);
     void CreateTransport(QWidget* client);
     void SetFocusOrder();
+    void CreateKeys();
+    // The rows' accessible descriptions, after the panel changed.
+    void UpdateReadings();
     void SetRow(const std::array<deck::LedBox*, 5>& row, const std::array<int, 5>& cells);
     void SetColons(bool lit);
     void BeginTransportCommand();
@@ -168,6 +181,7 @@ private:
     void Form_Unload();
 
     QPixmap litColon_;
+    QPointer<QWidget> focusTarget_;  // where the focus goes once its button is enabled again
     bool unloaded_ = false;
     bool captureRunning_ = false;  // Play pressed with Play and Save or Save Only
     bool playStarting_ = false;    // inside Play's start: a failure there captured nothing

@@ -487,6 +487,8 @@ void frmDeck::mnuHelpAbout_Click()
 
 void frmDeck::mnuHelpContents_Click() {}
 
+void frmDeck::mnuHelpKeyboard_Click() { ui::ShowMessage(KeyboardHelp().toStdString(), ui::Icon::Information, this); }
+
 // --- Close -------------------------------------------------------------------------------
 
 void frmDeck::Form_Unload()

@@ -85,22 +85,49 @@ unsigned SegmentsOfCell(int cell)
     return cell >= 0 && cell < kCellCount ? kTable[static_cast<std::size_t>(cell)] : 0;
 }
 
+namespace {
+
+void DrawCell(QPainter& p, int cell, qreal x0)
+{
+    const auto shapes = SegmentShapes(x0);
+    QPainterPath lit;
+    lit.setFillRule(Qt::WindingFill);
+    for (std::size_t s = 0; s < shapes.size(); ++s)
+        if (SegmentsOfCell(cell) & (1u << s))
+            lit.addPolygon(shapes[s]);
+    lit.closeSubpath();
+    DrawLit(p, lit);
+}
+
+}  // namespace
+
 QPixmap MakeGlyphStrip(qreal devicePixelRatio)
 {
     QPixmap strip = BlackPixmap(kCellWidth * kCellCount, devicePixelRatio);
     QPainter p(&strip);
     p.setRenderHint(QPainter::Antialiasing);
-    for (int cell = 0; cell < kCellCount; ++cell) {
-        const auto shapes = SegmentShapes(cell * kCellWidth);
-        QPainterPath lit;
-        lit.setFillRule(Qt::WindingFill);
-        for (std::size_t s = 0; s < shapes.size(); ++s)
-            if (SegmentsOfCell(cell) & (1u << s))
-                lit.addPolygon(shapes[s]);
-        lit.closeSubpath();
-        DrawLit(p, lit);
-    }
+    for (int cell = 0; cell < kCellCount; ++cell)
+        DrawCell(p, cell, cell * kCellWidth);
     return strip;
+}
+
+QPixmap MakeGlyphCell(int cell, qreal devicePixelRatio)
+{
+    if (cell < 0 || cell >= kCellCount)
+        return {};
+    QPixmap pix = BlackPixmap(kCellWidth, devicePixelRatio);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawCell(p, cell, 0);
+    return pix;
+}
+
+std::vector<QPixmap> MakeGlyphCells(qreal devicePixelRatio)
+{
+    std::vector<QPixmap> cells;
+    for (int cell = 0; cell < kCellCount; ++cell)
+        cells.push_back(MakeGlyphCell(cell, devicePixelRatio));
+    return cells;
 }
 
 QPixmap MakeLitColon(qreal devicePixelRatio)

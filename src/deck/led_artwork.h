@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <vector>
 
 namespace deck {
 
@@ -23,6 +24,13 @@ unsigned SegmentsOfCell(int cell);
 // The strip, 238 x 29 logical pixels: cells 0-9 the digits, then dash, d, A, t; bright green
 // on black. Rendered at `devicePixelRatio` device pixels per logical pixel.
 QPixmap MakeGlyphStrip(qreal devicePixelRatio);
+
+// One cell of the strip drawn on its own, 17 x 29 logical pixels. At a fractional ratio
+// (1.25, 1.5) a cell of the strip does not start on a whole device pixel, so the panel
+// draws each cell by itself rather than cutting the strip; a null pixmap outside 0-13.
+QPixmap MakeGlyphCell(int cell, qreal devicePixelRatio);
+// Cells 0-13, each by MakeGlyphCell.
+std::vector<QPixmap> MakeGlyphCells(qreal devicePixelRatio);
 
 // The lit colon, 9 x 29 logical pixels: two green dots on black.
 QPixmap MakeLitColon(qreal devicePixelRatio);

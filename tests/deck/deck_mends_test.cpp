@@ -3,6 +3,7 @@
 // message boxes' owner, icon and width. Modal boxes are answered through their widgets.
 #include <QApplication>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <fstream>
 #include <iterator>
 
@@ -141,7 +145,8 @@ protected:
         const std::string dir = folder.toStdString();
         EXPECT_NE(ReadText(dir + "/bag-info.txt").find("Vantrel-Status: incomplete"), std::string::npos);
         std::set<std::string> deckButtons = EnabledButtons(deck());
-        deckButtons.erase("cmdArchiveCancel");
+        for (const char* own : {"cmdArchiveCancel", "cmdArchiveOpen", "cmdArchiveResume"})  // the window's own
+            deckButtons.erase(own);
         EXPECT_EQ(deckButtons, ReadyButtons());
 
         // Now Escape closes it.
@@ -171,6 +176,121 @@ TEST_F(DeckMends, EscapeDuringArchiveTapeStopsItAndThePackageResumesToTheEnd)
 TEST_F(DeckMends, TheCloseButtonDuringArchiveTapeStopsItAndThePackageResumesToTheEnd)
 {
     StopMidArchiveThenResume([](deck::ArchiveWindow* w) { w->close(); });
+}
+
+// Stands in for the desktop's file manager: records what Open Folder asked it to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.push_back(url); }
+};
+
+// The label shows all of its text: as tall as its text needs at its width.
+void ExpectWholeText(QLabel* label)
+{
+    EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+    EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+}
+
+TEST_F(DeckMends, AnIncompleteArchiveOffersOpenFolderAndResumeWhichCompletesIt)
+{
+    StartReady(TwoPrograms());
+    const QString folder = tmp.filePath("tape09");
+    QDir().mkpath(folder);
+    DuringTheArchive([&] {
+        deck::ArchiveWindow* w = Window();
+        if (!w || !w->Running() || w->lblArchiveTime->text() == "-:--:--")
+            return false;
+        // While it runs: the bar moves, the frames read so far are counted.
+        EXPECT_TRUE(w->barArchive->isVisible());
+        EXPECT_EQ(w->barArchive->maximum(), 0);
+        EXPECT_TRUE(w->lblArchiveFrames->text().contains(" frames, ")) << w->lblArchiveFrames->text().toStdString();
+        EXPECT_FALSE(w->lblArchiveFrames->text().startsWith("0 ")) << w->lblArchiveFrames->text().toStdString();
+        EXPECT_FALSE(w->cmdArchiveOpen->isVisible());
+        EXPECT_FALSE(w->cmdArchiveResume->isVisible());
+        w->cmdArchiveCancel->click();
+        return true;
+    });
+    ChooseFolder("dlgArchiveFolder", folder);
+    deck().findChild<QAction*>("mnuFileArchive")->trigger();
+
+    deck::ArchiveWindow* w = Window();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(w->lblArchiveStatus->text().startsWith("Incomplete")) << w->lblArchiveStatus->text().toStdString();
+    EXPECT_TRUE(w->lblArchiveStatus->text().contains("The package can be resumed."));
+    ExpectWholeText(w->lblArchiveStatus);
+    EXPECT_TRUE(w->cmdArchiveOpen->isVisible());
+    EXPECT_TRUE(w->cmdArchiveResume->isVisible());
+    EXPECT_EQ(w->barArchive->maximum(), 1);
+
+    // Open Folder goes to the desktop's file manager with the package's folder.
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    w->cmdArchiveOpen->click();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.opened.size(), 1);
+    EXPECT_EQ(QDir(catcher.opened[0].toLocalFile()), QDir(folder));
+
+    // Resume: the window goes, and a new run completes the same package.
+    // (The new window may take the old one's address: the old one is watched by QPointer.)
+    const QPointer<deck::ArchiveWindow> old = w;
+    w->cmdArchiveResume->click();
+    ASSERT_TRUE(testing_support::PumpUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        deck::ArchiveWindow* now = Window();
+        return !old && now && !now->Running();
+    }));
+    w = Window();
+    EXPECT_TRUE(w->lblArchiveStatus->text().startsWith("Complete")) << w->lblArchiveStatus->text().toStdString();
+    ExpectWholeText(w->lblArchiveStatus);
+    EXPECT_FALSE(w->cmdArchiveResume->isVisible());
+    EXPECT_TRUE(w->cmdArchiveOpen->isVisible());
+    EXPECT_NE(ReadText(folder.toStdString() + "/bag-info.txt").find("Vantrel-Status: complete"), std::string::npos);
+    EXPECT_TRUE(QFile::exists(folder + "/data/001.wav") && QFile::exists(folder + "/data/002.wav"));
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+TEST_F(DeckMends, TheFolderChooserComesBackAfterARefusalAndMakesATypedNewFolder)
+{
+    StartReady(TwoPrograms());
+    const QString full = tmp.filePath("full");
+    QDir().mkpath(full);
+    std::ofstream((full + "/notes.txt").toStdString()) << "kept";
+    const QString fresh = tmp.filePath("fresh");
+    ASSERT_FALSE(QFileInfo::exists(fresh));
+
+    int choosers = 0;
+    // The first chooser gets the folder that is not empty, the second a name not yet made.
+    watch.disconnect();
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || w->objectName() != "dlgArchiveFolder" || !w->isVisible() || choosers == 2)
+            return;
+        ++choosers;
+        auto* chooser = qobject_cast<QFileDialog*>(w);
+        chooser->findChild<QLineEdit*>("fileNameEdit")->setText(choosers == 1 ? full : fresh);
+        auto* buttons = chooser->findChild<QDialogButtonBox*>("buttonBox");
+        for (QAbstractButton* b : buttons->buttons())
+            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) {
+                EXPECT_TRUE(b->isEnabled());
+                b->click();
+            }
+    });
+    watch.start(0);
+    deck().findChild<QAction*>("mnuFileArchive")->trigger();
+    watch.stop();
+
+    EXPECT_EQ(choosers, 2);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(QFileInfo(fresh).isDir());
+    EXPECT_TRUE(QFile::exists(full + "/notes.txt"));
+    EXPECT_FALSE(QFile::exists(full + "/bag-info.txt"));
+    EXPECT_NE(ReadText(fresh.toStdString() + "/bag-info.txt").find("Vantrel-Status: complete"), std::string::npos);
+    deck::ArchiveWindow* w = Window();
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(w->lblArchiveStatus->text().startsWith("Complete")) << w->lblArchiveStatus->text().toStdString();
 }
 
 // A file that was there before: its bytes and a modification time of its own.
@@ -354,3 +474,5 @@ TEST_F(DeckMends, MessageBoxesOpenOverTheDeckWithAnIconAndRoomForTheTitle)
 
 }  // namespace
 }  // namespace deck_test
+
+#include "deck_mends_test.moc"

@@ -125,21 +125,21 @@ TEST_F(DeckTest, TabWalksTheControlsInTheDeckOrder)
 {
     Start(nullptr);
     frmDeck& d = deck();
-    std::vector<QWidget*> expected{d.cmdPlay, d.cmdStop, d.cmdPrev, d.cmdNext, d.cmdCue, d.cmdRecord,
-                                   d.cmdBOT, d.cmdEOT, d.cmdEject};
-    for (int i = 4; i >= 0; --i)
-        expected.push_back(d.picAtime[static_cast<std::size_t>(i)]);
-    for (QPushButton* b : d.cmdPad)
-        expected.push_back(b);
-    for (QWidget* w : {static_cast<QWidget*>(d.cmdAtime), static_cast<QWidget*>(d.cmdPno),
-                       static_cast<QWidget*>(d.cmdExecute), static_cast<QWidget*>(d.cmdPtime)})
+    // The panel's order: the transport's rows, the seek buttons, the keypad and Execute; the
+    // LED boxes are readings, not stops (deck_access_test walks the whole chain).
+    std::vector<QWidget*> expected{d.cmdBOT,  d.cmdNext, d.cmdPrev, d.cmdEOT,   d.cmdEject,
+                                   d.cmdPlay, d.cmdCue,  d.cmdStop, d.cmdRecord};
+    for (QWidget* w :
+         {static_cast<QWidget*>(d.cmdAtime), static_cast<QWidget*>(d.cmdPno), static_cast<QWidget*>(d.cmdPtime)})
         expected.push_back(w);
-    for (auto* box : d.picPtime)
-        expected.push_back(box);
+    for (int i = 1; i <= 9; ++i)
+        expected.push_back(d.cmdPad[static_cast<std::size_t>(i)]);
+    expected.push_back(d.cmdPad[0]);
+    expected.push_back(d.cmdExecute);
 
-    std::vector<QWidget*> walked{d.cmdPlay};
+    std::vector<QWidget*> walked{d.cmdBOT};
     const std::set<QWidget*> members(expected.begin(), expected.end());
-    for (QWidget* w = d.cmdPlay->nextInFocusChain(); w != d.cmdPlay && walked.size() < expected.size();
+    for (QWidget* w = d.cmdBOT->nextInFocusChain(); w != d.cmdBOT && walked.size() < expected.size();
          w = w->nextInFocusChain())
         if (members.count(w))
             walked.push_back(w);
