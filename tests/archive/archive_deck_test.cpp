@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "deck/archive_progress_spy.h"
 #include "deck/archive_window.h"
 #include "deck/deck_fixture.h"
 #include "sim/tape.h"
@@ -72,27 +73,8 @@ protected:
     deck::ArchiveWindow* Window() { return deck().findChild<deck::ArchiveWindow*>("frmArchive"); }
 
     // Runs `step` after each progress update of the archive window until it returns true.
-    void DuringTheRun(std::function<bool()> step)
-    {
-        spy.step = std::move(step);
-        qApp->installEventFilter(&spy);
-    }
-
-    // Connects to the progress window when it is shown.
-    struct ShowSpy : QObject {
-        std::function<bool()> step;
-        bool eventFilter(QObject* o, QEvent* e) override
-        {
-            if (e->type() == QEvent::Show && o->objectName() == "frmArchive") {
-                auto* w = static_cast<deck::ArchiveWindow*>(o);
-                QObject::connect(w, &deck::ArchiveWindow::progressShown, w, [this] {
-                    if (step && step())
-                        step = nullptr;
-                });
-            }
-            return false;
-        }
-    } spy;
+    void DuringTheRun(std::function<bool()> step) { spy.start(std::move(step)); }
+    ArchiveProgressSpy spy;
 
     QTemporaryDir tmp;
     QString folder;

@@ -20,6 +20,7 @@
 
 #include "archive/archive.h"
 #include "audio/frame_reader.h"
+#include "deck/archive_progress_spy.h"
 #include "deck/archive_window.h"
 #include "deck_fixture.h"
 #include "sim/tape.h"
@@ -98,25 +99,8 @@ protected:
     deck::ArchiveWindow* Window() { return deck().findChild<deck::ArchiveWindow*>("frmArchive"); }
 
     // Runs `step` after each progress update of the archive window until it returns true.
-    void DuringTheArchive(std::function<bool()> step)
-    {
-        spy.step = std::move(step);
-        qApp->installEventFilter(&spy);
-    }
-    struct ShowSpy : QObject {
-        std::function<bool()> step;
-        bool eventFilter(QObject* o, QEvent* e) override
-        {
-            if (e->type() == QEvent::Show && o->objectName() == "frmArchive") {
-                auto* w = static_cast<deck::ArchiveWindow*>(o);
-                QObject::connect(w, &deck::ArchiveWindow::progressShown, w, [this] {
-                    if (step && step())
-                        step = nullptr;
-                });
-            }
-            return false;
-        }
-    } spy;
+    void DuringTheArchive(std::function<bool()> step) { spy.start(std::move(step)); }
+    ArchiveProgressSpy spy;
 
     // Archive Tape into a new folder, stopped by `stop` at the first progress update that
     // shows a time; then --resume's run completes the package.
