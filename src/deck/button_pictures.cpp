@@ -105,8 +105,7 @@ FaceColors ColorsFor(bool enabled, const QPalette* palette)
     if (!palette || !IsDarkPalette(*palette)) {
         if (enabled)
             return {QColor(250, 250, 250), QColor(196, 198, 202), QColor(88, 90, 96), QColor(32, 32, 36), Qt::white};
-        return {QColor(226, 226, 226), QColor(214, 214, 214), QColor(160, 160, 160), QColor(150, 150, 150),
-                Qt::white};
+        return {QColor(226, 226, 226), QColor(214, 214, 214), QColor(160, 160, 160), QColor(150, 150, 150), Qt::white};
     }
     const QColor button = palette->color(QPalette::Active, QPalette::Button);
     const QColor text = palette->color(QPalette::Active, QPalette::ButtonText);

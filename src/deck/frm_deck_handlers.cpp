@@ -254,8 +254,8 @@ void frmDeck::tmrPanel_Timer()
     if (CaptureFileNum > 0 && read.lastTime) {
         SetDisplayToPosition(*read.lastTime, dat::TimeCode{}, dat::ProgramNumber{});
         SetRateDisplay(QString::fromStdString(read.rateText), read.emphasis);
-        tapeStatus_ = TapeStatusText(read.sampleRate, read.format ? ModeText(*read.format) : QString(),
-                                     read.emphasis, read.unreadable.count, read.concealed.count);
+        tapeStatus_ = TapeStatusText(read.sampleRate, read.format ? ModeText(*read.format) : QString(), read.emphasis,
+                                     read.unreadable.count, read.concealed.count);
     }
     ShowStatus();
 }
@@ -462,15 +462,15 @@ void ShowFileLine(QLabel* line, const QString& tape, const QString& format, cons
     const QString lead = tape.isEmpty() ? QString() : tape + "; ";
     const int room =
         line->width() - line->fontMetrics().horizontalAdvance(lead + format.arg(QString(), Megabytes(file)));
-    line->setText(lead + format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)),
-                                    Megabytes(file)));
+    line->setText(
+        lead + format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
 }
 
 }  // namespace
 
 QString ModeText(const dat::AudioFormat& format)
 {
-    return format.channels > 2 ? QStringLiteral("four channels")
+    return format.channels > 2  ? QStringLiteral("four channels")
            : format.NonLinear() ? QStringLiteral("long play")
                                 : QStringLiteral("stereo");
 }

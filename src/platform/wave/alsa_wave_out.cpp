@@ -8,8 +8,8 @@
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
-#include <alsa/asoundlib.h>
 #include <algorithm>
+#include <alsa/asoundlib.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>

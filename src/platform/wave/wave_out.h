@@ -91,8 +91,9 @@ MMRESULT waveOutReset(HWAVEOUT handle);
 // Closes the device, letting what ALSA already holds play out; WAVERR_STILLPLAYING while a
 // buffer is queued. The handle is invalid afterwards.
 MMRESULT waveOutClose(HWAVEOUT handle);
-// How far the sound has got at the device's output: the sample instants that have reached the converter since the open or the last reset. Counts what is heard, not what
-// was handed over: the device's own buffer (and a sound server's) lies between the two.
+// How far the sound has got at the device's output: the sample instants that have reached
+// the converter since the open or the last reset. Counts what is heard, not what was handed
+// over: the device's own buffer (and a sound server's) lies between the two.
 MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time, UINT size);
 // The text of `code`: for the device's last failure with that code it names the device and
 // ALSA's reason. Always NUL-terminated within `size`.
