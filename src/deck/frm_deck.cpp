@@ -249,7 +249,7 @@ void frmDeck::CreatePanel(QWidget* client)
     // The template of the lit colon, below the visible client area, never changed.
     picColon[4] = new LedBox(client);
     picColon[4]->setObjectName(Indexed("picColon", 4));
-    picColon[4]->setGeometry(272, 248, deck::kColonWidth, deck::kCellHeight);
+    picColon[4]->setGeometry(272, kClientHeightWithStatus + 20, deck::kColonWidth, deck::kCellHeight);
     picColon[4]->setToolTip("Program Time");
     picColon[4]->SetPicture(litColon_, LedBox::kColon);
     picColon[4]->setFocusPolicy(Qt::NoFocus);

@@ -61,7 +61,7 @@ TEST_F(DeckTest, ControlsSitAtTheirPlacesWithTheirTooltips)
         {d.picPtime[0], {100, 66, 17, 29}, "Program Time"},
         {d.picColon[2], {116, 66, 9, 29}, "Program Time"},
         {d.picPtime[4], {180, 66, 17, 29}, "Program Time"},
-        {d.picColon[4], {272, 248, 9, 29}, "Program Time"},
+        {d.picColon[4], {272, 269, 9, 29}, "Program Time"},  // below the client area
         {d.lblPno, {224, 64, 49, 17}, "Program Number"},
         {d.lblKhz, {224, 88, 49, 17}, "Sample Rate"},
     };
