@@ -58,6 +58,11 @@ public:
     }
     MMRESULT reset(HWAVEOUT) override { return MMSYSERR_NOERROR; }
     MMRESULT close(HWAVEOUT) override { return MMSYSERR_NOERROR; }
+    MMRESULT position(HWAVEOUT, std::uint64_t* samples) override
+    {
+        *samples = 0;
+        return MMSYSERR_NOERROR;
+    }
     std::string errorText(MMRESULT) override { return {}; }
 
 private:

@@ -111,6 +111,7 @@ struct Engine {
     std::deque<QueuedBuffer> queued;         // in the device, in playing order
     std::chrono::steady_clock::time_point frontSince;  // when queued.front() began to play
     std::optional<HeardFrame> lastHeard;
+    PeakLog peaks;  // of what was queued since the device opened (or was reset)
 };
 
 DeckHook& Hook()
@@ -170,6 +171,11 @@ HeardFrame HeardOf(const FrameRead& r, std::uint32_t rate, bool silence)
     h.sampleRate = rate;
     h.emphasis = r.frame.mainId.Emphasis();
     h.silence = silence;
+    if (r.format)
+        h.modeText = r.format->channels > 2 ? "four channels" : r.format->NonLinear() ? "long play" : "stereo";
+    const ReadReport& pass = FramePassReport();
+    h.unreadable = pass.unreadable.count;
+    h.concealed = pass.concealed.count;
     return h;
 }
 
@@ -316,8 +322,9 @@ bool ReadAhead()
             const dat::AudioFormat f =
                 e.lastFormat.value_or(dat::StereoFormatAt(e.rate).value_or(dat::AudioFormat{e.rate, 2}));
             const std::vector<std::uint8_t> silence(f.PcmBytes(), 0);
-            const HeardFrame heard =
+            HeardFrame heard =
                 !e.pendingFrames.empty() ? e.pendingFrames.back().heard : e.lastHeard.value_or(HeardFrame{});
+            heard.unreadable = FramePassReport().unreadable.count;
             for (std::uint32_t i = 0; i < r.missingBefore; ++i) {
                 CaptureFrame(silence.data(), f);
                 Stage(nullptr, f, heard, false);
@@ -361,6 +368,7 @@ void Refill(WAVEHDR* h)
     if (bytes == 0)
         return;
     std::memcpy(h->lpData, e.pending.data(), bytes);
+    e.peaks.Append(e.pending.data(), bytes);
     e.pending.erase(e.pending.begin(), e.pending.begin() + static_cast<std::ptrdiff_t>(bytes));
     QueuedBuffer q{h, std::vector<PlayedFrame>(e.pendingFrames.begin(),
                                                e.pendingFrames.begin() + static_cast<std::ptrdiff_t>(frames))};
@@ -546,6 +554,7 @@ void Stop()
     e.startCapturePath.reset();
     if (e.hWaveOut > 0)
         waveOutReset(e.hWaveOut);
+    e.peaks.Clear();  // the reset restarts the device's position
     FinishCaptureFile();
 }
 
@@ -619,6 +628,7 @@ bool StartPlayback()
         return false;
     }
     e.deviceOpen = true;
+    e.peaks.Clear();  // a device counts its position from its open
     for (int i = 0; i < kPlayBuffers; ++i) {
         WAVEHDR& h = e.WaveHeaders[i];
         h.lpData = reinterpret_cast<char*>(e.WaveBuffers[i]);
@@ -664,6 +674,26 @@ std::optional<HeardFrame> HeardNow()
         return q.frames.back().heard;
     }
     return heard;
+}
+
+std::optional<ChannelPeaks> PeaksHeardNow(std::uint32_t windowMs)
+{
+    Engine& e = S();
+    if (!PlayActive || e.captureLoop || !e.deviceOpen || e.phase == Phase::Stopped)
+        return std::nullopt;
+    MMTIME at;
+    at.wType = TIME_SAMPLES;
+    if (waveOutGetPosition(e.hWaveOut, &at, sizeof at) != MMSYSERR_NOERROR)
+        return std::nullopt;
+    // The device counts in 32 bits: its position lies at most 2^32 instants behind what was
+    // queued, never ahead of it.
+    const std::uint64_t queued = e.peaks.End();
+    const std::uint32_t behind = static_cast<std::uint32_t>(queued) - at.u.sample;
+    const std::uint64_t heard = queued - std::min<std::uint64_t>(behind, queued);
+    const std::uint64_t window = std::uint64_t{e.rate} * windowMs / 1000;
+    // A second of blocks is kept behind the position: the meters ask a few times a second.
+    e.peaks.DropBefore(heard > e.rate ? heard - e.rate : 0);
+    return e.peaks.Between(heard > window ? heard - window : 0, heard);
 }
 
 void SetEndOfTapeHandler(std::function<void()> handler) { S().endOfTapeHandler = std::move(handler); }

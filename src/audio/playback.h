@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "audio/peak_log.h"
 #include "audio/wav_writer.h"
 #include "dat/frame.h"
 #include "platform/wave/wave_out.h"
@@ -60,8 +61,17 @@ struct HeardFrame {
     std::uint32_t sampleRate = 0;
     bool emphasis = false;
     bool silence = false;  // a lost frame's silence
+    std::string modeText;  // "stereo", "long play", "four channels"
+    // Of this pass, up to and including this frame: frames lost and frames concealed.
+    std::uint64_t unreadable = 0;
+    std::uint64_t concealed = 0;
 };
 std::optional<HeardFrame> HeardNow();
+
+// The peaks of each channel in what the device's output sounds now: the sound of the last
+// `windowMs` milliseconds before the position the device reports. Nothing while no stream
+// plays (a stop, an end, a capture that plays nothing).
+std::optional<ChannelPeaks> PeaksHeardNow(std::uint32_t windowMs);
 
 // Tests: back to the initial state (device closed, no buffers, no capture).
 void ResetAudioState();

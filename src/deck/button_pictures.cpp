@@ -87,44 +87,73 @@ QPainterPath Symbol(TransportPicture picture)
     return p;
 }
 
-void DrawFace(QPainter& painter, bool enabled)
+// The colours of a face: the deck's own light ones, or those of a dark palette.
+struct FaceColors {
+    QColor top, bottom, border, symbol, emboss;
+    bool emboss2 = true;  // the disabled symbol's light copy one pixel down-right
+};
+
+QColor Mix(const QColor& a, const QColor& b, qreal t)
+{
+    return QColor::fromRgbF(static_cast<float>(a.redF() + (b.redF() - a.redF()) * t),
+                            static_cast<float>(a.greenF() + (b.greenF() - a.greenF()) * t),
+                            static_cast<float>(a.blueF() + (b.blueF() - a.blueF()) * t));
+}
+
+FaceColors ColorsFor(bool enabled, const QPalette* palette)
+{
+    if (!palette || !IsDarkPalette(*palette)) {
+        if (enabled)
+            return {QColor(250, 250, 250), QColor(196, 198, 202), QColor(88, 90, 96), QColor(32, 32, 36), Qt::white};
+        return {QColor(226, 226, 226), QColor(214, 214, 214), QColor(160, 160, 160), QColor(150, 150, 150), Qt::white};
+    }
+    const QColor button = palette->color(QPalette::Active, QPalette::Button);
+    const QColor text = palette->color(QPalette::Active, QPalette::ButtonText);
+    if (enabled)
+        return {button.lighter(135), button.darker(110), Mix(button, text, 0.45), text, Qt::black};
+    // Flatter and dimmer: a symbol a little lighter than the face, with a dark shadow.
+    return {button, button, Mix(button, text, 0.25), Mix(button, text, 0.35), button.darker(170)};
+}
+
+void DrawFace(QPainter& painter, const FaceColors& c)
 {
     const QRectF face(0.5, 0.5, kButtonPictureWidth - 1, kButtonPictureHeight - 1);
     QLinearGradient fill(0, 0, 0, kButtonPictureHeight);
-    if (enabled) {
-        fill.setColorAt(0, QColor(250, 250, 250));
-        fill.setColorAt(1, QColor(196, 198, 202));
-    } else {
-        fill.setColorAt(0, QColor(226, 226, 226));
-        fill.setColorAt(1, QColor(214, 214, 214));
-    }
-    painter.setPen(QPen(enabled ? QColor(88, 90, 96) : QColor(160, 160, 160), 1));
+    fill.setColorAt(0, c.top);
+    fill.setColorAt(1, c.bottom);
+    painter.setPen(QPen(c.border, 1));
     painter.setBrush(fill);
     painter.drawRoundedRect(face, 3, 3);
 }
 
 }  // namespace
 
-QPixmap DrawTransportPicture(TransportPicture picture, bool enabled, qreal devicePixelRatio)
+bool IsDarkPalette(const QPalette& palette)
+{
+    return palette.color(QPalette::Active, QPalette::Button).lightness() < 128;
+}
+
+QPixmap DrawTransportPicture(TransportPicture picture, bool enabled, qreal devicePixelRatio, const QPalette* palette)
 {
     QPixmap pix(qRound(kButtonPictureWidth * devicePixelRatio), qRound(kButtonPictureHeight * devicePixelRatio));
     pix.setDevicePixelRatio(devicePixelRatio);
     pix.fill(Qt::transparent);
     QPainter painter(&pix);
     painter.setRenderHint(QPainter::Antialiasing);
-    DrawFace(painter, enabled);
+    const FaceColors colors = ColorsFor(enabled, palette);
+    DrawFace(painter, colors);
 
     const QPainterPath symbol = Symbol(picture);
     painter.setPen(Qt::NoPen);
     if (enabled) {
         const bool red = picture == TransportPicture::Record;
-        painter.setBrush(red ? QColor(214, 32, 28) : QColor(32, 32, 36));
+        painter.setBrush(red ? QColor(214, 32, 28) : colors.symbol);
         painter.drawPath(symbol);
     } else {
-        // The classic disabled look: a grey symbol over a white copy one pixel down-right.
-        painter.setBrush(Qt::white);
+        // The classic disabled look: a grey symbol over a copy one pixel down-right.
+        painter.setBrush(colors.emboss);
         painter.drawPath(symbol.translated(1, 1));
-        painter.setBrush(QColor(150, 150, 150));
+        painter.setBrush(colors.symbol);
         painter.drawPath(symbol);
     }
     return pix;

@@ -2,6 +2,7 @@
 // that fills the button. Drawn with QPainter, so they are sharp at any device pixel ratio.
 #pragma once
 
+#include <QPalette>
 #include <QPixmap>
 
 namespace deck {
@@ -21,7 +22,12 @@ enum class TransportPicture {
     Eject,        // triangle over a bar
 };
 
-// The picture in its enabled or disabled look (grey, embossed symbol on a flat face).
-QPixmap DrawTransportPicture(TransportPicture picture, bool enabled, qreal devicePixelRatio);
+// The picture in its enabled or disabled look (grey, embossed symbol on a flat face). Under
+// a light palette (or none) the face is the deck's light grey; under a dark one it takes the
+// palette's button and text colours, so that the transport does not glare out of a dark window.
+QPixmap DrawTransportPicture(TransportPicture picture, bool enabled, qreal devicePixelRatio,
+                             const QPalette* palette = nullptr);
+// True when `palette` is a dark one: its buttons darker than middle grey.
+bool IsDarkPalette(const QPalette& palette);
 
 }  // namespace deck

@@ -12,14 +12,17 @@
 #include <QTimer>
 
 #include "deck/archive_window.h"
+#include "deck/caption_fit.h"
 #include "deck/led_artwork.h"
 #include "deck/led_box.h"
+#include "deck/level_meter.h"
 #include "deck/picture_button.h"
 
 bool RestartEntry = false;
 
 namespace {
 
+using deck::FitCaption;
 using deck::LedBox;
 using deck::PictureButton;
 using deck::TransportPicture;
@@ -31,7 +34,10 @@ constexpr int kClientWidth = 409;
 constexpr int kClientHeight = 208;
 // The status line added under everything, so that no control of the panel moves.
 constexpr QRect kStatusLine(16, 208, 377, 18);
-constexpr int kClientHeightWithStatus = kClientHeight + kStatusLine.height() + 2;
+// The two level meters under the status line, one bar each.
+constexpr QRect kLeftMeter(16, 228, 377, 7);
+constexpr QRect kRightMeter(16, 238, 377, 7);
+constexpr int kClientHeightWithStatus = kRightMeter.bottom() + 1 + 4;
 
 // Digit and colon boxes of one row, as x offsets inside the row.
 constexpr std::array<int, 5> kDigitX{0, 24, 40, 64, 80};
@@ -50,6 +56,7 @@ QPushButton* TextButton(QWidget* parent, const char* name, const QString& captio
     b->setAccessibleName(tip);
     b->setGeometry(where);
     b->setAutoDefault(false);
+    FitCaption(*b);
     return b;
 }
 
@@ -99,6 +106,14 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     lblStatus->setObjectName("lblStatus");
     lblStatus->setGeometry(kStatusLine);
     lblStatus->setTextFormat(Qt::PlainText);
+
+    mtrLeft = new deck::LevelMeter("L", "Left Channel Level", client);
+    mtrLeft->setObjectName("mtrLeft");
+    mtrLeft->setGeometry(kLeftMeter);
+    mtrRight = new deck::LevelMeter("R", "Right Channel Level", client);
+    mtrRight->setObjectName("mtrRight");
+    mtrRight->setGeometry(kRightMeter);
+    meterFeed = new deck::MeterFeed(mtrLeft, mtrRight, this);
 
     // Idle until start-up gives it its interval and starts it.
     tmrWait4Tape = new QTimer(this);
@@ -234,7 +249,7 @@ void frmDeck::CreatePanel(QWidget* client)
     // The template of the lit colon, below the visible client area, never changed.
     picColon[4] = new LedBox(client);
     picColon[4]->setObjectName(Indexed("picColon", 4));
-    picColon[4]->setGeometry(272, 248, deck::kColonWidth, deck::kCellHeight);
+    picColon[4]->setGeometry(272, kClientHeightWithStatus + 20, deck::kColonWidth, deck::kCellHeight);
     picColon[4]->setToolTip("Program Time");
     picColon[4]->SetPicture(litColon_, LedBox::kColon);
     picColon[4]->setFocusPolicy(Qt::NoFocus);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "dat/audio_format.h"
 #include "dat/frame.h"
 #include "dat/time_code.h"
 #include "deck/clp_digits.h"
@@ -24,11 +25,20 @@ class QTimer;
 
 namespace deck {
 class LedBox;
+class LevelMeter;
+class MeterFeed;
 }
 struct LocateOutcome;
 
 // Set by ATime; while true, the next keypad press restarts the entry at the first box.
 extern bool RestartEntry;
+
+// The status line's part for the tape: "48 kHz, stereo; 0 unreadable, 0 concealed",
+// "32 kHz, long play, emphasis; 3 unreadable, 1 concealed"; empty before a rate is known.
+QString TapeStatusText(std::uint32_t sampleRate, const QString& mode, bool emphasis, std::uint64_t unreadable,
+                       std::uint64_t concealed);
+// "stereo", "long play" or "four channels".
+QString ModeText(const dat::AudioFormat& format);
 
 class frmDeck : public QMainWindow {
     Q_OBJECT
@@ -73,7 +83,9 @@ public:
     std::array<deck::LedBox*, 5> picAtime{}, picPtime{}, picColon{};
     QLabel *lblAtime, *lblPtime, *lblPno, *lblKhz;
     QLabel* lblEmph;  // "EMPH", shown only while the tape carries emphasis
-    QLabel* lblStatus;  // under the panel: what is being saved where, and when it is complete
+    QLabel* lblStatus;  // under the panel: the tape's rate and mode, its bad frames, and what is being saved where
+    deck::LevelMeter *mtrLeft, *mtrRight;  // under the status line: the level of what plays
+    deck::MeterFeed* meterFeed;            // runs the meters while the deck plays
     QFrame *Frame5, *Frame3, *Frame4, *Frame1, *Frame2;
     std::unique_ptr<deck::clpDigits> clpDigits;
     QTimer* tmrWait4Tape;
@@ -162,6 +174,8 @@ private:
     // The status line while a capture writes its file, and once the file is finished.
     void ShowSaving();
     void ShowSaved();
+    // The status line: the tape's part with the file's while a capture writes, else the tape's.
+    void ShowStatus();
 
     // Seeking. RunSeek stops playback, blanks the panel and disables the buttons, runs `moves`
     // once the tape is free, then shows the new position and returns to Ready.
@@ -187,6 +201,7 @@ private:
     bool playStarting_ = false;    // inside Play's start: a failure there captured nothing
     QString saveFolder_;           // empty: the working directory
     std::string savingPath_;       // the capture file being written
+    QString tapeStatus_;           // the tape's part of the status line for this play
     bool pollRunning_ = false;
     int commandRunning_ = 0;
     unsigned commandSerial_ = 0;  // counts transport commands, so a poll can tell one ran

@@ -19,6 +19,7 @@
 #include "deck/drive_commands.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
+#include "deck/level_meter.h"
 #include "platform/ui/message_box.h"
 #include "tape/eject_read.h"
 #include "tape/position_record.h"
@@ -128,6 +129,8 @@ void frmDeck::cmdPlay_Click()
     BeginTransportCommand();
     cmdStop->setEnabled(true);
     tmrPanel->start();
+    meterFeed->Start();
+    tapeStatus_.clear();  // this play's own rate and counts, from its first frames
     captureRunning_ = saving;
     savingPath_ = saving ? path : std::string();
     if (saving)
@@ -235,14 +238,15 @@ void frmDeck::tmrPanel_Timer()
 {
     if (unloaded_)
         return;
-    if (captureRunning_)
-        ShowSaving();
     // HeardNow() still holds the last frame an earlier Play let be heard: Save Only, which
     // plays nothing, is followed by the frames read instead.
     if (const std::optional<HeardFrame> heard = CaptureLoopRunning() ? std::nullopt : HeardNow()) {
         NoteHeardPosition();
         SetDisplayToPosition(heard->absoluteTime, heard->programTime, heard->program);
         SetRateDisplay(QString::fromStdString(heard->rateText), heard->emphasis);
+        tapeStatus_ = TapeStatusText(heard->sampleRate, QString::fromStdString(heard->modeText), heard->emphasis,
+                                     heard->unreadable, heard->concealed);
+        ShowStatus();
         return;
     }
     // Save Only plays nothing: the panel follows the frames read.
@@ -250,7 +254,10 @@ void frmDeck::tmrPanel_Timer()
     if (CaptureFileNum > 0 && read.lastTime) {
         SetDisplayToPosition(*read.lastTime, dat::TimeCode{}, dat::ProgramNumber{});
         SetRateDisplay(QString::fromStdString(read.rateText), read.emphasis);
+        tapeStatus_ = TapeStatusText(read.sampleRate, read.format ? ModeText(*read.format) : QString(), read.emphasis,
+                                     read.unreadable.count, read.concealed.count);
     }
+    ShowStatus();
 }
 
 void frmDeck::cmdCue_Click()
@@ -445,24 +452,59 @@ namespace {
 
 QString Megabytes(const QFileInfo& file) { return QString::number(static_cast<double>(file.size()) / 1e6, 'f', 1); }
 
-// The file's whole path when it fits, its middle left out when it does not.
-void ShowFileLine(QLabel* line, const QString& format, const QFileInfo& file)
+// The tape's part, when there is one, then the file's: the file's whole path when it fits,
+// its middle left out when it does not. The tooltip holds both in full, the file's first.
+void ShowFileLine(QLabel* line, const QString& tape, const QString& format, const QFileInfo& file)
 {
     const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
     const QString full = format.arg(path, Megabytes(file));
-    line->setToolTip(full);
-    const int room = line->width() - line->fontMetrics().horizontalAdvance(format.arg(QString(), Megabytes(file)));
+    line->setToolTip(tape.isEmpty() ? full : full + "\n" + tape);
+    const QString lead = tape.isEmpty() ? QString() : tape + "; ";
+    const int room =
+        line->width() - line->fontMetrics().horizontalAdvance(lead + format.arg(QString(), Megabytes(file)));
     line->setText(
-        format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
+        lead + format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
 }
 
 }  // namespace
+
+QString ModeText(const dat::AudioFormat& format)
+{
+    return format.channels > 2  ? QStringLiteral("four channels")
+           : format.NonLinear() ? QStringLiteral("long play")
+                                : QStringLiteral("stereo");
+}
+
+QString TapeStatusText(std::uint32_t sampleRate, const QString& mode, bool emphasis, std::uint64_t unreadable,
+                       std::uint64_t concealed)
+{
+    if (sampleRate == 0)
+        return QString();
+    QString text = QString::number(sampleRate / 1000.0, 'g', 3) + " kHz";
+    if (!mode.isEmpty())
+        text += ", " + mode;
+    if (emphasis)
+        text += ", emphasis";
+    return text + QString("; %1 unreadable, %2 concealed").arg(unreadable).arg(concealed);
+}
+
+void frmDeck::ShowStatus()
+{
+    if (captureRunning_) {
+        ShowSaving();
+        return;
+    }
+    if (tapeStatus_.isEmpty())
+        return;
+    lblStatus->setText(lblStatus->fontMetrics().elidedText(tapeStatus_, Qt::ElideRight, lblStatus->width()));
+    lblStatus->setToolTip(tapeStatus_);
+}
 
 void frmDeck::ShowSaving()
 {
     QFileInfo file(QString::fromStdString(savingPath_));
     file.setCaching(false);
-    ShowFileLine(lblStatus, "Saving %1: %2 MB", file);
+    ShowFileLine(lblStatus, tapeStatus_, "Saving %1: %2 MB", file);
 }
 
 void frmDeck::ShowSaved()
@@ -474,7 +516,7 @@ void frmDeck::ShowSaved()
         lblStatus->setToolTip(QString());
         return;
     }
-    ShowFileLine(lblStatus, "Complete: %1, %2 MB", file);
+    ShowFileLine(lblStatus, tapeStatus_, "Complete: %1, %2 MB", file);
 }
 
 void frmDeck::mnuHelpAbout_Click()

@@ -1,5 +1,6 @@
 #include "deck/picture_button.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
@@ -17,11 +18,19 @@ const QPixmap& PictureButton::Cached(bool enabled)
     // Redrawn when the window moves to a screen with another pixel ratio.
     const qreal ratio = devicePixelRatioF();
     if (ratio != cachedRatio_) {
-        enabled_ = DrawTransportPicture(picture_, true, ratio);
-        disabled_ = DrawTransportPicture(picture_, false, ratio);
+        const QPalette colors = palette();
+        enabled_ = DrawTransportPicture(picture_, true, ratio, &colors);
+        disabled_ = DrawTransportPicture(picture_, false, ratio, &colors);
         cachedRatio_ = ratio;
     }
     return enabled ? enabled_ : disabled_;
+}
+
+void PictureButton::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        cachedRatio_ = 0;
+    QPushButton::changeEvent(event);
 }
 
 void PictureButton::paintEvent(QPaintEvent*)

@@ -1,5 +1,5 @@
 // A transport button whose 41 x 25 picture fills it: the picture has its own face, so the
-// style draws nothing but the focus frame.
+// style draws nothing but the focus frame. The face follows the palette (light or dark).
 #pragma once
 
 #include <QPushButton>
@@ -17,13 +17,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     const QPixmap& Cached(bool enabled);
 
     TransportPicture picture_;
     QPixmap enabled_, disabled_;
-    qreal cachedRatio_ = 0;
+    qreal cachedRatio_ = 0;  // 0: to be drawn (anew after a palette change)
 };
 
 }  // namespace deck

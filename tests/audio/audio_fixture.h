@@ -84,6 +84,8 @@ public:
     std::map<int, std::function<void()>> duringRead;  // run on the program's thread
     // Started on the program's thread; the read completes meanwhile (for steps that read).
     std::map<int, std::function<void()>> startDuringRead;
+    // The audio of frame k, when set; else FrameAudio(k).
+    std::function<std::vector<std::uint8_t>(std::uint32_t)> audioOf;
 
     std::atomic<int> reads{0};
 
@@ -105,7 +107,7 @@ public:
             return testing_support::CheckCondition(0x08, 0x00, 0x05);
         std::memset(req.data, 0, req.dataLen);
         if (position < frames) {
-            const auto a = FrameAudio(position);
+            const auto a = audioOf ? audioOf(position) : FrameAudio(position);
             std::memcpy(req.data, a.data(), a.size());
             req.data[dat::kSubIdOffset + 2] = 0x01;  // program 001
         } else {

@@ -26,6 +26,8 @@ public:
     MMRESULT openResult = MMSYSERR_NOERROR;
     std::string openText;
     MMRESULT prepareResult = MMSYSERR_NOERROR;
+    // What the open device reports as played at its output; a reset or an open restarts it.
+    std::uint64_t playedSamples = 0;
 
     MMRESULT open(HWAVEOUT* handle, UINT, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR,
                   DWORD) override
@@ -37,6 +39,7 @@ public:
         lastFormat = *format;
         const HWAVEOUT h = nextHandle++;
         devices[h].target = reinterpret_cast<QObject*>(callback);
+        playedSamples = 0;
         *handle = h;
         return note({WaveCall::Open, h, nullptr, MMSYSERR_NOERROR, {}});
     }
@@ -79,6 +82,7 @@ public:
             return note({WaveCall::Reset, h, nullptr, MMSYSERR_INVALHANDLE, {}});
         note({WaveCall::Reset, h, nullptr, MMSYSERR_NOERROR, {}});
         handBack(h, devices[h].queue.size());
+        playedSamples = 0;
         return MMSYSERR_NOERROR;
     }
     MMRESULT close(HWAVEOUT h) override
@@ -89,6 +93,13 @@ public:
         if (r == MMSYSERR_NOERROR)
             devices.erase(h);
         return note({WaveCall::Close, h, nullptr, r, {}});
+    }
+    MMRESULT position(HWAVEOUT h, std::uint64_t* samples) override
+    {
+        if (!devices.count(h))
+            return MMSYSERR_INVALHANDLE;
+        *samples = playedSamples;
+        return MMSYSERR_NOERROR;
     }
     std::string errorText(MMRESULT code) override { return texts.count(code) ? texts[code] : std::string(); }
 

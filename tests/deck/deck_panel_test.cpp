@@ -7,6 +7,7 @@
 #include "deck/button_pictures.h"
 #include "deck/clp_digits.h"
 #include "deck/led_artwork.h"
+#include "deck/level_meter.h"
 #include "deck_fixture.h"
 
 namespace deck_test {
@@ -60,7 +61,7 @@ TEST_F(DeckTest, ControlsSitAtTheirPlacesWithTheirTooltips)
         {d.picPtime[0], {100, 66, 17, 29}, "Program Time"},
         {d.picColon[2], {116, 66, 9, 29}, "Program Time"},
         {d.picPtime[4], {180, 66, 17, 29}, "Program Time"},
-        {d.picColon[4], {272, 248, 9, 29}, "Program Time"},
+        {d.picColon[4], {272, 269, 9, 29}, "Program Time"},  // below the client area
         {d.lblPno, {224, 64, 49, 17}, "Program Number"},
         {d.lblKhz, {224, 88, 49, 17}, "Sample Rate"},
     };
@@ -90,9 +91,9 @@ TEST_F(DeckTest, TheClientAreaFitsTheControlsBelowTheMenuBar)
     frmDeck& d = deck();
     QApplication::processEvents();
     QWidget* client = d.centralWidget();
-    // The panel's 208 pixels and the status line under them.
-    EXPECT_EQ(client->size(), QSize(409, 228));
-    EXPECT_EQ(d.size(), QSize(409, d.menuBar()->height() + 228));
+    // The panel's 208 pixels, the status line and the two level meters under them.
+    EXPECT_EQ(client->size(), QSize(409, 249));
+    EXPECT_EQ(d.size(), QSize(409, d.menuBar()->height() + 249));
     EXPECT_EQ(client->mapTo(&d, QPoint(0, 0)), QPoint(0, d.menuBar()->height()));
 
     // Every shown control lies inside the client area, and the area ends shortly below the
@@ -104,7 +105,7 @@ TEST_F(DeckTest, TheClientAreaFitsTheControlsBelowTheMenuBar)
             EXPECT_FALSE(client->rect().intersects(r));
             continue;
         }
-        if (!w->isVisibleTo(client) || w == d.lblStatus)
+        if (!w->isVisibleTo(client) || w == d.lblStatus || w == d.mtrLeft || w == d.mtrRight)
             continue;
         SCOPED_TRACE(w->objectName().toStdString());
         EXPECT_TRUE(client->rect().contains(r));
@@ -117,6 +118,9 @@ TEST_F(DeckTest, TheClientAreaFitsTheControlsBelowTheMenuBar)
     EXPECT_GE(status.top(), lowest);
     EXPECT_TRUE(client->rect().contains(status));
     EXPECT_EQ(status.bottom() + 1, 226);
+    // The meters under it, to the area's end.
+    EXPECT_GE(d.mtrLeft->geometry().top(), status.bottom() + 1);
+    EXPECT_EQ(d.mtrRight->geometry().bottom() + 1 + 4, client->height());
     // The window cannot be resized beyond its panel.
     EXPECT_EQ(d.minimumSize(), d.maximumSize());
 }

@@ -1,12 +1,16 @@
 // The waveOut driver on ALSA. Each open device has a feeder thread that writes the queued
 // buffers to the PCM with blocking snd_pcm_writei, one period at a time, so that a reset is
 // taken up within a period. A buffer is handed back once ALSA holds all of its bytes; the
-// close drains what ALSA holds, so the tail of the sound is heard.
+// close drains what ALSA holds, so the tail of the sound is heard. After each write the
+// feeder notes how many frames ALSA still holds (snd_pcm_delay, which a sound server's
+// plugin extends by the server's own latency): the position heard is taken from that note.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
+#include <algorithm>
 #include <alsa/asoundlib.h>
+#include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -83,9 +87,9 @@ const QEvent::Type kFinishedEvent = static_cast<QEvent::Type>(QEvent::registerEv
 class AlsaDevice final : public QObject {
 public:
     AlsaDevice(HWAVEOUT handle, snd_pcm_t* pcm, std::string name, QObject* target, std::size_t frameBytes,
-               snd_pcm_uframes_t chunkFrames)
+               snd_pcm_uframes_t chunkFrames, std::uint32_t rate)
         : handle_(handle), pcm_(pcm), name_(std::move(name)), frameBytes_(frameBytes), chunkFrames_(chunkFrames),
-          target_(target)
+          rate_(rate), target_(target)
     {
         feeder_ = std::thread([this] { feed(); });
     }
@@ -121,6 +125,21 @@ public:
             resetDone_.wait(lock, [&] { return resetsDone_ != before; });
         }
         deliverFinished();
+    }
+
+    // The frames heard since the open or the last reset: those written less those ALSA still
+    // held at the last note, advanced by the time since at the device's rate, but never past
+    // what was written (a starved device plays nothing more).
+    std::uint64_t position()
+    {
+        std::lock_guard lock(feedMutex_);
+        if (noteWritten_ == 0)
+            return 0;
+        const auto since = std::chrono::steady_clock::now() - noteTime_;
+        const auto elapsed = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(since).count() * rate_ / 1000000);
+        const std::uint64_t heard = noteWritten_ - std::min(noteWritten_, noteHeld_);
+        return std::min(noteWritten_, heard + (noteRunning_ ? elapsed : 0));
     }
 
     // Lets ALSA play out what it holds, then ends the feeder. Only with nothing queued.
@@ -180,6 +199,17 @@ private:
         }
     }
 
+    // Feeder only: what ALSA holds now, and whether it is playing (a stream waiting for its
+    // start threshold holds frames but does not consume them). A device that cannot say
+    // counts as holding nothing.
+    void noteDelay(snd_pcm_sframes_t& held, bool& running)
+    {
+        held = 0;
+        running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
+        if (snd_pcm_delay(pcm_, &held) < 0)
+            held = 0;
+    }
+
     std::string lostText(const std::string& failure) const
     {
         return "The audio device \"" + name_ + "\" stopped working: " + failure + ".";
@@ -207,6 +237,8 @@ private:
                     pending_.pop_front();
                 }
                 wroteSinceDrop_ = false;
+                framesWritten_ = noteWritten_ = noteHeld_ = 0;
+                noteRunning_ = false;
                 resetRequested_ = false;
                 ++resetsDone_;
                 resetDone_.notify_all();
@@ -221,12 +253,22 @@ private:
             lock.unlock();
             long written = static_cast<long>(count);
             std::string failure;
+            snd_pcm_sframes_t held = 0;
+            bool running = false;
             if (!lost && count > 0) {
                 written = writeFrames(data, count, failure);
                 if (written < 0)
                     written = static_cast<long>(count);  // a lost device takes the rest unheard
+                else
+                    noteDelay(held, running);
             }
+            const auto noted = std::chrono::steady_clock::now();
             lock.lock();
+            framesWritten_ += static_cast<std::uint64_t>(written);
+            noteWritten_ = framesWritten_;
+            noteHeld_ = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(held, 0));
+            noteRunning_ = running;
+            noteTime_ = noted;
             if (!failure.empty())
                 lostText_ = lostText(failure);
             wroteSinceDrop_ = true;
@@ -279,6 +321,7 @@ private:
     const std::string name_;
     const std::size_t frameBytes_;
     const snd_pcm_uframes_t chunkFrames_;
+    const std::uint32_t rate_;
 
     // Program's thread only.
     QPointer<QObject> target_;
@@ -298,6 +341,12 @@ private:
     bool wroteSinceDrop_ = false;
     std::string lostText_;  // set once the device is lost; later buffers go unheard
     bool lostReported_ = false;
+    std::uint64_t framesWritten_ = 0;  // to ALSA since the open or the last reset
+    // The last note: frames written then, frames ALSA held then, whether it played, and when.
+    std::uint64_t noteWritten_ = 0;
+    std::uint64_t noteHeld_ = 0;
+    bool noteRunning_ = false;
+    std::chrono::steady_clock::time_point noteTime_;
 
     // Written by the feeder as it ends, read after it has been joined.
     std::string drainFailure_;
@@ -348,7 +397,8 @@ public:
 
         QObject* target = kind == CALLBACK_WINDOW ? reinterpret_cast<QObject*>(callback) : nullptr;
         const HWAVEOUT h = nextHandle_++;
-        devices_[h] = std::make_unique<AlsaDevice>(h, pcm, name, target, format->nBlockAlign, periodFrames);
+        devices_[h] = std::make_unique<AlsaDevice>(h, pcm, name, target, format->nBlockAlign, periodFrames,
+                                                   format->nSamplesPerSec);
         *handle = h;
         return MMSYSERR_NOERROR;
     }
@@ -405,6 +455,17 @@ public:
             return fail(WAVERR_STILLPLAYING, "The audio device \"" + d->name() + "\" still holds queued buffers.");
         d->finish();
         devices_.erase(handle);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT position(HWAVEOUT handle, std::uint64_t* samples) override
+    {
+        AlsaDevice* d = find(handle);
+        if (!d)
+            return MMSYSERR_INVALHANDLE;
+        if (!samples)
+            return MMSYSERR_INVALPARAM;
+        *samples = d->position();
         return MMSYSERR_NOERROR;
     }
 

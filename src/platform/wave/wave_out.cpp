@@ -90,6 +90,19 @@ MMRESULT waveOutReset(HWAVEOUT handle) { return wave::CurrentWaveOutDriver().res
 
 MMRESULT waveOutClose(HWAVEOUT handle) { return wave::CurrentWaveOutDriver().close(handle); }
 
+MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time, UINT size)
+{
+    if (!time || size < sizeof(MMTIME))
+        return MMSYSERR_INVALPARAM;
+    std::uint64_t samples = 0;
+    if (const MMRESULT r = wave::CurrentWaveOutDriver().position(handle, &samples))
+        return r;
+    // The 32-bit count wraps after a day at 48 kHz; a reader compares positions modulo 2^32.
+    time->wType = TIME_SAMPLES;
+    time->u.sample = static_cast<DWORD>(samples);
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT waveOutGetErrorTextA(MMRESULT code, char* text, UINT size)
 {
     if (!text || size == 0)

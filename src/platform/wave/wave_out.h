@@ -64,6 +64,18 @@ inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
 
 inline constexpr UINT MAXERRORLENGTH = 256;
 
+// A position on the device's stream. Only TIME_SAMPLES is kept: a request for another kind
+// is answered in samples, with wType saying so.
+inline constexpr UINT TIME_SAMPLES = 0x0002;
+inline constexpr UINT TIME_BYTES = 0x0004;
+struct MMTIME {
+    UINT wType = TIME_SAMPLES;
+    union {
+        DWORD sample;
+        DWORD cb;
+    } u{0};
+};
+
 // Opens `deviceId` (only WAVE_MAPPER: the device set by SetWaveOutDevice) for `format`;
 // notifications go to `callback` with CALLBACK_WINDOW. 0 with *handle set, or an error code.
 MMRESULT waveOutOpen(HWAVEOUT* handle, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
@@ -79,6 +91,10 @@ MMRESULT waveOutReset(HWAVEOUT handle);
 // Closes the device, letting what ALSA already holds play out; WAVERR_STILLPLAYING while a
 // buffer is queued. The handle is invalid afterwards.
 MMRESULT waveOutClose(HWAVEOUT handle);
+// How far the sound has got at the device's output: the sample instants that have reached
+// the converter since the open or the last reset. Counts what is heard, not what was handed
+// over: the device's own buffer (and a sound server's) lies between the two.
+MMRESULT waveOutGetPosition(HWAVEOUT handle, MMTIME* time, UINT size);
 // The text of `code`: for the device's last failure with that code it names the device and
 // ALSA's reason. Always NUL-terminated within `size`.
 MMRESULT waveOutGetErrorTextA(MMRESULT code, char* text, UINT size);
@@ -100,6 +116,8 @@ public:
     virtual MMRESULT write(HWAVEOUT handle, WAVEHDR* header, UINT size) = 0;
     virtual MMRESULT reset(HWAVEOUT handle) = 0;
     virtual MMRESULT close(HWAVEOUT handle) = 0;
+    // Sample instants played at the output since the open or the last reset.
+    virtual MMRESULT position(HWAVEOUT handle, std::uint64_t* samples) = 0;
     // The detailed text of the last failure with `code`; empty for none.
     virtual std::string errorText(MMRESULT code) = 0;
 };
