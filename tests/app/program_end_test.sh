@@ -161,12 +161,12 @@ sigterm_during_capture() {
   xdotool windowfocus --sync "$deck" key alt+o
   menu_open || fail "SIGTERM during Play and Save: the Options menu did not open"
   xdotool key s
-  # Play, at the middle of cmdPlay (client (16, 168), 41 x 25; the client area is 228 high,
+  # Play, at the middle of cmdPlay (client (16, 168), 41 x 25; the client area is 249 high,
   # below the menu bar). The deck becomes Ready after its lamp test and first poll: press
   # until the capture file appears, then wait for its first play buffer (172800 bytes) of
   # audio; looking every tenth of a second, for at most 20 s each.
   local menubar
-  menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 228 ))
+  menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 249 ))
   for _ in $(seq 1 200); do
     [ -e "$dir/Audio48.wav" ] || ! running && break
     xdotool mousemove --window "$deck" 36 $((menubar + 180)) click 1 2>/dev/null
