@@ -259,8 +259,8 @@ TEST_F(RecorderTest, RecordsABlankTapeFrameForFrameAndVerifiesItClean)
 
 TEST_F(RecorderTest, CorruptWritesAreFoundByTheVerifyAtTheirAbsoluteTimes)
 {
-    // Tape frames 150-152 and 400 are programs' frames 50-52 and 300; 20 is in the lead-in.
-    Load(sim::MakeBlankTape(), [](sim::DriveConfig& d) { d.writeCorrupt = {20, 150, 151, 152, 400}; });
+    // Tape frames 150-152 and 250 are at absolute frames 50-52 and 150; 20 is in the lead-in.
+    Load(sim::MakeBlankTape(), [](sim::DriveConfig& d) { d.writeCorrupt = {20, 150, 151, 152, 250}; });
     TapeRecorder r(TwoPrograms());
     ASSERT_EQ(r.Prepare(false), "");
     RunAll(r);
@@ -270,7 +270,7 @@ TEST_F(RecorderTest, CorruptWritesAreFoundByTheVerifyAtTheirAbsoluteTimes)
     EXPECT_FALSE(v.Clean());
     EXPECT_TRUE(v.finished);
     EXPECT_EQ(v.mismatched.count, 4u);
-    EXPECT_EQ(v.mismatched.text(), "00:00:01.17\u201300:00:01.19, 00:00:09.00");
+    EXPECT_EQ(v.mismatched.text(), "00:00:01.17\u201300:00:01.19, 00:00:04.17");
     EXPECT_EQ(v.leadMismatched, 1u);
     EXPECT_EQ(v.unreadable.count, 0u);
     EXPECT_EQ(v.frames, r.Plan().FrameCount() - 5);
