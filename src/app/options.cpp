@@ -79,14 +79,17 @@ std::optional<dat::DateTime> ParseDateTime(const std::string& text)
             return std::nullopt;
     }
     dat::DateTime d;
-    const auto number = [&](std::size_t at, std::size_t n) { return static_cast<unsigned>(std::stoul(text.substr(at, n))); };
+    const auto number = [&](std::size_t at, std::size_t n) {
+        return static_cast<unsigned>(std::stoul(text.substr(at, n)));
+    };
     d.year = static_cast<int>(number(0, 4));
     d.month = number(5, 2);
     d.day = number(8, 2);
     d.hour = number(11, 2);
     d.minute = number(14, 2);
     d.second = number(17, 2);
-    const std::chrono::year_month_day ymd{std::chrono::year{d.year} / std::chrono::month{d.month} / std::chrono::day{d.day}};
+    const std::chrono::year_month_day ymd{std::chrono::year{d.year} / std::chrono::month{d.month} /
+                                          std::chrono::day{d.day}};
     if (!ymd.ok() || d.hour > 23 || d.minute > 59 || d.second > 59)
         return std::nullopt;
     return d;
@@ -166,13 +169,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         "WAV/BWF, FLAC or AIFF, all 16-bit at one rate of 48000, 44100 or 32000 Hz; then read the tape back "
         "to verify it.",
         "FILE");
-    const QCommandLineOption emphasis("emphasis", "With --record: mark the tape as emphasized (the samples are written as given).");
-    const QCommandLineOption startId("start-id-seconds",
-                                     "With --record: the start ID's length at each program's start (default 9, at least 9).", "N");
+    const QCommandLineOption emphasis("emphasis",
+                                      "With --record: mark the tape as emphasized (the samples are written as given).");
+    const QCommandLineOption startId(
+        "start-id-seconds", "With --record: the start ID's length at each program's start (default 9, at least 9).",
+        "N");
     const QCommandLineOption date("date", "With --record: the date pack's time at absolute time 0 (default: now).",
                                   "YYYY-MM-DDTHH:MM:SS");
-    const QCommandLineOption gap("gap", "With --record: silence added at the end of each program but the last (default 0).",
-                                 "SECONDS");
+    const QCommandLineOption gap(
+        "gap", "With --record: silence added at the end of each program but the last (default 0).", "SECONDS");
     const QCommandLineOption overwrite("overwrite", "With --record: record over a tape that is not blank.");
     const QCommandLineOption noVerify("no-verify", "With --record: do not read the tape back after recording.");
     parser.addOptions({record, emphasis, startId, date, gap, overwrite, noVerify});

@@ -28,13 +28,13 @@ struct Options {
     std::optional<dat::NonLinearLayout> lpLayout;  // --lp-layout=a|b|...; none (auto): found from the sound
     std::vector<std::string> mergeDirs;  // --merge=DIR, repeated: packages merged into --archive=DIR
     bool force = false;                  // --force: merge packages that do not match
-    std::vector<std::string> recordFiles;  // --record=FILE, repeated: one program each, in order
-    bool emphasis = false;                 // --emphasis: the tape says 50/15 us
-    unsigned startIdSeconds = 9;           // --start-id-seconds=N (9 or more)
+    std::vector<std::string> recordFiles;     // --record=FILE, repeated: one program each, in order
+    bool emphasis = false;                    // --emphasis: the tape says 50/15 us
+    unsigned startIdSeconds = 9;              // --start-id-seconds=N (9 or more)
     std::optional<dat::DateTime> recordDate;  // --date=YYYY-MM-DDTHH:MM:SS; none: the time of recording
-    double gapSeconds = 0;                 // --gap=SECONDS: silence after every program but the last
-    bool overwrite = false;                // --overwrite: record over a tape that is not blank
-    bool verify = true;                    // --no-verify: skip the read-back
+    double gapSeconds = 0;                    // --gap=SECONDS: silence after every program but the last
+    bool overwrite = false;                   // --overwrite: record over a tape that is not blank
+    bool verify = true;                       // --no-verify: skip the read-back
 };
 
 struct ParseOutcome {

@@ -56,8 +56,7 @@ class RecordSession final : public TapeSession {
 public:
     RecordSession(RecordPlan plan, const Options& options)
         : TapeSession("recording", "written"), recorder_(std::move(plan)), options_(options)
-    {
-    }
+    {}
 
 private:
     bool takesAnyTape() const override { return true; }
@@ -65,7 +64,8 @@ private:
     void work() override
     {
         const RecordPlan& plan = recorder_.Plan();
-        std::fprintf(stderr, "Recording %zu %s (%s, %.1f kHz%s) onto the tape (Ctrl-C stops and writes the lead-out)...\n",
+        std::fprintf(stderr,
+                     "Recording %zu %s (%s, %.1f kHz%s) onto the tape (Ctrl-C stops and writes the lead-out)...\n",
                      plan.Programs().size(), plan.Programs().size() == 1 ? "program" : "programs",
                      MinutesText(plan.ProgramSeconds()).c_str(), plan.Rate() / 1000.0,
                      plan.Settings().emphasis ? ", emphasis" : "");
@@ -84,8 +84,9 @@ private:
                 line.Show(ProgressText(recorder_.Progress(), line.ElapsedSeconds()));
         line.End();
         const RecordProgress& written = recorder_.Progress();
-        std::fprintf(stderr, "Wrote %llu frames (%.1f MB) in %.1f s.\n", static_cast<unsigned long long>(written.frames),
-                     static_cast<double>(written.bytes) / 1e6, line.ElapsedSeconds());
+        std::fprintf(stderr, "Wrote %llu frames (%.1f MB) in %.1f s.\n",
+                     static_cast<unsigned long long>(written.frames), static_cast<double>(written.bytes) / 1e6,
+                     line.ElapsedSeconds());
         if (recorder_.State() != RecordState::Done) {
             std::fprintf(stderr, "vantrel: %s\n", recorder_.Message().c_str());
             return end(kExitFailure);

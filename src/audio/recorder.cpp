@@ -57,10 +57,14 @@ const char* MajorName(int major)
     switch (major) {
     case SF_FORMAT_WAV:
     case SF_FORMAT_WAVEX:
-    case SF_FORMAT_RF64: return "WAV";
-    case SF_FORMAT_AIFF: return "AIFF";
-    case SF_FORMAT_FLAC: return "FLAC";
-    default: return nullptr;
+    case SF_FORMAT_RF64:
+        return "WAV";
+    case SF_FORMAT_AIFF:
+        return "AIFF";
+    case SF_FORMAT_FLAC:
+        return "FLAC";
+    default:
+        return nullptr;
     }
 }
 
@@ -69,11 +73,16 @@ int SubtypeBits(int subtype)
 {
     switch (subtype) {
     case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8: return 8;
-    case SF_FORMAT_PCM_16: return 16;
-    case SF_FORMAT_PCM_24: return 24;
-    case SF_FORMAT_PCM_32: return 32;
-    default: return 0;
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
     }
 }
 
@@ -92,7 +101,10 @@ std::optional<Source> ReadSource(const std::string& path, std::uint32_t rate, co
     const int bits = SubtypeBits(subtype);
     const bool wrongBits = bits != 16, wrongChannels = info.channels < 1 || info.channels > 2;
     const bool wrongRate = !TapeRate(fileRate) || (rate != 0 && fileRate != rate);
-    const std::uint32_t target = rate != 0 ? rate : TapeRate(fileRate) ? fileRate : fileRate % 8000 == 0 ? 48000 : 44100;
+    const std::uint32_t target = rate != 0              ? rate
+                                 : TapeRate(fileRate)   ? fileRate
+                                 : fileRate % 8000 == 0 ? 48000
+                                                        : 44100;
     if (!MajorName(major) || wrongBits || wrongChannels || wrongRate) {
         std::string what;
         if (!MajorName(major))
@@ -121,9 +133,8 @@ std::optional<Source> ReadSource(const std::string& path, std::uint32_t rate, co
     std::vector<std::int16_t> raw(frames * static_cast<std::uint64_t>(info.channels));
     const sf_count_t got = sf_readf_short(file.get(), raw.data(), info.frames);
     if (got != info.frames || sf_error(file.get()) != SF_ERR_NO_ERROR) {
-        error = path + ": only " + std::to_string(std::max<sf_count_t>(0, got)) + " of " +
-                std::to_string(info.frames) + " sample frames could be read (" + sf_strerror(file.get()) +
-                "). Nothing was written.";
+        error = path + ": only " + std::to_string(std::max<sf_count_t>(0, got)) + " of " + std::to_string(info.frames) +
+                " sample frames could be read (" + sf_strerror(file.get()) + "). Nothing was written.";
         return std::nullopt;
     }
     if (info.channels == 1) {
@@ -254,7 +265,8 @@ void RecordPlan::BuildFrame(std::uint64_t n, std::uint8_t* out) const
     w.SetMainId({.sampleRateHz = rate_, .emphasis = settings_.emphasis});
     if (!p) {
         // Lead-in and lead-out: silence, their own program number, time codes not valid.
-        const dat::ProgramNumber number = n < kLeadInFrames ? dat::ProgramNumber::LeadIn() : dat::ProgramNumber::LeadOut();
+        const dat::ProgramNumber number =
+            n < kLeadInFrames ? dat::ProgramNumber::LeadIn() : dat::ProgramNumber::LeadOut();
         w.AddTimePack(dat::PackItem::ProgramTime, number, 0, dat::TimeCode{});
         w.AddTimePack(dat::PackItem::AbsoluteTime, number, 0, dat::TimeCode{});
         w.AddTimePack(dat::PackItem::RunningTime, number, 0, dat::TimeCode{});
@@ -302,8 +314,8 @@ std::vector<std::string> Verification::Lines() const
         lines.push_back("Mismatched: " + std::to_string(mismatched.count) +
                         " frames read back different from what was written: " + mismatched.text());
     if (unreadable.count > 0)
-        lines.push_back("Unreadable: " + std::to_string(unreadable.count) + " frames could not be read back: " +
-                        unreadable.text());
+        lines.push_back("Unreadable: " + std::to_string(unreadable.count) +
+                        " frames could not be read back: " + unreadable.text());
     if (leadMismatched > 0 || leadUnreadable > 0)
         lines.push_back("Lead-in and lead-out: " + std::to_string(leadMismatched) + " frames different, " +
                         std::to_string(leadUnreadable) + " unreadable.");
@@ -430,7 +442,8 @@ bool TapeRecorder::Step()
     }
     const std::uint64_t n = next_;
     plan_.BuildFrame(n, frame_.data());
-    const WriteOutcome w = WriteTapeBlock(AspiAdapter, AspiTarget, frame_.data(), static_cast<std::int32_t>(frame_.size()));
+    const WriteOutcome w =
+        WriteTapeBlock(AspiAdapter, AspiTarget, frame_.data(), static_cast<std::int32_t>(frame_.size()));
     if (!w.completed) {
         const std::string why = w.sense.present ? w.sense.text() : "status " + std::to_string(w.srbStatus);
         if (w.writeProtected())
@@ -529,7 +542,8 @@ bool TapeRecorder::VerifyStep()
         next_ = at + 1;
         if (plan_.ProgramAt(at))
             progress_.absolute = plan_.AbsoluteTimeAt(at);
-        progress_.place = plan_.ProgramAt(at) ? "program " + std::to_string(plan_.Programs()[*plan_.ProgramAt(at)].number)
+        progress_.place = plan_.ProgramAt(at)
+                              ? "program " + std::to_string(plan_.Programs()[*plan_.ProgramAt(at)].number)
                           : at < kLeadInFrames ? "lead-in"
                                                : "lead-out";
     } else if (r.status == FrameStatus::Unreadable || (r.status == FrameStatus::Audio && r.repeat)) {

@@ -33,18 +33,18 @@ inline constexpr std::uint64_t kRecordLeadOutFrames = 300;
 inline constexpr unsigned kMinStartIdSeconds = 9;
 
 struct RecordSettings {
-    bool emphasis = false;               // the main ID says 50/15 us; the samples are written as given
+    bool emphasis = false;                         // the main ID says 50/15 us; the samples are written as given
     unsigned startIdSeconds = kMinStartIdSeconds;  // at least 9
-    dat::DateTime date;                  // the date pack at absolute time 0
-    double gapSeconds = 0;               // silence at the end of every program but the last
+    dat::DateTime date;                            // the date pack at absolute time 0
+    double gapSeconds = 0;                         // silence at the end of every program but the last
 };
 
 struct PlannedProgram {
-    std::string name;          // the file it comes from
-    unsigned number = 1;       // 1, 2, 3...
-    std::uint64_t pairs = 0;   // stereo pairs of the source
-    std::uint64_t firstFrame = 0;  // on the tape, counted from its first frame (the lead-in's)
-    std::uint64_t frames = 0;      // its frames: the source, the gap, the last frame's padding
+    std::string name;                                      // the file it comes from
+    unsigned number = 1;                                   // 1, 2, 3...
+    std::uint64_t pairs = 0;                               // stereo pairs of the source
+    std::uint64_t firstFrame = 0;                          // on the tape, counted from its first frame (the lead-in's)
+    std::uint64_t frames = 0;                              // its frames: the source, the gap, the last frame's padding
     std::shared_ptr<const std::vector<std::int16_t>> pcm;  // interleaved left, right
 };
 
@@ -109,29 +109,28 @@ enum class RecordState { Ready, Writing, Done, Stopped, Failed };
 // Where a recording or its verify stands, for a progress line or a window.
 struct RecordProgress {
     bool verifying = false;
-    std::string place;        // "program 2", "lead-in", "lead-out"
-    dat::TimeCode absolute;   // of the last program frame written or read
-    std::uint64_t frames = 0;     // written (or read back)
+    std::string place;         // "program 2", "lead-in", "lead-out"
+    dat::TimeCode absolute;    // of the last program frame written or read
+    std::uint64_t frames = 0;  // written (or read back)
     std::uint64_t totalFrames = 0;
-    std::uint64_t bytes = 0;      // written to the drive (or read back)
-    double audioSeconds = 0;      // the sound of the frames so far
+    std::uint64_t bytes = 0;  // written to the drive (or read back)
+    double audioSeconds = 0;  // the sound of the frames so far
     std::uint64_t mismatches = 0;
     std::uint64_t unreadable = 0;
 };
 
 // What the read-back found.
 struct Verification {
-    bool finished = false;  // every written frame was looked at
-    std::uint64_t frames = 0;  // frames compared equal
-    FrameRanges mismatched;  // absolute-time ranges of program frames read back different
-    FrameRanges unreadable;  // and of those that could not be read
+    bool finished = false;                                 // every written frame was looked at
+    std::uint64_t frames = 0;                              // frames compared equal
+    FrameRanges mismatched;                                // absolute-time ranges of program frames read back different
+    FrameRanges unreadable;                                // and of those that could not be read
     std::uint64_t leadMismatched = 0, leadUnreadable = 0;  // lead-in and lead-out frames
-    std::string message;     // why reading stopped before the end, when it did
+    std::string message;                                   // why reading stopped before the end, when it did
 
     bool Clean() const
     {
-        return finished && mismatched.count == 0 && unreadable.count == 0 && leadMismatched == 0 &&
-               leadUnreadable == 0;
+        return finished && mismatched.count == 0 && unreadable.count == 0 && leadMismatched == 0 && leadUnreadable == 0;
     }
     // The summary's lines.
     std::vector<std::string> Lines() const;

@@ -223,8 +223,8 @@ Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
         mediumChanged_ = false;
         return {Check(UnitAttention, asc::MediumChanged)};
     }
-    const bool needsTape = op == TestUnitReady || op == Rewind || op == Read6 || op == Write6 || op == Locate10 ||
-                           op == ReadPosition;
+    const bool needsTape =
+        op == TestUnitReady || op == Rewind || op == Read6 || op == Write6 || op == Locate10 || op == ReadPosition;
     if (needsTape) {
         if (auto sense = notReady(now))
             return {Check(sense->key, sense->code)};

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dat/frame.h"
@@ -36,9 +36,14 @@ FramePosition PositionOf(const std::uint8_t* frame, FramePosition last)
             last.index = pack[2];
             std::memcpy(last.programTime, pack + 3, 4);
             break;
-        case 2: std::memcpy(last.absoluteTime, pack + 3, 4); break;
-        case 3: std::memcpy(last.runTime, pack + 3, 4); break;
-        default: break;
+        case 2:
+            std::memcpy(last.absoluteTime, pack + 3, 4);
+            break;
+        case 3:
+            std::memcpy(last.runTime, pack + 3, 4);
+            break;
+        default:
+            break;
         }
     }
     return last;

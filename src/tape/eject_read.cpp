@@ -14,7 +14,9 @@ constexpr std::uint8_t kWriteOpcode = scsi::op::Write6;                        /
 
 std::array<std::uint8_t, 6> TransferCdb(std::uint8_t opcode, std::uint32_t n)
 {
-    return {opcode, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 0};
+    return {
+        opcode, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n),
+        0};
 }
 
 }  // namespace

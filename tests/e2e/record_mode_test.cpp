@@ -129,8 +129,9 @@ TEST_F(RecordModeTest, FaultsOfTheWritesAndTheReadBackGiveTheirExitStatus)
     Sound("a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 5);
     Describe("corrupt.json", "\"blank\"", "\"write_corrupt\": [133, 134]");
     EXPECT_EQ(Run({"--simulate=corrupt.json", "--record=a.wav"}), 3) << errors;
-    EXPECT_NE(errors.find("Mismatched: 2 frames read back different from what was written: 00:00:01.00\u201300:00:01.01"),
-              std::string::npos)
+    EXPECT_NE(
+        errors.find("Mismatched: 2 frames read back different from what was written: 00:00:01.00\u201300:00:01.01"),
+        std::string::npos)
         << errors;
 
     Describe("errors.json", "\"blank\"", "\"write_errors\": [200], \"save_tape\": \"errors.dat\"");
@@ -173,7 +174,8 @@ TEST_F(RecordModeTest, RefusalsLeaveTheTapeAsItWas)
     // Files that a DAT cannot hold: refused before the drive is even asked.
     for (const char* file : {"hi.wav", "deep.wav"}) {
         Describe("blank.json", "\"blank\"", "\"save_tape\": \"blank.dat\"");
-        EXPECT_EQ(Run({"--simulate=blank.json", "--record=a.wav", QString("--record=") + file, "--scsi-trace=t.trace"}), 1)
+        EXPECT_EQ(Run({"--simulate=blank.json", "--record=a.wav", QString("--record=") + file, "--scsi-trace=t.trace"}),
+                  1)
             << errors;
         EXPECT_NE(errors.find("Convert it first, for example: sox"), std::string::npos) << errors;
         EXPECT_TRUE(ReadAll(Path("t.trace")).empty()) << file;

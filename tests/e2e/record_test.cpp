@@ -94,7 +94,8 @@ TEST(RecordPlanTest, GapStartIdLengthAndStop)
     RecordSettings settings = Settings();
     settings.gapSeconds = 1.5;  // 72000 pairs at 48 kHz: 50 frames
     settings.startIdSeconds = 10;
-    RecordPlan plan = RecordPlan::FromPcm({NoisePcm(1440 * 400), NoisePcm(1440 * 400), NoisePcm(1440 * 10)}, 48000, settings);
+    RecordPlan plan =
+        RecordPlan::FromPcm({NoisePcm(1440 * 400), NoisePcm(1440 * 400), NoisePcm(1440 * 10)}, 48000, settings);
     EXPECT_EQ(plan.StartIdFrames(), 333u);
     EXPECT_EQ(plan.Programs()[1].firstFrame, 100u + 450u);
     EXPECT_EQ(plan.Programs()[2].firstFrame, 100u + 900u);
@@ -322,7 +323,8 @@ TEST_F(RecorderTest, WriteProtectedAndRecordedTapesAreRefusedWithNothingWritten)
     Load(recorded);
     TapeRecorder refused(TwoPrograms());
     const std::string refusal = refused.Prepare(false);
-    EXPECT_NE(refusal.find("not blank: it holds audio: program 1 at absolute time 0:00:00"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("not blank: it holds audio: program 1 at absolute time 0:00:00"), std::string::npos)
+        << refusal;
     EXPECT_NE(refusal.find("--overwrite"), std::string::npos);
     EXPECT_EQ(TakeOut(), before);
     aspi::InstallBackend(nullptr);
@@ -356,7 +358,9 @@ TEST_F(RecorderTest, AStopEndsTheProgramsAndWritesTheLeadOut)
     EXPECT_NE(r.Message().find("0:00:02"), std::string::npos) << r.Message();
     const std::vector<std::uint8_t> tape = TakeOut();
     ASSERT_EQ(tape.size(), (180 + 300) * dat::kFrameBytes);
-    const auto at = [&](std::uint64_t n) { return dat::Decode(dat::FrameBytes(tape.data() + n * dat::kFrameBytes, dat::kFrameBytes)); };
+    const auto at = [&](std::uint64_t n) {
+        return dat::Decode(dat::FrameBytes(tape.data() + n * dat::kFrameBytes, dat::kFrameBytes));
+    };
     EXPECT_EQ(at(179).subId.program, dat::ProgramNumber::Of(1));
     EXPECT_EQ(at(180).subId.program, dat::ProgramNumber::LeadOut());
     EXPECT_EQ(at(479).subId.program, dat::ProgramNumber::LeadOut());
@@ -383,7 +387,8 @@ TEST(VirtualDriveWriteTest, WritesInAudioModeOnlyAndEndTheRecordedAreaAfterTheLa
     const std::uint8_t dataMode[12] = {0, 0, 0x10, 8, 0x00, 0, 0, 0, 0, 0, 2, 0};
     const std::uint8_t modeSelect[6] = {0x15, 0x10, 0, 0, 12, 0};
     const std::uint8_t locate10[10] = {0x2B, 0, 0, 0, 0, 0, 10, 0, 0, 0};
-    const auto send = [&](const std::uint8_t* cdb, std::uint8_t len, aspi::Direction dir, const std::uint8_t* data, std::uint32_t n) {
+    const auto send = [&](const std::uint8_t* cdb, std::uint8_t len, aspi::Direction dir, const std::uint8_t* data,
+                          std::uint32_t n) {
         return bus.execute({0, 4, 0, cdb, len, dir, const_cast<std::uint8_t*>(data), n});
     };
     send(tur, 6, aspi::Direction::None, nullptr, 0);
