@@ -69,14 +69,20 @@ int main(int argc, char** argv)
     }
 
     int status;
-    if (options.scan || options.capture || options.archive) {
+    if (options.scan || options.capture || options.archive || !options.recordFiles.empty()) {
         QCoreApplication app(argc, argv);
-        status = options.scan ? RunScanMode(options) : options.capture ? RunCaptureMode(options) : RunArchiveMode(options);
+        status = options.scan      ? RunScanMode(options)
+                 : options.capture ? RunCaptureMode(options)
+                 : options.archive ? RunArchiveMode(options)
+                                   : RunRecordMode(options);
     } else {
         QApplication app(argc, argv);
         ApplyDesktopIdentity();
         status = RunDeckMode(options);
     }
     aspi::ShutdownManager();
+    // The virtual bus goes now, not never: its drives save their tapes (save_tape) as they go.
+    if (options.simulate)
+        aspi::InstallBackend(nullptr);
     return status;
 }

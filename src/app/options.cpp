@@ -4,6 +4,10 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <tuple>
 
 #include "archive/archive.h"
@@ -61,6 +65,34 @@ std::vector<std::string> WithoutQtOptions(const std::vector<std::string>& args)
             ++i;  // its value
     }
     return kept;
+}
+
+std::optional<dat::DateTime> ParseDateTime(const std::string& text)
+{
+    if (text.size() != 19)
+        return std::nullopt;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool separator = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+        const char c = text[i];
+        const char want = i == 4 || i == 7 ? '-' : i == 13 || i == 16 ? ':' : 0;
+        if (separator ? (want ? c != want : (c != 'T' && c != ' ')) : !std::isdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+    }
+    dat::DateTime d;
+    const auto number = [&](std::size_t at, std::size_t n) {
+        return static_cast<unsigned>(std::stoul(text.substr(at, n)));
+    };
+    d.year = static_cast<int>(number(0, 4));
+    d.month = number(5, 2);
+    d.day = number(8, 2);
+    d.hour = number(11, 2);
+    d.minute = number(14, 2);
+    d.second = number(17, 2);
+    const std::chrono::year_month_day ymd{std::chrono::year{d.year} / std::chrono::month{d.month} /
+                                          std::chrono::day{d.day}};
+    if (!ymd.ok() || d.hour > 23 || d.minute > 59 || d.second > 59)
+        return std::nullopt;
+    return d;
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
@@ -131,6 +163,24 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         "TEXT");
     parser.addOptions({label, id});
     parser.addOption(lpLayout);
+    const QCommandLineOption record(
+        "record",
+        "Record the audio file FILE onto the tape without a window (repeat it for more programs, in order): "
+        "WAV/BWF, FLAC or AIFF, all 16-bit at one rate of 48000, 44100 or 32000 Hz; then read the tape back "
+        "to verify it.",
+        "FILE");
+    const QCommandLineOption emphasis("emphasis",
+                                      "With --record: mark the tape as emphasized (the samples are written as given).");
+    const QCommandLineOption startId(
+        "start-id-seconds", "With --record: the start ID's length at each program's start (default 9, at least 9).",
+        "N");
+    const QCommandLineOption date("date", "With --record: the date pack's time at absolute time 0 (default: now).",
+                                  "YYYY-MM-DDTHH:MM:SS");
+    const QCommandLineOption gap(
+        "gap", "With --record: silence added at the end of each program but the last (default 0).", "SECONDS");
+    const QCommandLineOption overwrite("overwrite", "With --record: record over a tape that is not blank.");
+    const QCommandLineOption noVerify("no-verify", "With --record: do not read the tape back after recording.");
+    parser.addOptions({record, emphasis, startId, date, gap, overwrite, noVerify});
 
     if (!parser.parse(list)) {
         out.kind = ParseOutcome::Error;
@@ -258,6 +308,44 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
             out.text = refusal;
             return out;
         }
+    }
+    for (const QString& file : parser.values(record))
+        o.recordFiles.push_back(file.toStdString());
+    const auto refuse = [&](const std::string& text) {
+        out.kind = ParseOutcome::Error;
+        out.text = text;
+        return out;
+    };
+    if (std::any_of(o.recordFiles.begin(), o.recordFiles.end(), [](const std::string& f) { return f.empty(); }))
+        return refuse("--record needs a file: --record=FILE.");
+    const bool recording = !o.recordFiles.empty();
+    if (!recording && (parser.isSet(emphasis) || parser.isSet(startId) || parser.isSet(date) || parser.isSet(gap) ||
+                       parser.isSet(overwrite) || parser.isSet(noVerify)))
+        return refuse("--emphasis, --start-id-seconds, --date, --gap, --overwrite and --no-verify go with --record.");
+    if (recording && (o.scan || o.capture || o.archive || !mergeDirs.empty()))
+        return refuse("--record cannot be used with --scan, --capture, --archive or --merge.");
+    o.emphasis = parser.isSet(emphasis);
+    o.overwrite = parser.isSet(overwrite);
+    o.verify = !parser.isSet(noVerify);
+    if (parser.isSet(startId)) {
+        bool ok = false;
+        const uint value = parser.value(startId).toUInt(&ok);
+        if (!ok || value < 9 || value > 3600)
+            return refuse("--start-id-seconds needs a whole number of seconds from 9 to 3600.");
+        o.startIdSeconds = value;
+    }
+    if (parser.isSet(date)) {
+        o.recordDate = ParseDateTime(parser.value(date).toStdString());
+        if (!o.recordDate)
+            return refuse("--date needs a date and time that exists, as YYYY-MM-DDTHH:MM:SS, not '" +
+                          parser.value(date).toStdString() + "'.");
+    }
+    if (parser.isSet(gap)) {
+        bool ok = false;
+        const double value = parser.value(gap).toDouble(&ok);
+        if (!ok || !std::isfinite(value) || value < 0 || value > 3600)
+            return refuse("--gap needs a number of seconds from 0 to 3600.");
+        o.gapSeconds = value;
     }
     if (int(o.scan) + int(o.capture) + int(o.archive) > 1) {
         out.kind = ParseOutcome::Error;

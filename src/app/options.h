@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dat/frame_builder.h"
 #include "dat/nonlinear.h"
 
 struct Options {
@@ -27,6 +28,13 @@ struct Options {
     std::optional<dat::NonLinearLayout> lpLayout;  // --lp-layout=a|b|...; none (auto): found from the sound
     std::vector<std::string> mergeDirs;  // --merge=DIR, repeated: packages merged into --archive=DIR
     bool force = false;                  // --force: merge packages that do not match
+    std::vector<std::string> recordFiles;     // --record=FILE, repeated: one program each, in order
+    bool emphasis = false;                    // --emphasis: the tape says 50/15 us
+    unsigned startIdSeconds = 9;              // --start-id-seconds=N (9 or more)
+    std::optional<dat::DateTime> recordDate;  // --date=YYYY-MM-DDTHH:MM:SS; none: the time of recording
+    double gapSeconds = 0;                    // --gap=SECONDS: silence after every program but the last
+    bool overwrite = false;                   // --overwrite: record over a tape that is not blank
+    bool verify = true;                       // --no-verify: skip the read-back
 };
 
 struct ParseOutcome {
@@ -38,6 +46,9 @@ struct ParseOutcome {
 // Parses argv (argv[0] included). Unknown switches, stray arguments and missing values give
 // Error with a message that names them.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args);
+
+// "YYYY-MM-DDTHH:MM:SS" (or a space for the T) that is a real date and time; nullopt otherwise.
+std::optional<dat::DateTime> ParseDateTime(const std::string& text);
 
 // The arguments less Qt's own command-line options (-style fusion, -stylesheet=FILE,
 // -platform xcb, -reverse, ...; one dash or two), which the application object takes.

@@ -9,6 +9,9 @@ int RunScanMode(const Options& options);
 int RunCaptureMode(const Options& options);
 // --archive: start-up without windows, then the tape into an archive package.
 int RunArchiveMode(const Options& options);
+// --record: the files checked, start-up without windows, then the files onto the tape and
+// the tape read back.
+int RunRecordMode(const Options& options);
 // --merge with --archive: packages merged into a new one, no drive at all.
 int RunMergeMode(const Options& options);
 // The deck window (and the console with --console) on a QApplication.

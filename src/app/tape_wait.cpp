@@ -79,7 +79,7 @@ void TapeSession::poll()
         return;
     }
     const std::uint8_t density = GetDensityCode(AspiAdapter, AspiTarget);
-    if (density != AudioDensity) {
+    if (density != AudioDensity && !takesAnyTape()) {
         std::fprintf(stderr,
                      "vantrel: the drive is not in audio mode with an audio tape (density code %sH, audio "
                      "is 80H): a data tape cannot be %s. Nothing was %s.\n",

@@ -44,6 +44,8 @@ protected:
     // A signal while working: stop the work (it then ends as a stop does). Whether a second
     // signal may end the program at once is the work's to say (ui::EndOnNextSignal).
     virtual void stopWork() = 0;
+    // Whether the work takes a tape that is not an audio tape (and says so itself).
+    virtual bool takesAnyTape() const { return false; }
     void end(int status);
 
 private:

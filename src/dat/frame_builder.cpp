@@ -1,5 +1,6 @@
 #include "dat/frame_builder.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace dat {
@@ -21,6 +22,26 @@ void WriteProgram(std::uint8_t* pack, std::uint8_t itemAndFlag, const ProgramNum
 }
 
 }  // namespace
+
+Date DateAfter(const DateTime& start, std::uint64_t seconds)
+{
+    using namespace std::chrono;
+    const sys_days startDay{year{start.year} / month{start.month} / std::chrono::day{start.day}};
+    const sys_seconds at = startDay + hours{start.hour} + minutes{start.minute} + std::chrono::seconds{start.second} +
+                           std::chrono::seconds{static_cast<std::int64_t>(seconds)};
+    const sys_days atDay = floor<days>(at);
+    const year_month_day ymd{atDay};
+    const hh_mm_ss<std::chrono::seconds> time{at - atDay};
+    Date d;
+    d.year = static_cast<unsigned>(((int(ymd.year()) % 100) + 100) % 100);
+    d.month = unsigned(ymd.month());
+    d.day = unsigned(ymd.day());
+    d.hour = static_cast<unsigned>(time.hours().count());
+    d.minute = static_cast<unsigned>(time.minutes().count());
+    d.second = static_cast<unsigned>(time.seconds().count());
+    d.weekday = weekday{atDay}.c_encoding() + 1;  // 1 Sunday to 7 Saturday
+    return d;
+}
 
 void EncodeMainId(const MainIdFields& f, std::uint8_t* out)
 {

@@ -34,6 +34,18 @@ struct Date {
     unsigned weekday = 0;  // 1 Sunday to 7 Saturday
 };
 
+// A calendar date and time, the year in full.
+struct DateTime {
+    int year = 2000;
+    unsigned month = 1, day = 1, hour = 0, minute = 0, second = 0;
+
+    friend bool operator==(const DateTime&, const DateTime&) = default;
+};
+
+// What a date pack says `seconds` after `start` (a recording's date advancing with its
+// absolute time): the calendar carried over, the weekday worked out.
+Date DateAfter(const DateTime& start, std::uint64_t seconds);
+
 // The two bytes of a main ID.
 void EncodeMainId(const MainIdFields& fields, std::uint8_t* out);
 

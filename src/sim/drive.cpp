@@ -7,6 +7,7 @@
 #include "dat/audio_format.h"
 #include "dat/frame.h"
 #include "platform/aspi/sense.h"
+#include <cstdio>
 
 namespace sim {
 namespace {
@@ -89,6 +90,8 @@ DriveConfig WithSortedFaults(DriveConfig config)
     std::sort(config.mediumErrors.begin(), config.mediumErrors.end());
     std::sort(config.concealed.begin(), config.concealed.end());
     std::sort(config.corruptFrames.begin(), config.corruptFrames.end());
+    std::sort(config.writeErrors.begin(), config.writeErrors.end());
+    std::sort(config.writeCorrupt.begin(), config.writeCorrupt.end());
     return config;
 }
 
@@ -124,6 +127,16 @@ Drive::Drive(const DriveConfig& config, std::shared_ptr<Clock> clock, double rea
         mediumChanged_ = false;  // the power-on attention stands for it
         readyAt_ = config_.readyAtPowerOn ? now : now + config_.becomingReadySeconds;
     }
+}
+
+Drive::~Drive() { save(tape_ ? tape_ : ejected_); }
+
+void Drive::save(const std::shared_ptr<const Tape>& tape) const
+{
+    if (config_.saveTape.empty() || !tape)
+        return;
+    if (Status s = SaveFrameDump(*tape, config_.saveTape); !s)
+        std::fprintf(stderr, "vantrel: virtual drive: %s\n", s.error().c_str());
 }
 
 void Drive::load(std::shared_ptr<const Tape> tape, double at)
@@ -210,8 +223,8 @@ Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
         mediumChanged_ = false;
         return {Check(UnitAttention, asc::MediumChanged)};
     }
-    const bool needsTape = op == TestUnitReady || op == Rewind || op == Read6 || op == Locate10 ||
-                           op == ReadPosition;
+    const bool needsTape =
+        op == TestUnitReady || op == Rewind || op == Read6 || op == Write6 || op == Locate10 || op == ReadPosition;
     if (needsTape) {
         if (auto sense = notReady(now))
             return {Check(sense->key, sense->code)};
@@ -228,6 +241,8 @@ Drive::Outcome Drive::run(const aspi::ExecRequest& request, double now)
         return readBlockLimits(request);
     case Read6:
         return read(request);
+    case Write6:
+        return write(request);
     case ModeSelect6:
         return modeSelect(request);
     case ModeSense6:
@@ -305,7 +320,7 @@ Drive::Outcome Drive::modeSense(const aspi::ExecRequest& request)
     std::uint8_t list[12] = {};
     const std::uint8_t size = withDescriptor ? 12 : 4;
     list[0] = static_cast<std::uint8_t>(size - 1);
-    list[2] = static_cast<std::uint8_t>(0x80 | (bufferedMode_ ? 0x10 : 0x00));  // tapes here are read-only
+    list[2] = static_cast<std::uint8_t>((config_.writeProtected ? 0x80 : 0x00) | (bufferedMode_ ? 0x10 : 0x00));
     if (withDescriptor) {
         list[3] = 8;
         // A loaded tape reports its own density; an empty drive, its mode's.
@@ -430,6 +445,53 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
         o.result = Good(length);
     if (readSpeed_ > 0)
         o.seconds += (passed + run * runSeconds) / readSpeed_;
+    return o;
+}
+
+Drive::Outcome Drive::write(const aspi::ExecRequest& request)
+{
+    const std::uint8_t* cdb = request.cdb;
+    if (cdb[1] & 0x01)
+        return {InvalidField()};  // fixed-length blocks: audio frames are written variable-length
+    const std::uint32_t length = std::uint32_t{cdb[2]} << 16 | std::uint32_t{cdb[3]} << 8 | cdb[4];
+    if (length == 0)
+        return {Good()};
+    if (length % dat::kFrameBytes != 0 || request.direction != aspi::Direction::Out || request.dataLen < length ||
+        !request.data)
+        return {InvalidField()};
+    if (config_.writeProtected)
+        return {Check(scsi::key::DataProtect, asc::WriteProtected)};
+    // Audio frames are written in audio mode only: in data mode the drive would write DDS.
+    if (modeDensity_ != kAudioDensity || !config_.audio)
+        return {IncompatibleMedium()};
+    if (tape_.get() != written_.get()) {
+        written_ = std::make_shared<WrittenTape>(tape_);
+        tape_ = written_;
+    }
+    const auto capacity = static_cast<std::uint64_t>(config_.lengthMinutes * kFramesPerMinute);
+    Outcome o{Good(length)};
+    const std::uint32_t frames = length / dat::kFrameBytes;
+    std::vector<std::uint8_t> frame(dat::kFrameBytes);
+    for (std::uint32_t done = 0; done < frames; ++done) {
+        const std::uint32_t rest = length - done * dat::kFrameBytes;
+        if (frame_ >= capacity) {
+            o.result = Check(scsi::key::VolumeOverflow, asc::EndOfPartition, done * dat::kFrameBytes, rest);
+            break;
+        }
+        if (std::binary_search(config_.writeErrors.begin(), config_.writeErrors.end(), frame_)) {
+            o.seconds += readSpeed_ > 0 ? StandardFrameSeconds() / readSpeed_ : 0;
+            o.result = Check(MediumError, asc::WriteError, done * dat::kFrameBytes, rest);
+            break;
+        }
+        std::memcpy(frame.data(), request.data + std::size_t{done} * dat::kFrameBytes, dat::kFrameBytes);
+        if (std::binary_search(config_.writeCorrupt.begin(), config_.writeCorrupt.end(), frame_))
+            Corrupt(frame.data());
+        written_->write(frame_, frame.data());
+        retryFrame_.reset();
+        ++frame_;
+        if (readSpeed_ > 0)
+            o.seconds += FrameSeconds(frame.data()) / readSpeed_;
+    }
     return o;
 }
 
@@ -590,6 +652,7 @@ Drive::Outcome Drive::loadUnload(const aspi::ExecRequest& request, double now)
         o.seconds += kEjectSeconds;
     ejected_ = std::move(tape_);
     tape_.reset();
+    save(ejected_);
     if (config_.reinsertAfterEjectSeconds)
         reinsertAt_ = now + o.seconds + *config_.reinsertAfterEjectSeconds;
     return o;
@@ -616,6 +679,7 @@ void Drive::insert(std::shared_ptr<const Tape> tape)
 void Drive::remove()
 {
     std::lock_guard lock(mutex_);
+    save(tape_ ? tape_ : ejected_);
     tape_.reset();
     ejected_.reset();
     reinsertAt_.reset();

@@ -7,6 +7,7 @@
 
 #include "platform/aspi/scsi_codes.h"
 #include "sim/virtual_bus.h"
+#include "sim/written_tape.h"
 
 namespace sim {
 
@@ -18,6 +19,8 @@ aspi::ExecResult CheckCondition(std::uint8_t senseKey, scsi::Asc code, std::uint
 class Drive {
 public:
     Drive(const DriveConfig& config, std::shared_ptr<Clock> clock, double readSpeed);
+    // Saves the tape (saveTape) as the program ends.
+    ~Drive();
 
     // Runs one command to its end; blocks for the time it takes. Worker thread only.
     aspi::ExecResult execute(const aspi::ExecRequest& request);
@@ -47,6 +50,9 @@ private:
     Outcome modeSelect(const aspi::ExecRequest& request);
     Outcome modeSense(const aspi::ExecRequest& request);
     Outcome read(const aspi::ExecRequest& request);
+    Outcome write(const aspi::ExecRequest& request);
+    // The tape in the drive or its door, to saveTape.
+    void save(const std::shared_ptr<const Tape>& tape) const;
     Outcome locate(const aspi::ExecRequest& request);
     Outcome readPosition(const aspi::ExecRequest& request);
     Outcome loadUnload(const aspi::ExecRequest& request, double now);
@@ -69,6 +75,7 @@ private:
     bool powerOnAttention_ = true;
     bool mediumChanged_ = false;
     std::shared_ptr<const Tape> tape_;
+    std::shared_ptr<WrittenTape> written_;  // tape_ once something was written on it
     double readyAt_ = 0;
     std::shared_ptr<const Tape> ejected_;  // waiting to be inserted again
     std::optional<double> reinsertAt_;

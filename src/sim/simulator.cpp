@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "sim/virtual_bus.h"
+#include "sim/written_tape.h"
 
 namespace sim {
 namespace {
@@ -103,7 +104,12 @@ private:
                            "long_play",
                            "channels",
                            "lp_layout",
-                           "lp_time_step"}))
+                           "lp_time_step",
+                           "length_minutes",
+                           "save_tape",
+                           "write_protected",
+                           "write_errors",
+                           "write_corrupt"}))
             return false;
         if (!j.contains("target"))
             return fail(at + ".target", "is missing");
@@ -129,6 +135,16 @@ private:
             !optionalCount(j, "vanish_after_reads", at + ".vanish_after_reads", d.vanishAfterReads) ||
             !optionalCount(j, "read_timeout_at", at + ".read_timeout_at", d.readTimeoutAt))
             return false;
+        if (!boolean(j, "write_protected", at + ".write_protected", d.writeProtected) ||
+            !frameList(j, "write_errors", at + ".write_errors", d.writeErrors) ||
+            !frameList(j, "write_corrupt", at + ".write_corrupt", d.writeCorrupt) ||
+            !number(j, "length_minutes", at + ".length_minutes", d.lengthMinutes))
+            return false;
+        if (j.contains("save_tape")) {
+            if (!j["save_tape"].is_string() || j["save_tape"].get<std::string>().empty())
+                return fail(at + ".save_tape", "must be a file name");
+            d.saveTape = path(j["save_tape"].get<std::string>());
+        }
         if (!inquiryText(j, "vendor", at + ".vendor", 8, d.vendor) ||
             !inquiryText(j, "product", at + ".product", 16, d.product) ||
             !inquiryText(j, "revision", at + ".revision", 4, d.revision))
@@ -172,6 +188,8 @@ private:
                 recorded_ = true;
             } else if (name == "data") {
                 d.tape = MakeDataTape();
+            } else if (name == "blank") {
+                d.tape = MakeBlankTape();
             } else {
                 // A dump with recording options is refused by the loader with the reason.
                 if (!(d.tape = LoadTapeFile(path(name), why, options)))
@@ -192,7 +210,7 @@ private:
             recorded_ = true;
             return true;
         }
-        return fail(at, "must be \"demo\", \"data\", a file name, a list of audio file names or null");
+        return fail(at, "must be \"demo\", \"data\", \"blank\", a file name, a list of audio file names or null");
     }
 
     // Long play and the four-channel mode: 32 kHz tapes of 12-bit codes.

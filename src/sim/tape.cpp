@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <chrono>
 #include <cstring>
 
 #include "dat/audio_format.h"
@@ -75,22 +74,7 @@ void WriteBcdTime(std::uint8_t* out, std::uint64_t index)
 // The date and time `seconds` after the start of the recording.
 dat::Date DateAfter(const RecordingDate& start, std::uint64_t seconds)
 {
-    using namespace std::chrono;
-    const sys_days startDay{year{start.year} / month{start.month} / std::chrono::day{start.day}};
-    const sys_seconds at = startDay + hours{start.hour} + minutes{start.minute} + std::chrono::seconds{start.second} +
-                           std::chrono::seconds{static_cast<std::int64_t>(seconds)};
-    const sys_days atDay = floor<days>(at);
-    const year_month_day ymd{atDay};
-    const hh_mm_ss<std::chrono::seconds> time{at - atDay};
-    dat::Date d;
-    d.year = static_cast<unsigned>(((int(ymd.year()) % 100) + 100) % 100);
-    d.month = unsigned(ymd.month());
-    d.day = unsigned(ymd.day());
-    d.hour = static_cast<unsigned>(time.hours().count());
-    d.minute = static_cast<unsigned>(time.minutes().count());
-    d.second = static_cast<unsigned>(time.seconds().count());
-    d.weekday = weekday{atDay}.c_encoding() + 1;  // 1 Sunday to 7 Saturday
-    return d;
+    return dat::DateAfter({start.year, start.month, start.day, start.hour, start.minute, start.second}, seconds);
 }
 
 }  // namespace

@@ -52,6 +52,17 @@ struct DriveConfig {
     // A READ reaching this frame never completes: after the READ timeout on the clock it ends
     // as the sg driver ends a timed-out command (SS_ABORTED, host status DID_TIME_OUT).
     std::optional<std::uint64_t> readTimeoutAt;
+    // Recording. The cassette's write-protect tab: every WRITE gets DATA PROTECT 0x27/0x00.
+    bool writeProtected = false;
+    // Frames whose WRITE fails with MEDIUM ERROR 0x0C/0x00 (nothing is written, the tape stays
+    // before the frame), and frames written with their audio altered (found only by reading).
+    std::vector<std::uint64_t> writeErrors;
+    std::vector<std::uint64_t> writeCorrupt;
+    // The cassette's length: a WRITE past it gets VOLUME OVERFLOW 0x00/0x02.
+    double lengthMinutes = 120;
+    // Non-empty: the tape's frames are saved there as a raw dump (crash-safe) when it is
+    // ejected or taken out, and when the drive goes (the program's end).
+    std::string saveTape;
     // What INQUIRY names: printable ASCII of at most 8, 16 and 4 characters.
     std::string vendor = "VANTREL";
     std::string product = "VIRTUAL DAT";

@@ -10,6 +10,14 @@ namespace {
 
 constexpr std::array<std::uint8_t, 6> kUnloadCdb{scsi::op::LoadUnload, 0, 0, 0, 0, 0};  // IMMED and LOAD clear
 constexpr std::uint8_t kReadOpcode = scsi::op::Read6;                          // READ(6), FIXED clear
+constexpr std::uint8_t kWriteOpcode = scsi::op::Write6;                        // WRITE(6), FIXED clear
+
+std::array<std::uint8_t, 6> TransferCdb(std::uint8_t opcode, std::uint32_t n)
+{
+    return {
+        opcode, 0, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n),
+        0};
+}
 
 }  // namespace
 
@@ -29,12 +37,7 @@ ReadOutcome ReadTapeBlock(std::uint8_t adapter, std::uint8_t target, std::uint8_
         return outcome;
     }
     const auto n = static_cast<std::uint32_t>(count);
-    const std::array<std::uint8_t, 6> cdb{kReadOpcode,
-                                          0,
-                                          static_cast<std::uint8_t>(n >> 16),
-                                          static_cast<std::uint8_t>(n >> 8),
-                                          static_cast<std::uint8_t>(n),
-                                          0};
+    const std::array<std::uint8_t, 6> cdb = TransferCdb(kReadOpcode, n);
     SRB_ExecSCSICmd srb;
     FillExecRecord(srb, adapter, target, SRB_DIR_IN, cdb, buffer, n);
     SendAndWait(srb, buffer);
@@ -44,5 +47,26 @@ ReadOutcome ReadTapeBlock(std::uint8_t adapter, std::uint8_t target, std::uint8_
     if (outcome.srbStatus == SS_ERR) {
         outcome.sense = scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea);
     }
+    return outcome;
+}
+
+WriteOutcome WriteTapeBlock(std::uint8_t adapter, std::uint8_t target, const std::uint8_t* buffer, std::int32_t count)
+{
+    WriteOutcome outcome;
+    if (count <= 0 || count > kMaxReadBytes || !buffer) {
+        outcome.refused = true;
+        return outcome;
+    }
+    const auto n = static_cast<std::uint32_t>(count);
+    SRB_ExecSCSICmd srb;
+    // The record's buffer is not written through: data out only reads it.
+    auto* data = const_cast<std::uint8_t*>(buffer);
+    FillExecRecord(srb, adapter, target, SRB_DIR_OUT, TransferCdb(kWriteOpcode, n), data, n);
+    SendAndWait(srb, data);
+
+    outcome.srbStatus = LoadStatus(srb);
+    outcome.completed = outcome.srbStatus == SS_COMP;
+    if (outcome.srbStatus == SS_ERR)
+        outcome.sense = scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea);
     return outcome;
 }

@@ -119,3 +119,17 @@ void RewindTape(std::uint8_t adapter, std::uint8_t target)
     FillExecRecord(srb, adapter, target, 0, kRewindCdb, nullptr, 0);
     SendAndWait(srb, nullptr);
 }
+
+Status TryRewindTape(std::uint8_t adapter, std::uint8_t target)
+{
+    SRB_ExecSCSICmd srb;
+    FillExecRecord(srb, adapter, target, 0, kRewindCdb, nullptr, 0);
+    SendAndWait(srb, nullptr);
+    const std::uint8_t status = LoadStatus(srb);
+    if (status == SS_COMP)
+        return Status::Ok();
+    const scsi::Sense sense = scsi::DecodeSense(srb.SenseArea, sizeof srb.SenseArea);
+    if (status == SS_ERR && sense.present)
+        return Status::Error("Rewind failed: " + sense.text() + ".");
+    return Status::Error("Rewind failed: the drive did not answer (status " + std::to_string(status) + ").");
+}

@@ -39,3 +39,5 @@ LocateOutcome SendLocate(std::uint8_t adapter, std::uint8_t target, const Locate
 LocateOutcome TryLocateTape(std::uint8_t adapter, std::uint8_t target, std::uint8_t locateType, std::int32_t a1,
                             std::int32_t a2, std::int32_t a3);
 void RewindTape(std::uint8_t adapter, std::uint8_t target);
+// REWIND that says why it did not complete (the sense, or the status).
+Status TryRewindTape(std::uint8_t adapter, std::uint8_t target);

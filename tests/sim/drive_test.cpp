@@ -307,7 +307,7 @@ TEST_F(VirtualDrive, BlockLimitsAndUnknownOpcodes)
     Reply limits = Send({0x05, 0, 0, 0, 0, 0}, Direction::In, 6);
     ASSERT_EQ(limits.status, SS_COMP);
     EXPECT_EQ(limits.data, (std::vector<std::uint8_t>{0, 0xFF, 0xFF, 0xFF, 0, 1}));
-    ExpectSense(Send({0x0A, 0, 0, 0, 1, 0}), 5, 0x20, 0x00);  // WRITE
+    ExpectSense(Send({0x0A, 0, 0, 0, 1, 0}), 2, 0x3A, 0x00);  // WRITE: known, and needs a tape
     ExpectSense(Send({0x19, 0, 0, 0, 0, 0}), 5, 0x20, 0x00);  // ERASE
 }
 

@@ -312,6 +312,23 @@ TEST_F(DriveBehindRing, ModeSelectGoesOutAndAReadComesInWithItsResidue)
     EXPECT_EQ(run({0x08, 0x00, 0x00, 0x00, 0x10, 0x00}, 16).status, 2) << "not a whole frame";
 }
 
+TEST_F(DriveBehindRing, AWritesFrameGoesOutAndIsReadBackAsSent)
+{
+    run({0x00, 0, 0, 0, 0, 0}, 0);
+    std::vector<std::uint8_t> frame(5822);
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<std::uint8_t>(i * 7);
+    RingCommand write{{0x0A, 0x00, 0x00, 0x16, 0xBE, 0x00}, frame};
+    const RingReply r = sim::tcmu::RunOnDrive(*bus, 0, 4, write);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(r.dataIn);
+    EXPECT_EQ(write.data, frame) << "what the initiator sent is not overwritten";
+    EXPECT_EQ(run({0x01, 0, 0, 0, 0, 0}, 0).status, 0);  // REWIND
+    RingCommand back;
+    EXPECT_EQ(run(kRead5822, 5822, &back).status, 0);
+    EXPECT_EQ(back.data, frame);
+}
+
 TEST(DriveBehindRingGone, AnOutcomeWithoutSCSIStatusBecomesAnAbortedCommand)
 {
     // An unplugged drive has no SCSI answer; through the kernel it must still fail, not pass.

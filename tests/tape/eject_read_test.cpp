@@ -49,6 +49,33 @@ TEST_F(TapeCommandTest, ReadOfZeroAndOfTheLargestCount)
     EXPECT_EQ(sent[1].length, 16777215u);
 }
 
+TEST_F(TapeCommandTest, WriteOfOneFrameSendsItsBytesOutAndReportsTheSense)
+{
+    std::array<std::uint8_t, dat::kFrameBytes> frame{};
+    frame[0] = 0xAB;
+    const WriteOutcome w = WriteTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
+    EXPECT_TRUE(w.completed);
+    const SentCommand c = OnlyCommand();
+    EXPECT_EQ(c.cdb, Bytes({0x0A, 0x00, 0x00, 0x16, 0xBE, 0x00}));
+    EXPECT_EQ(c.direction, aspi::Direction::Out);
+    EXPECT_EQ(c.length, 5822u);
+    ASSERT_EQ(c.dataOut.size(), 5822u);
+    EXPECT_EQ(c.dataOut[0], 0xAB);
+
+    AnswerAll(CheckCondition(0x07, 0x27, 0x00));
+    const WriteOutcome protectedTape = WriteTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
+    EXPECT_FALSE(protectedTape.completed);
+    EXPECT_TRUE(protectedTape.writeProtected());
+    AnswerAll(CheckCondition(0x03, 0x0C, 0x00));
+    const WriteOutcome failed = WriteTapeBlock(kAdapter, kTarget, frame.data(), dat::kFrameBytes);
+    EXPECT_FALSE(failed.writeProtected());
+    EXPECT_EQ(failed.sense.text(), "MEDIUM ERROR, write error (0C/00)");
+
+    EXPECT_TRUE(WriteTapeBlock(kAdapter, kTarget, frame.data(), 0).refused);
+    EXPECT_TRUE(WriteTapeBlock(kAdapter, kTarget, nullptr, 16).refused);
+    EXPECT_TRUE(WriteTapeBlock(kAdapter, kTarget, frame.data(), kMaxReadBytes + 1).refused);
+}
+
 TEST_F(TapeCommandTest, ReadRefusesCountsOutsideTheField)
 {
     std::array<std::uint8_t, 16> buffer{};

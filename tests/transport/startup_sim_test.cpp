@@ -124,7 +124,7 @@ TEST_F(SimStartupTest, DemoLikeBusSelectsTheDriveAndTracesTheProbeInOrder)
               (std::vector<std::string>{
                   "0:4 EXEC 00 00 00 00 00 00 flags=00 len=0 status=4 sense=70 00 06 00 00 00 00 0A 00 00 00 00 29 00",
                   "0:4 EXEC 00 00 00 00 00 00 flags=00 len=0 status=1",
-                  "0:4 EXEC 1A 00 00 00 0C 00 flags=08 len=12 status=1 in=0B 00 90 08 80 00 00 00 00 00 02 00",
+                  "0:4 EXEC 1A 00 00 00 0C 00 flags=08 len=12 status=1 in=0B 00 10 08 80 00 00 00 00 00 02 00",
                   "0:4 EXEC 15 00 00 00 0C 00 flags=10 len=12 status=1 out=00 00 10 08 80 00 00 00 00 00 02 00",
                   "0:4 EXEC 15 00 00 00 0C 00 flags=10 len=12 status=1 out=00 00 10 08 80 00 00 00 00 00 02 00",
               }));

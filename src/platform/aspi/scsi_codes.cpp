@@ -52,13 +52,16 @@ struct AscEntry {
 
 constexpr AscEntry kAscs[] = {
     {asc::NoAdditionalSense, "no additional sense information"},
+    {asc::EndOfPartition, "end-of-partition/medium detected"},
     {asc::EndOfDataDetected, "end of data detected"},
     {asc::BecomingReady, "logical unit is in process of becoming ready"},
+    {asc::WriteError, "write error"},
     {asc::UnrecoveredReadError, "unrecovered read error"},
     {asc::ParameterListLengthError, "parameter list length error"},
     {asc::InvalidOpcode, "invalid command operation code"},
     {asc::InvalidFieldInCdb, "invalid field in CDB"},
     {asc::InvalidFieldInParameterList, "invalid field in parameter list"},
+    {asc::WriteProtected, "write protected"},
     {asc::MediumChanged, "not ready to ready change, medium may have changed"},
     {asc::PowerOnOrReset, "power on, reset, or bus device reset occurred"},
     {asc::IncompatibleMediumFormat, "cannot read medium - incompatible format"},

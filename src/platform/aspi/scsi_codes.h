@@ -68,13 +68,16 @@ struct Asc {
 
 namespace asc {
 inline constexpr Asc NoAdditionalSense{0x00, 0x00};
+inline constexpr Asc EndOfPartition{0x00, 0x02};
 inline constexpr Asc EndOfDataDetected{0x00, 0x05};
 inline constexpr Asc BecomingReady{0x04, 0x01};  // family 0x04: logical unit not ready
+inline constexpr Asc WriteError{0x0C, 0x00};
 inline constexpr Asc UnrecoveredReadError{0x11, 0x00};
 inline constexpr Asc ParameterListLengthError{0x1A, 0x00};
 inline constexpr Asc InvalidOpcode{0x20, 0x00};
 inline constexpr Asc InvalidFieldInCdb{0x24, 0x00};
 inline constexpr Asc InvalidFieldInParameterList{0x26, 0x00};
+inline constexpr Asc WriteProtected{0x27, 0x00};
 inline constexpr Asc MediumChanged{0x28, 0x00};
 inline constexpr Asc PowerOnOrReset{0x29, 0x00};
 inline constexpr Asc IncompatibleMediumFormat{0x30, 0x02};

@@ -11,7 +11,8 @@ aspi::Direction DataDirection(std::uint8_t opcode, std::size_t dataLength)
 {
     if (dataLength == 0)
         return aspi::Direction::None;
-    return opcode == scsi::op::ModeSelect6 ? aspi::Direction::Out : aspi::Direction::In;
+    const bool sends = opcode == scsi::op::ModeSelect6 || opcode == scsi::op::Write6;
+    return sends ? aspi::Direction::Out : aspi::Direction::In;
 }
 
 RingReply RunOnDrive(aspi::Backend& bus, std::uint8_t adapter, std::uint8_t target, RingCommand& command)

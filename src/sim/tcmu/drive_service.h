@@ -9,7 +9,7 @@
 
 namespace sim::tcmu {
 
-// Which way a command's data goes, by operation code: MODE SELECT sends, the rest read.
+// Which way a command's data goes, by operation code: MODE SELECT and WRITE send, the rest read.
 aspi::Direction DataDirection(std::uint8_t opcode, std::size_t dataLength);
 
 // Runs `command` on the device at adapter:target of `bus` and turns the result into a reply.
