@@ -1,5 +1,6 @@
 #include "deck/record_session.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -45,10 +46,7 @@ QString Duration(double seconds)
     return text;
 }
 
-QString RateText(std::uint32_t rate)
-{
-    return rate == 44100 ? "44.1 KHz" : QString("%1 KHz").arg(rate / 1000);
-}
+QString RateText(std::uint32_t rate) { return rate == 44100 ? "44.1 KHz" : QString("%1 KHz").arg(rate / 1000); }
 
 }  // namespace
 
@@ -70,7 +68,8 @@ QStringList RecordSession::chooseFiles()
     chooser.setFileMode(QFileDialog::ExistingFiles);
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setOption(QFileDialog::DontUseNativeDialog);
-    chooser.setNameFilters({"Audio files (*.wav *.WAV *.bwf *.flac *.FLAC *.aif *.aiff *.AIF *.AIFF)", "All files (*)"});
+    chooser.setNameFilters(
+        {"Audio files (*.wav *.WAV *.bwf *.flac *.FLAC *.aif *.aiff *.AIF *.AIFF)", "All files (*)"});
     chooser.setDirectory(lastFolder_.isEmpty() ? QDir::currentPath() : lastFolder_);
     if (chooser.exec() != QDialog::Accepted)
         return {};
@@ -127,7 +126,10 @@ void RecordSession::Start()
     for (const QString& f : files)
         paths.push_back(f.toStdString());
     std::string error;
+    // Reading long files takes a while, and the window cannot answer meanwhile.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     std::optional<RecordPlan> plan = RecordPlan::FromFiles(paths, settings, error);
+    QApplication::restoreOverrideCursor();
     if (deck_.unloaded_)
         return;
     if (!plan) {
@@ -148,7 +150,8 @@ void RecordSession::Start()
     if (!contents.error.empty())
         refusal = contents.error + " Nothing was written.";
     else if (contents.writeProtected)
-        refusal = "The cassette is write-protected (its tab is open): nothing was written. Close the tab to record on it.";
+        refusal =
+            "The cassette is write-protected (its tab is open): nothing was written. Close the tab to record on it.";
     else if (contents.dataTape)
         refusal = "The tape holds data, not audio: nothing was written.";
     else if (!confirm(contents))

@@ -119,10 +119,12 @@ protected:
                 return false;
             if (o->objectName() == "dlgRecordFiles") {
                 ++choosers;
-                QMetaObject::invokeMethod(this, [this, w = static_cast<QFileDialog*>(o)] { choose(w); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, w = static_cast<QFileDialog*>(o)] { choose(w); }, Qt::QueuedConnection);
             } else if (o->objectName() == "msgRecordConfirm") {
                 ++confirmations;
-                QMetaObject::invokeMethod(this, [this, w = static_cast<QMessageBox*>(o)] { answer(w); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, w = static_cast<QMessageBox*>(o)] { answer(w); }, Qt::QueuedConnection);
             }
             return false;
         }
