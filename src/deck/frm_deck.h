@@ -27,6 +27,7 @@ namespace deck {
 class LedBox;
 class LevelMeter;
 class MeterFeed;
+class RecordSession;
 }
 struct LocateOutcome;
 
@@ -146,6 +147,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    friend class deck::RecordSession;  // Record drives the panel and the buttons as a handler does
+
     // Which seek-type button opened the keypad entry: what Execute seeks to.
     enum class SeekType { ATime, PNo, PTime };
     // Where the tape was last known to stand: the last READ POSITION or the frame heard.
@@ -210,4 +213,5 @@ private:
     bool resumeAfterStop_ = false;  // the running Play feeds the sound device
     int insideProcedure_ = 0;       // depth of the playback's message handling (refills)
     std::function<void()> afterRefill_;
+    deck::RecordSession* record_ = nullptr;  // made by the first Record; a child of the window
 };

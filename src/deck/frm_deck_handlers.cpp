@@ -20,6 +20,7 @@
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "deck/level_meter.h"
+#include "deck/record_session.h"
 #include "platform/ui/message_box.h"
 #include "tape/eject_read.h"
 #include "tape/position_record.h"
@@ -161,6 +162,8 @@ void frmDeck::cmdPlay_Click()
 
 void frmDeck::cmdStop_Click()
 {
+    if (record_ && record_->Running())
+        return record_->Stop();
     // Taken before the stop drops the queue: the reads ran up to four seconds ahead of it.
     std::optional<dat::TimeCode> resumeAt;
     if (resumeAfterStop_ && PlayActive)
@@ -268,8 +271,9 @@ void frmDeck::cmdCue_Click()
 
 void frmDeck::cmdRecord_Click()
 {
-    BeginTransportCommand();
-    cmdStop->setEnabled(true);
+    if (!record_)
+        record_ = new deck::RecordSession(*this);
+    record_->Start();
 }
 
 // The names are crossed: cmdNext carries the skip-back picture and "Previous Program".
@@ -543,6 +547,9 @@ void frmDeck::Form_Unload()
     tmrWait4Tape->stop();
     SetDisplayToBlank();
     DisableAllButtons();
+    // A recording still gets its lead-out, so the tape ends cleanly where it stopped.
+    if (record_)
+        record_->Abandon();
     StopPlayback();
 }
 

@@ -81,8 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
         // resumes is tested with a device that plays), then one READ POSITION.
         WalkRow{"Play Stop", ReadyButtons(), "*", "*", false},
         WalkRow{"Cue", kStopOnly, kDashes, kDashes, false},
-        WalkRow{"Record", kStopOnly, kDashes, kDashes, false},
-        WalkRow{"Record Stop", ReadyButtons(), kAtBot, kAtBot, false, "PNo 01"},
         // cmdNext is Previous Program: READ POSITION finds program 1, so LOCATE to BOT, READ
         // POSITION. cmdPrev is Next Program: READ POSITION, LOCATE to program 2, READ POSITION.
         WalkRow{"Next", ReadyButtons(), kAtBot, kAtBot, false, "PNo 01"},
@@ -189,16 +187,15 @@ TEST_F(DeckTest, BotAndEotSendTheirLocatesAndComeBackReady)
     EXPECT_EQ(bus->driveState(AspiAdapter, AspiTarget)->frame, 0u);
 }
 
-// Previous and Next Program seek now (deck_seek_test); Cue and Record still send nothing.
-TEST_F(DeckTest, CueAndRecordSendNothing)
+// Previous and Next Program seek now (deck_seek_test), Record records (deck_record_test); Cue
+// still sends nothing.
+TEST_F(DeckTest, CueSendsNothing)
 {
     StartReady();
     recorder->clear();
-    for (auto* b : {deck().cmdCue, deck().cmdRecord}) {
-        b->click();
-        EXPECT_EQ(EnabledButtons(deck()), kStopOnly);
-        deck().cmdStop->click();
-    }
+    deck().cmdCue->click();
+    EXPECT_EQ(EnabledButtons(deck()), kStopOnly);
+    deck().cmdStop->click();
     EXPECT_TRUE(recorder->commands().empty());
 }
 
