@@ -81,7 +81,7 @@ private:
     std::uint64_t framesRead_ = 0;
     std::optional<std::uint64_t> retryFrame_;  // the retry-error frame now being failed
     std::uint32_t retryFailures_ = 0;          // its failed READs on this pass
-    std::uint64_t pass_ = 0;                    // counts loads, rewinds and locates
+    std::uint64_t pass_ = 0;                   // counts loads, rewinds and locates
     struct Flaky {
         std::uint64_t lastPass = 0;  // the pass that last read over it
         std::uint32_t passes = 0;    // passes that have read over it

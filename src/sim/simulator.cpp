@@ -350,8 +350,8 @@ private:
         if (!j.contains(key))
             return true;
         const json& v = j[key];
-        const std::string format = "must be an object of frame numbers and " + noun + " counts, such as {\"1234\": " +
-                                   (noun == "pass" ? "1" : "2") + "}";
+        const std::string format = "must be an object of frame numbers and " + noun +
+                                   " counts, such as {\"1234\": " + (noun == "pass" ? "1" : "2") + "}";
         if (!v.is_object())
             return fail(at, format);
         for (const auto& item : v.items()) {

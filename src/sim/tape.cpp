@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -318,10 +318,7 @@ private:
 // the positions (16 bytes a frame) are kept.
 class FileDumpTape final : public Tape {
 public:
-    FileDumpTape(UniqueFd fd, std::vector<FramePosition> positions)
-        : fd_(std::move(fd)), positions_(std::move(positions))
-    {
-    }
+    FileDumpTape(UniqueFd fd, std::vector<FramePosition> at) : fd_(std::move(fd)), positions_(std::move(at)) {}
     std::uint8_t density() const override { return kAudioDensity; }
     std::uint64_t frameCount() const override { return positions_.size(); }
     void readFrame(std::uint64_t n, std::uint8_t* out) const override
@@ -421,7 +418,7 @@ std::shared_ptr<const Tape> OpenFrameDumpTape(const std::string& path, std::stri
         error = path + ": " + std::strerror(errno);
         return nullptr;
     }
-    struct stat st{};
+    struct stat st = {};
     if (::fstat(fd.get(), &st) != 0) {
         error = path + ": " + std::strerror(errno);
         return nullptr;

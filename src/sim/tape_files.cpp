@@ -122,10 +122,12 @@ std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths
         instants.push_back(f->frames);
         rates.push_back(f->rate);
     }
-    auto tape = MakeStreamedTape(std::move(instants), std::move(rates),
-                                 [files](std::size_t program, std::uint64_t first, std::uint64_t count,
-                                         std::int16_t* out) { files[program]->read(first, count, out); },
-                                 options);
+    auto tape = MakeStreamedTape(
+        std::move(instants), std::move(rates),
+        [files](std::size_t program, std::uint64_t first, std::uint64_t count, std::int16_t* out) {
+            files[program]->read(first, count, out);
+        },
+        options);
     if (!tape)
         error = paths.front() + ": the recording options do not fit together";
     return tape;

@@ -366,12 +366,14 @@ TEST_F(TapeFiles, ReadFaultKeys)
     sim::BusConfig config;
     std::string error;
     ASSERT_TRUE(sim::ParseBusDescription(R"({"adapters": [{"devices": [
-        {"target": 4, "retry_errors": {"1234": 2, "7": 1}, "vanish_after_reads": 0, "read_timeout_at": 900,
-         "flaky_frames": {"40": 2}},
+        {"target": 4, "retry_errors": {"1234": 2, "7": 1}, "vanish_after_reads": 0, "read_timeout_at": 900},
         {"target": 5, "vanish_after_reads": null, "read_timeout_at": null}]}]})", "", config, error)) << error;
     const sim::DriveConfig& d = config.adapters[0].devices[0];
     EXPECT_EQ(d.retryErrors, (std::map<std::uint64_t, std::uint32_t>{{7, 1}, {1234, 2}}));
-    EXPECT_EQ(d.flakyFrames, (std::map<std::uint64_t, std::uint32_t>{{40, 2}}));
+    sim::BusConfig flaky;
+    const char* flakyText = R"({"adapters": [{"devices": [{"target": 4, "flaky_frames": {"40": 2}}]}]})";
+    ASSERT_TRUE(sim::ParseBusDescription(flakyText, "", flaky, error)) << error;
+    EXPECT_EQ(flaky.adapters[0].devices[0].flakyFrames, (std::map<std::uint64_t, std::uint32_t>{{40, 2}}));
     EXPECT_EQ(d.vanishAfterReads, 0u);
     EXPECT_EQ(d.readTimeoutAt, 900u);
     const sim::DriveConfig& plain = config.adapters[0].devices[1];
