@@ -10,10 +10,10 @@
 #include "archive/archive.h"
 #include "archive_tape.h"
 #include "audio/frame_reader.h"
+#include "deck/drive_commands.h"
 #include "platform/aspi/backend.h"
 #include "platform/ui/message_box.h"
 #include "sim/virtual_bus.h"
-#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 namespace {
@@ -112,7 +112,8 @@ TEST_F(ArchiveSkipTest, AFrameFailingInPlacePastTheLimitIsLocatedPastAndTheRestA
     // The WAV keeps every sample in its place: silence for the stretch, the rest as recorded.
     const auto wav = DataOf(ReadAll(Path("out/data/001.wav")));
     ASSERT_EQ(wav.size(), 400 * kAudio);
-    EXPECT_TRUE(std::all_of(wav.begin() + 210 * kAudio, wav.begin() + 233 * kAudio, [](std::uint8_t b) { return b == 0; }));
+    const auto silent = [](std::uint8_t b) { return b == 0; };
+    EXPECT_TRUE(std::all_of(wav.begin() + 210 * kAudio, wav.begin() + 233 * kAudio, silent));
     const auto& source = tape.sources[0];  // its last frame partly filled
     EXPECT_TRUE(std::equal(source.begin() + 233 * kAudio, source.end(), wav.begin() + 233 * kAudio));
 }
