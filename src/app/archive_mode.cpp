@@ -42,6 +42,7 @@ private:
         o.fromHere = options_.fromHere;
         o.resume = options_.resume;
         o.retries = options_.retries;
+        o.maxSkips = options_.maxSkips;
         o.label = options_.label;
         o.id = options_.id;
         ProgressLine progress(ProgressLine::First::AtOnce, "\033[K");

@@ -162,6 +162,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
         "each WAV's OriginatorReference.",
         "TEXT");
     parser.addOptions({label, id});
+    const QCommandLineOption maxSkips(
+        "max-skips",
+        "With --archive: after --max-bad-frames failed reads at one place, locate past the damage (a second "
+        "further each time) and read on, at N places at most (default 10, 0 to stop at the first).",
+        "N");
+    parser.addOption(maxSkips);
     parser.addOption(lpLayout);
     const QCommandLineOption record(
         "record",
@@ -263,6 +269,21 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args)
             return out;
         }
         o.retries = value;
+    }
+    if (parser.isSet(maxSkips)) {
+        bool ok = false;
+        const uint value = parser.value(maxSkips).toUInt(&ok);
+        if (!ok || value > 1000) {
+            out.kind = ParseOutcome::Error;
+            out.text = "--max-skips needs a whole number from 0 to 1000.";
+            return out;
+        }
+        o.maxSkips = value;
+        if (!o.archive || parser.isSet(merge)) {
+            out.kind = ParseOutcome::Error;
+            out.text = "--max-skips goes with --archive (not with --merge).";
+            return out;
+        }
     }
     if (!o.archive && (o.fromHere || o.resume || parser.isSet(retries))) {
         out.kind = ParseOutcome::Error;

@@ -23,6 +23,7 @@ struct Options {
     bool fromHere = false;         // --from-here: archive from where the tape is
     bool resume = false;           // --resume: continue an incomplete package
     unsigned retries = 1;          // --retries=N: rounds of the archive's retry pass
+    unsigned maxSkips = 10;        // --max-skips=N: damaged places the archive locates past
     std::string label, id;         // --label=TEXT, --id=TEXT: the cassette's, for the package
     std::uint32_t maxBadFrames = 100;  // --max-bad-frames=N: failed reads in a row that end a pass
     std::optional<dat::NonLinearLayout> lpLayout;  // --lp-layout=a|b|...; none (auto): found from the sound

@@ -20,6 +20,9 @@ struct Options {
     bool fromHere = false;  // read from where the tape is instead of rewinding
     bool resume = false;
     unsigned retries = 1;   // rounds of the retry pass; 0: none
+    // Places where the main pass may locate past damage after the bad-frame limit; at the
+    // next such place the pass ends there.
+    unsigned maxSkips = 10;
     std::string label{};    // the cassette's label and identifier (see CheckCassetteText); "" none,
     std::string id{};       // or on a resume, those of the earlier run
 };

@@ -401,7 +401,7 @@ Result Package::Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,
                                          : "incomplete (" + f.reason + " Last absolute time " +
                                                IndexText(t.lastAbsolute) + ")") +
                              ".");
-    std::istringstream lines(ErrorLines(records_, t));
+    std::istringstream lines(ErrorLines(records_, t) + SkipLines(f.run));
     for (std::string l; std::getline(lines, l);)
         result.summary.push_back(l);
     if (f.complete && f.run.retries > 0)

@@ -35,6 +35,15 @@ namespace archive {
 struct ReportFacts;
 struct Totals;
 
+// A place where the main pass met the bad-frame limit and located past the damage by
+// absolute time, a second further each time until a frame read.
+struct SkippedStretch {
+    std::int64_t first = -1;        // absolute frame index of the first frame not read
+    std::int64_t last = -1;         // of the last frame passed over; -1: nothing read after it
+    std::uint64_t failedReads = 0;  // reads that failed there
+    unsigned locates = 0;           // locates it took
+};
+
 // What Finish is told of the run that filled the package.
 struct RunFacts {
     DriveIdentity drive;        // empty fields: the drive did not report itself
@@ -46,6 +55,7 @@ struct RunFacts {
     std::vector<std::string> retryNotes;
     double readSeconds = 0;     // of tape read in this run's main pass
     std::uint64_t framesRead = 0;  // reads of this run's main pass, failed ones too
+    std::vector<SkippedStretch> skips;  // places the main pass located past, in tape order
     // A stop after the end of the recorded area was found: where ("lead-out", "retry pass"),
     // so that a resume reads the rest of the lead-out and does the retries still owed.
     std::string stoppedIn;

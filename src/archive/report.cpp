@@ -313,6 +313,12 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
         j["errors"]["recovered_on_reread"].push_back({{"frame", i},
                                                        {"absolute_time", IndexText(f.records[i].absolute)},
                                                        {"failed_reads", f.records[i].failedReads}});
+    j["errors"]["skipped"] = nlohmann::json::array();
+    for (const SkippedStretch& k : f.run.skips)
+        j["errors"]["skipped"].push_back({{"first", IndexText(k.first)},
+                                          {"last", k.last >= 0 ? nlohmann::json(IndexText(k.last)) : nlohmann::json()},
+                                          {"failed_reads", k.failedReads},
+                                          {"locates", k.locates}});
     j["retry_pass"] = RetryJson(f, t);
     j["runs"] = nlohmann::json::array();
     for (const RunRecord& r : f.runs)
@@ -373,7 +379,7 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
                       p["emphasis"].get<bool>() ? ", emphasis 50/15 us" : "");
         txt += line;
     }
-    txt += "\nErrors:\n" + ErrorLines(f.records, t);
+    txt += "\nErrors:\n" + ErrorLines(f.records, t) + SkipLines(f.run);
     if (f.run.merge.merged())
         return txt + MergeText(f.run.merge, t);
     txt += "\nRetry pass: ";
@@ -390,6 +396,20 @@ std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::js
     txt += ", " + std::to_string(t.unreadable + t.concealed) + " still bad\n";
     for (const std::string& n : f.run.retryNotes)
         txt += "  " + n + "\n";
+    return txt;
+}
+
+std::string SkipLines(const RunFacts& run)
+{
+    std::string txt;
+    for (const SkippedStretch& k : run.skips) {
+        const std::string to = k.last < 0         ? std::string(" on (nothing read after it)")
+                               : k.last > k.first ? "\u2013" + IndexText(k.last)
+                                                  : std::string();
+        txt += "  Skipped past damage: " + IndexText(k.first) + to + " (" + std::to_string(k.failedReads) +
+               " failed reads, " + std::to_string(k.locates) + (k.locates == 1 ? " locate)" : " locates)") +
+               ", kept as zeros\n";
+    }
     return txt;
 }
 

@@ -58,6 +58,9 @@ struct ReportFacts {
 Totals TotalsOf(const std::vector<FrameRecord>& records, const std::vector<PlannedFile>& files, const RunFacts& run);
 nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vector<PlannedFile>& files);
 std::string ReportText(const ReportFacts& f, const Totals& t, const nlohmann::json& j);
+// The places the main pass located past after the bad-frame limit, a line each ("" when
+// none), for report.txt and the summary.
+std::string SkipLines(const RunFacts& run);
 // The three error lines of the text report and the summary.
 std::string ErrorLines(const std::vector<FrameRecord>& records, const Totals& t);
 std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets, std::size_t streams);

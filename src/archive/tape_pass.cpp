@@ -2,12 +2,15 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "audio/frame_reader.h"
 #include "dat/time_code.h"
+#include "tape/position_record.h"
 #include "tape/positioning.h"
 #include "transport/drive_identity.h"
 #include "transport/drive_state.h"
@@ -41,12 +44,29 @@ bool LocateBefore(std::uint32_t second)
     return TryLocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, h, m, s).done;
 }
 
+// The first frame of `second` of absolute time.
+std::int64_t IndexOfSecond(std::uint32_t second)
+{
+    const dat::TimeCode t{second / 3600, second / 60 % 60, second % 60, 0, true};
+    return dat::IndexOfTimeCode(t).value_or(0);
+}
+
+// LOCATE to the start of `second` of absolute time.
+LocateOutcome LocateAt(std::uint32_t second)
+{
+    const auto h = static_cast<std::int32_t>(second / 3600 % 100), m = static_cast<std::int32_t>(second / 60 % 60),
+               s = static_cast<std::int32_t>(second % 60);
+    return TryLocateTape(AspiAdapter, AspiTarget, kLocateAbsoluteTime, h, m, s);
+}
+
 // Where the pass goes on from: the last frame kept with a time, and where it is to end.
 struct PassState {
     bool passing = false;  // reading over frames a resumed package already holds
     std::int64_t resumeAfter = -1;
     std::int64_t lastAbsolute = -1;
-    std::uint32_t failures = 0;  // failed reads since the last frame kept
+    std::uint32_t failures = 0;  // failed reads since the last frame kept (or the last skip)
+    // The place in RunFacts::skips being located past, until a frame is kept after it.
+    std::optional<std::size_t> skipping;
 };
 
 class TapePass {
@@ -64,6 +84,8 @@ private:
     bool position(std::int64_t& resumeAfter);
     void acquire();
     bool take(const FrameRead& r, PassState& s);
+    bool skipPast(const FrameRead& r, PassState& s);
+    void endAtDamage(PassState& s);
     bool keep(const FrameRead& r, PassState& s);
     void countRead(const FrameRead& r);
     void readLeadOut(const FrameRead& first);
@@ -191,15 +213,32 @@ bool TapePass::take(const FrameRead& r, PassState& s)
     if (r.status == FrameStatus::Unreadable || r.status == FrameStatus::TooManyBad) {
         ++s.failures;
         countRead(r);
-        if (r.status != FrameStatus::TooManyBad)
+        if (r.status != FrameStatus::TooManyBad || skipPast(r, s))
             return true;
-        facts_.reason = r.message;
+        endAtDamage(s);
         return false;
     }
     if (r.status == FrameStatus::EndOfTape) {
+        std::uint32_t missing = r.missingBefore;
+        std::int64_t lostFrom = s.lastAbsolute >= 0 ? s.lastAbsolute + 1 : -1;
+        if (s.skipping) {
+            // The end came after a locate past damage: the stretch runs from its first frame
+            // through the reads that failed since the locate.
+            const unsigned step = FramePassReport().timeStep == 2 ? 2 : 1;
+            SkippedStretch& k = facts_.skips[*s.skipping];
+            const std::int64_t readFrom = std::max(k.first, IndexOfSecond(SecondOf(k.first) + k.locates));
+            missing += static_cast<std::uint32_t>((readFrom - k.first) / step);
+            lostFrom = k.first;
+            k.failedReads += s.failures;
+            if (missing > 0)
+                k.last = k.first + std::int64_t{missing - 1} * step;
+            s.skipping.reset();
+            s.failures = 0;
+            if (s.passing && k.first <= s.resumeAfter)
+                missing = 0;  // a resumed package holds them already
+        }
         if (!s.passing) {
-            if (Status lost = package_.AppendLost(r.missingBefore, s.lastAbsolute >= 0 ? s.lastAbsolute + 1 : -1);
-                !lost) {
+            if (Status lost = package_.AppendLost(missing, lostFrom); !lost) {
                 facts_.reason = lost.error();
                 return false;
             }
@@ -217,6 +256,97 @@ bool TapePass::take(const FrameRead& r, PassState& s)
     return r.repeat || keep(r, s);
 }
 
+// The bad-frame limit was reached: LOCATE past the damage by absolute time, to the second
+// after the one it began in, and a second further on each time the limit is reached again
+// before a frame is read. False when the pass is to end here (the reason set): no time to go
+// by, --max-skips places skipped already, or nothing recorded past the damage.
+bool TapePass::skipPast(const FrameRead& r, PassState& s)
+{
+    const std::optional<std::int64_t> first = FirstBadFrameIndex();
+    if (!first) {
+        facts_.reason = r.message;  // no frame with a time yet: nothing to locate by
+        return false;
+    }
+    if (!s.skipping || facts_.skips[*s.skipping].first != *first) {
+        if (facts_.skips.size() >= o_.maxSkips) {
+            facts_.reason = r.message;
+            if (o_.maxSkips > 0)
+                facts_.reason += " " + std::to_string(facts_.skips.size()) +
+                                 (facts_.skips.size() == 1 ? " damaged place had" : " damaged places had") +
+                                 " been located past already (--max-skips).";
+            return false;
+        }
+        facts_.skips.push_back(SkippedStretch{*first, -1, 0, 0});
+        s.skipping = facts_.skips.size() - 1;
+    }
+    SkippedStretch& k = facts_.skips[*s.skipping];
+    k.failedReads += s.failures;
+    ++k.locates;
+    const std::uint32_t second = SecondOf(*first) + k.locates;
+    const LocateOutcome located = LocateAt(second);
+    if (!located.done) {
+        const std::string at = dat::FormatHms(dat::TimeCodeOfIndex(static_cast<std::uint64_t>(*first)));
+        const std::string past =
+            dat::FormatHms(dat::TimeCodeOfIndex(static_cast<std::uint64_t>(IndexOfSecond(second))));
+        facts_.reason = "The drive could not read " + std::to_string(MaxBadFrames()) + " frames in a row at " + at;
+        facts_.reason += located.notFound ? " and found nothing recorded past " + past + "; reading was stopped there."
+                                          : "; locating past the damage failed: " + located.message;
+        --k.locates;
+        k.failedReads -= s.failures;
+        if (k.locates == 0) {
+            // Never got past: no stretch was skipped here, the pass ends at the damage.
+            facts_.skips.pop_back();
+            s.skipping.reset();
+        }
+        return false;
+    }
+    s.failures = 0;  // they were the skipped stretch's, not the next frame's
+    FramePassMoved();
+    report("reading", true);
+    return true;
+}
+
+// The pass ends at damage. Its failed reads are counted as frames, in tape.dat as zeros: READ
+// POSITION says where the tape stands, so the frames passed over from the first one not read
+// are lost, and the one it stands at too when more reads failed than frames were passed
+// (a frame failing in place, the tape not moving). Without a position each failed read
+// stands for one frame, as before the end of the recorded area.
+void TapePass::endAtDamage(PassState& s)
+{
+    const std::optional<std::int64_t> first = FirstBadFrameIndex();
+    const unsigned step = FramePassReport().timeStep == 2 ? 2 : 1;
+    std::int64_t from = first ? *first : (s.lastAbsolute >= 0 ? s.lastAbsolute + step : -1);
+    std::uint64_t count = s.failures;
+    std::int64_t readFrom = from;  // where the failed reads since the last locate began
+    if (s.skipping && first) {
+        SkippedStretch& k = facts_.skips[*s.skipping];
+        k.failedReads += s.failures;
+        readFrom = std::max(from, IndexOfSecond(SecondOf(*first) + k.locates));
+        count += static_cast<std::uint64_t>(readFrom - from) / step;
+    }
+    PositionRecord position{};
+    if (from >= 0 && ReadPosition(AspiAdapter, AspiTarget, position)) {
+        const std::optional<std::uint32_t> at = dat::IndexOfTimeCode(dat::TimeCodeFromBcd(position.data() + 12));
+        if (at && std::int64_t{*at} >= readFrom) {
+            const std::uint64_t passed = static_cast<std::uint64_t>(*at - readFrom) / step;
+            const std::int64_t last = s.failures > passed ? std::int64_t{*at} : std::int64_t{*at} - step;
+            count = last >= from ? static_cast<std::uint64_t>(last - from) / step + 1 : 0;
+        }
+    }
+    if (s.passing && from >= 0 && from <= s.resumeAfter) {
+        // Frames the package already holds are not counted twice.
+        const std::uint64_t held = static_cast<std::uint64_t>(s.resumeAfter - from) / step + 1;
+        count = count > held ? count - held : 0;
+        from = s.resumeAfter + step;
+    }
+    s.failures = 0;
+    if (count == 0)
+        return;
+    const auto frames = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, UINT32_MAX));
+    if (Status lost = package_.AppendLost(frames, from, step); !lost)
+        facts_.reason = lost.error();
+}
+
 // A frame delivered: kept after the frames lost before it.
 bool TapePass::keep(const FrameRead& r, PassState& s)
 {
@@ -232,6 +362,15 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
         rec = RecordOf(r.frame);
     }
     std::uint32_t missing = r.missingBefore;
+    if (s.skipping) {
+        // The stretch located past ends before this frame.
+        SkippedStretch& k = facts_.skips[*s.skipping];
+        if (rec.absolute >= 0)
+            k.last = std::max<std::int64_t>(k.first, std::int64_t{rec.absolute} - step);
+        else if (missing > 0)
+            k.last = k.first + std::int64_t{missing - 1} * step;
+        s.skipping.reset();
+    }
     if (s.passing) {
         if (rec.absolute < 0 || rec.absolute <= s.resumeAfter) {
             s.failures = 0;

@@ -23,6 +23,7 @@ struct Pass {
     std::optional<std::uint32_t> lastIndex;  // absolute frame index of the last frame delivered
     std::array<std::uint64_t, 2> steps{};    // long play: clean neighbours one and two codes apart
     bool catchingUp = false;  // after failures the drive delivered a frame again: skip to the next new one
+    bool moved = false;       // the tape was moved on within the pass: the clock counts what was passed
     std::uint32_t maxBadFrames = kDefaultMaxBadFrames;
 };
 
@@ -109,7 +110,8 @@ void Deliver(FrameRead& r)
     // frames it delivered before them): frames that read one after the other are consecutive
     // on the tape whatever their clock says, since it starts again or jumps where a tape
     // was recorded in pieces.
-    const bool afterFailure = failures > 0 || p.catchingUp;
+    const bool afterFailure = failures > 0 || p.catchingUp || p.moved;
+    p.moved = false;
     // Long play's clock may advance one or two codes a frame: the tape itself says which,
     // from frames read one after the other.
     // The majority decides, so that one jump where the tape was recorded in pieces does not.
@@ -232,6 +234,15 @@ void BeginFramePass()
     p.lastIndex.reset();
     p.steps = {};
     p.catchingUp = false;
+    p.moved = false;
+}
+
+void FramePassMoved()
+{
+    Pass& p = P();
+    p.held.clear();  // read before the tape moved
+    p.report.consecutiveFailures = 0;
+    p.moved = true;
 }
 
 const ReadReport& FramePassReport() { return P().report; }
@@ -240,6 +251,14 @@ std::string LastFrameTimeText()
 {
     const std::optional<std::uint32_t>& last = P().lastIndex;
     return last ? dat::FormatHms(dat::TimeCodeOfIndex(*last)) : dat::FormatHms(dat::TimeCode{});
+}
+
+std::optional<std::int64_t> FirstBadFrameIndex()
+{
+    const Pass& p = P();
+    if (!p.lastIndex)
+        return std::nullopt;
+    return std::int64_t{*p.lastIndex} + std::max(1u, p.report.timeStep);
 }
 
 void SetMaxBadFrames(std::uint32_t frames) { P().maxBadFrames = frames ? frames : kDefaultMaxBadFrames; }
@@ -389,9 +408,14 @@ namespace {
 std::string PassEndMessage(const FrameRead& read)
 {
     const std::string at = " at " + LastFrameTimeText();
-    if (read.status == FrameStatus::TooManyBad)
-        return "The drive could not read " + std::to_string(P().report.consecutiveFailures) +
-               " frames in a row" + at + "; reading was stopped there.";
+    if (read.status == FrameStatus::TooManyBad) {
+        // Where the damage begins, not the second of the last frame before it.
+        const std::optional<std::int64_t> first = FirstBadFrameIndex();
+        const std::string from =
+            first ? dat::FormatHms(dat::TimeCodeOfIndex(static_cast<std::uint64_t>(*first))) : LastFrameTimeText();
+        return "The drive could not read " + std::to_string(P().report.consecutiveFailures) + " frames in a row at " +
+               from + "; reading was stopped there.";
+    }
     switch (read.status) {
     case FrameStatus::WrongMedium:
         return "The drive cannot read this tape as audio: " + read.outcome.sense.text() + ".";

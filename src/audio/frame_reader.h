@@ -131,6 +131,13 @@ FrameRead ReadFrameOutsidePass();
 const ReadReport& FramePassReport();
 // The absolute time of the last frame delivered, as "h:mm:ss" ("-:--:--" before one).
 std::string LastFrameTimeText();
+// The absolute frame index after the last frame delivered: where failed reads since then
+// began. None before a frame with a time.
+std::optional<std::int64_t> FirstBadFrameIndex();
+// The caller moved the tape on within the pass (a locate past damage): frames read ahead are
+// dropped, the count of failed reads in a row starts again, and the next frame delivered
+// counts the frames passed over by the tape's clock.
+void FramePassMoved();
 
 // How many failed reads in a row end a pass (default 100, about 3 seconds of tape).
 void SetMaxBadFrames(std::uint32_t frames);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <set>
 
 #include "sim/drive.h"
@@ -186,6 +187,15 @@ std::unique_ptr<Bus> CreateBus(const BusConfig& config, std::string& error)
                 if (device.retryErrors.count(frame) || device.readTimeoutAt == frame) {
                     error = at + ": frame " + std::to_string(frame) +
                             " is in medium_errors and also in retry_errors or read_timeout_at";
+                    return nullptr;
+                }
+            }
+            for (const auto& [frame, passes] : device.flakyFrames) {
+                const bool medium = std::find(device.mediumErrors.begin(), device.mediumErrors.end(), frame) !=
+                                    device.mediumErrors.end();
+                if (medium || device.retryErrors.count(frame) || device.readTimeoutAt == frame) {
+                    error = at + ": frame " + std::to_string(frame) +
+                            " is in flaky_frames and also in medium_errors, retry_errors or read_timeout_at";
                     return nullptr;
                 }
             }

@@ -143,6 +143,7 @@ void Drive::load(std::shared_ptr<const Tape> tape, double at)
 {
     tape_ = std::move(tape);
     frame_ = 0;
+    ++pass_;
     retryFrame_.reset();
     mediumChanged_ = true;
     readyAt_ = at + config_.becomingReadySeconds;
@@ -355,6 +356,7 @@ void Drive::moveTo(std::uint64_t frame, Outcome& outcome)
 {
     outcome.seconds += travelSeconds(frame_, frame);
     frame_ = frame;
+    ++pass_;
     retryFrame_.reset();  // a frame that needs retries fails again on the next pass
 }
 
@@ -400,7 +402,16 @@ Drive::Outcome Drive::read(const aspi::ExecRequest& request)
             framesRead_ -= done;  // passed over, but the host got none of them
             break;
         }
-        if (std::binary_search(config_.mediumErrors.begin(), config_.mediumErrors.end(), frame_)) {
+        bool unreadable = std::binary_search(config_.mediumErrors.begin(), config_.mediumErrors.end(), frame_);
+        if (auto flaky = config_.flakyFrames.find(frame_); !unreadable && flaky != config_.flakyFrames.end()) {
+            Flaky& f = flaky_[frame_];
+            if (f.passes == 0 || f.lastPass != pass_) {
+                f.lastPass = pass_;
+                ++f.passes;
+            }
+            unreadable = f.passes <= flaky->second;
+        }
+        if (unreadable) {
             // The drive gives up on the frame and leaves the tape after it.
             o.seconds += readSpeed_ > 0 ? frameSeconds(frame_) / readSpeed_ : 0;
             ++frame_;

@@ -2,6 +2,7 @@
 // audio-capable drive with the sense data, tape states and timing of a real one.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <optional>
 
@@ -87,6 +88,12 @@ private:
     std::uint64_t framesRead_ = 0;
     std::optional<std::uint64_t> retryFrame_;  // the retry-error frame now being failed
     std::uint32_t retryFailures_ = 0;          // its failed READs on this pass
+    std::uint64_t pass_ = 0;                   // counts loads, rewinds and locates
+    struct Flaky {
+        std::uint64_t lastPass = 0;  // the pass that last read over it
+        std::uint32_t passes = 0;    // passes that have read over it
+    };
+    std::map<std::uint64_t, Flaky> flaky_;  // flakyFrames read over so far
     std::uint64_t readCommands_ = 0;
     bool vanished_ = false;
     bool lossReported_ = false;  // the first command after vanishing has been answered

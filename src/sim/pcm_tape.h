@@ -10,6 +10,10 @@
 namespace sim {
 
 using Pcm = std::shared_ptr<const std::vector<std::int16_t>>;
+// Reads `count` sample instants of `program` from instant `first` on into `out`, channels
+// interleaved as on the tape; what cannot be read is left as it is (zeros). Called from any
+// thread: it guards its own state.
+using PcmReader = std::function<void(std::size_t program, std::uint64_t first, std::uint64_t count, std::int16_t* out)>;
 
 class PcmTape final : public Tape {
 public:
@@ -20,6 +24,10 @@ public:
     // (empty: all 48 kHz); the caller has checked them with IsTapeRate.
     PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t program)> load,
             std::vector<std::uint32_t> rates = {}, RecordingOptions options = {});
+    // The same with the PCM read a frame's worth at a time as frames are read (audio files
+    // too long to hold in memory). Programs do not repeat.
+    PcmTape(std::vector<std::uint64_t> pairs, PcmReader read, std::vector<std::uint32_t> rates,
+            RecordingOptions options);
 
     std::uint8_t density() const override { return kAudioDensity; }
     std::uint64_t frameCount() const override { return leadOutStart() + kLeadOutFrames; }
@@ -44,9 +52,15 @@ private:
     RecordingOptions options_;
     std::vector<std::uint64_t> firstFrame_;  // per program, then the lead-out's first frame
     std::function<Pcm(std::size_t)> load_;
+    PcmReader read_;  // set: the PCM streams from it instead of load_
     std::unique_ptr<std::once_flag[]> loaded_;
     mutable std::vector<Pcm> pcm_;  // entry p written once, under loaded_[p]
 };
+
+// A tape of programs of `instants` sample instants at `rates`, their PCM from `read`; nullptr
+// when the rates and options do not fit together (as MakeRecordedTape).
+std::shared_ptr<const Tape> MakeStreamedTape(std::vector<std::uint64_t> instants, std::vector<std::uint32_t> rates,
+                                             PcmReader read, const RecordingOptions& options);
 
 // The demo music: lengths first (cheap), the PCM when asked.
 std::vector<std::uint64_t> DemoProgramPairs();

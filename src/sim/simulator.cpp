@@ -93,6 +93,7 @@ private:
                            "concealed",
                            "corrupt_frames",
                            "retry_errors",
+                           "flaky_frames",
                            "vanish_after_reads",
                            "read_timeout_at",
                            "emphasis",
@@ -132,6 +133,7 @@ private:
             !frameList(j, "concealed", at + ".concealed", d.concealed) ||
             !frameList(j, "corrupt_frames", at + ".corrupt_frames", d.corruptFrames) ||
             !retryMap(j, "retry_errors", at + ".retry_errors", d.retryErrors) ||
+            !retryMap(j, "flaky_frames", at + ".flaky_frames", d.flakyFrames, "pass") ||
             !optionalCount(j, "vanish_after_reads", at + ".vanish_after_reads", d.vanishAfterReads) ||
             !optionalCount(j, "read_timeout_at", at + ".read_timeout_at", d.readTimeoutAt))
             return false;
@@ -359,12 +361,15 @@ private:
     }
 
     // {"frame": failures, ...}: JSON keys are texts, so the frame numbers are decimal texts.
-    bool retryMap(const json& j, const char* key, const std::string& at, std::map<std::uint64_t, std::uint32_t>& out)
+    // {"frame": passes, ...} for `noun` "pass".
+    bool retryMap(const json& j, const char* key, const std::string& at, std::map<std::uint64_t, std::uint32_t>& out,
+                  const std::string& noun = "failure")
     {
         if (!j.contains(key))
             return true;
         const json& v = j[key];
-        const char* format = "must be an object of frame numbers and failure counts, such as {\"1234\": 2}";
+        const std::string format = "must be an object of frame numbers and " + noun +
+                                   " counts, such as {\"1234\": " + (noun == "pass" ? "1" : "2") + "}";
         if (!v.is_object())
             return fail(at, format);
         for (const auto& item : v.items()) {
@@ -375,7 +380,7 @@ private:
                 return fail(at + "." + name, "is not a frame number (a whole number, 0 or more)");
             const json& count = item.value();
             if (!count.is_number_unsigned() || count.get<std::uint64_t>() < 1 || count.get<std::uint64_t>() > 65535)
-                return fail(at + "." + name, "must be a failure count from 1 to 65535");
+                return fail(at + "." + name, "must be a " + noun + " count from 1 to 65535");
             out[std::stoull(name)] = static_cast<std::uint32_t>(count.get<std::uint64_t>());
         }
         return true;

@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "dat/audio_format.h"
 #include "dat/frame_builder.h"
+#include "platform/io/unique_fd.h"
 #include "sim/pcm_tape.h"
 
 static_assert(std::endian::native == std::endian::little, "PCM is copied as little-endian bytes");
@@ -113,6 +119,13 @@ PcmTape::PcmTape(std::vector<std::uint64_t> pairs, std::function<Pcm(std::size_t
     firstFrame_.push_back(frame);
 }
 
+PcmTape::PcmTape(std::vector<std::uint64_t> pairs, PcmReader read, std::vector<std::uint32_t> rates,
+                 RecordingOptions options)
+    : PcmTape(std::move(pairs), std::function<Pcm(std::size_t)>{}, std::move(rates), std::move(options))
+{
+    read_ = std::move(read);
+}
+
 const std::vector<std::int16_t>& PcmTape::pcm(std::size_t program) const
 {
     std::call_once(loaded_[program], [this, program] { pcm_[program] = load_(program); });
@@ -137,6 +150,18 @@ void PcmTape::writeAudio(std::uint64_t n, std::uint8_t* out) const
     const std::size_t p = programOf(n);
     const std::uint64_t perFrame = instantsPerFrame(p);
     const std::size_t channels = options_.NonLinear() ? options_.channels : 2;
+    if (read_) {
+        const std::uint64_t first = (n - firstFrame_[p]) * perFrame;
+        const std::uint64_t end = std::min<std::uint64_t>(first + perFrame, pairs_[p]);
+        std::array<std::int16_t, dat::kNonLinearSamples> frame{};
+        if (end > first)
+            read_(p, first, end - first, frame.data());
+        if (options_.NonLinear())
+            dat::EncodeNonLinear(frame.data(), options_.lpLayout, out);
+        else
+            std::memcpy(out, frame.data(), (end > first ? end - first : 0) * channels * 2);
+        return;
+    }
     const std::vector<std::int16_t>& samples = pcm(p);
     const std::uint64_t sourceInstants = samples.size() / channels;
     const std::uint64_t first = (n - firstFrame_[p]) * perFrame;
@@ -191,6 +216,20 @@ FramePosition PcmTape::position(std::uint64_t n) const
 
 namespace {
 
+bool OptionsFit(const RecordingOptions& options)
+{
+    if (options.channels != 2 && options.channels != 4)
+        return false;
+    if (options.longPlay && options.channels == 4)
+        return false;  // long play is two channels at half speed
+    return options.lpTimeStep == 1 || options.lpTimeStep == 2;
+}
+
+bool RateFits(std::uint32_t rate, const RecordingOptions& options)
+{
+    return IsTapeRate(rate) && (!options.NonLinear() || rate == 32000);
+}
+
 class DataTape final : public Tape {
 public:
     std::uint8_t density() const override { return kDdsDensity; }
@@ -199,40 +238,52 @@ public:
     FramePosition position(std::uint64_t) const override { return {}; }
 };
 
-// A dump as it stands; positions come from its subcodes. Not every frame carries every pack,
-// so each position keeps the last value seen of each kind.
+// Where each frame of a dump stands, from its subcode: not every frame carries every pack,
+// so each position keeps the last value seen of each kind. Fed the frames in order.
+class DumpPositions {
+public:
+    void add(const std::uint8_t* frame)
+    {
+        const std::uint8_t* sub = frame + dat::kPacksOffset;
+        const std::uint8_t* subId = frame + dat::kSubIdOffset;
+        last_.program[0] = subId[1] >> 4;
+        last_.program[1] = subId[2] >> 4;
+        last_.program[2] = subId[2] & 0x0F;
+        for (int k = 0; k < 7; ++k) {
+            const std::uint8_t* pack = sub + 8 * k;
+            switch (pack[0] >> 4) {
+            case 1:
+                last_.index = pack[2];
+                std::memcpy(last_.programTime, pack + 3, 4);
+                break;
+            case 2:
+                std::memcpy(last_.absoluteTime, pack + 3, 4);
+                break;
+            case 3:
+                std::memcpy(last_.runTime, pack + 3, 4);
+                break;
+            default:
+                break;
+            }
+        }
+        positions_.push_back(last_);
+    }
+    std::vector<FramePosition> take() { return std::move(positions_); }
+
+private:
+    FramePosition last_;
+    std::vector<FramePosition> positions_;
+};
+
+// A dump as it stands, held in memory; positions come from its subcodes.
 class DumpTape final : public Tape {
 public:
     explicit DumpTape(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes))
     {
-        FramePosition last;
-        const std::uint64_t frames = frameCount();
-        positions_.reserve(frames);
-        for (std::uint64_t n = 0; n < frames; ++n) {
-            const std::uint8_t* sub = bytes_.data() + n * dat::kFrameBytes + dat::kPacksOffset;
-            const std::uint8_t* subId = bytes_.data() + n * dat::kFrameBytes + dat::kSubIdOffset;
-            last.program[0] = subId[1] >> 4;
-            last.program[1] = subId[2] >> 4;
-            last.program[2] = subId[2] & 0x0F;
-            for (int k = 0; k < 7; ++k) {
-                const std::uint8_t* pack = sub + 8 * k;
-                switch (pack[0] >> 4) {
-                case 1:
-                    last.index = pack[2];
-                    std::memcpy(last.programTime, pack + 3, 4);
-                    break;
-                case 2:
-                    std::memcpy(last.absoluteTime, pack + 3, 4);
-                    break;
-                case 3:
-                    std::memcpy(last.runTime, pack + 3, 4);
-                    break;
-                default:
-                    break;
-                }
-            }
-            positions_.push_back(last);
-        }
+        DumpPositions positions;
+        for (std::uint64_t n = 0; n < frameCount(); ++n)
+            positions.add(bytes_.data() + n * dat::kFrameBytes);
+        positions_ = positions.take();
     }
     std::uint8_t density() const override { return kAudioDensity; }
     std::uint64_t frameCount() const override { return bytes_.size() / dat::kFrameBytes; }
@@ -244,6 +295,37 @@ public:
 
 private:
     std::vector<std::uint8_t> bytes_;
+    std::vector<FramePosition> positions_;
+};
+
+// A dump read from its file frame by frame as the drive comes to each (pread: no shared file
+// offset between threads), so that a tape of hours replays without its size in memory. Only
+// the positions (16 bytes a frame) are kept.
+class FileDumpTape final : public Tape {
+public:
+    FileDumpTape(UniqueFd fd, std::vector<FramePosition> at) : fd_(std::move(fd)), positions_(std::move(at)) {}
+    std::uint8_t density() const override { return kAudioDensity; }
+    std::uint64_t frameCount() const override { return positions_.size(); }
+    void readFrame(std::uint64_t n, std::uint8_t* out) const override
+    {
+        std::size_t got = 0;
+        const auto offset = static_cast<off_t>(n * dat::kFrameBytes);
+        while (got < dat::kFrameBytes) {
+            const ssize_t r = ::pread(fd_.get(), out + got, dat::kFrameBytes - got, offset + static_cast<off_t>(got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            got += static_cast<std::size_t>(r);
+        }
+        // A file cut short or unreadable since it was loaded: the rest is a blank frame,
+        // which the reader takes for no audio rather than for stale bytes.
+        std::memset(out + got, 0, dat::kFrameBytes - got);
+    }
+    FramePosition position(std::uint64_t n) const override { return positions_[n]; }
+
+private:
+    UniqueFd fd_;
     std::vector<FramePosition> positions_;
 };
 
@@ -265,15 +347,11 @@ std::shared_ptr<const Tape> MakeRecordedTape(std::vector<PcmProgram> programs, c
     std::vector<std::uint64_t> pairs;
     std::vector<std::uint32_t> rates;
     auto pcm = std::make_shared<std::vector<Pcm>>();
-    if (options.channels != 2 && options.channels != 4)
-        return nullptr;
-    if (options.longPlay && options.channels == 4)
-        return nullptr;  // long play is two channels at half speed
-    if (options.lpTimeStep != 1 && options.lpTimeStep != 2)
+    if (!OptionsFit(options))
         return nullptr;
     const std::size_t channels = options.channels;
     for (auto& p : programs) {
-        if (!IsTapeRate(p.sampleRateHz) || (options.NonLinear() && p.sampleRateHz != 32000))
+        if (!RateFits(p.sampleRateHz, options))
             return nullptr;
         pairs.push_back(p.pcm.size() / channels);
         rates.push_back(p.sampleRateHz);
@@ -281,6 +359,17 @@ std::shared_ptr<const Tape> MakeRecordedTape(std::vector<PcmProgram> programs, c
     }
     return std::make_shared<PcmTape>(std::move(pairs), [pcm](std::size_t p) { return (*pcm)[p]; }, std::move(rates),
                                      options);
+}
+
+std::shared_ptr<const Tape> MakeStreamedTape(std::vector<std::uint64_t> instants, std::vector<std::uint32_t> rates,
+                                             PcmReader read, const RecordingOptions& options)
+{
+    for (const std::uint32_t rate : rates)
+        if (!RateFits(rate, options))
+            return nullptr;
+    if (!OptionsFit(options))
+        return nullptr;
+    return std::make_shared<PcmTape>(std::move(instants), std::move(read), std::move(rates), options);
 }
 
 std::shared_ptr<const Tape> MakeLoopedPcmTape(std::vector<std::int16_t> pcm, unsigned programs,
@@ -305,6 +394,51 @@ std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, s
         return nullptr;
     }
     return std::make_shared<DumpTape>(std::move(bytes));
+}
+
+std::shared_ptr<const Tape> OpenFrameDumpTape(const std::string& path, std::string& error)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        error = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st = {};
+    if (::fstat(fd.get(), &st) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size == 0 || size % dat::kFrameBytes != 0) {
+        error = path + ": a frame dump must be a positive multiple of 5822 bytes, not " + std::to_string(size);
+        return nullptr;
+    }
+    // One pass over the file for the positions, a few hundred frames at a time.
+    constexpr std::size_t kChunkFrames = 256;
+    std::vector<std::uint8_t> chunk(kChunkFrames * dat::kFrameBytes);
+    DumpPositions positions;
+    const std::uint64_t frames = size / dat::kFrameBytes;
+    for (std::uint64_t n = 0; n < frames;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkFrames, frames - n));
+        std::size_t got = 0;
+        while (got < want * dat::kFrameBytes) {
+            const ssize_t r = ::pread(fd.get(), chunk.data() + got, want * dat::kFrameBytes - got,
+                                      static_cast<off_t>(n * dat::kFrameBytes + got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                error = path + ": could not be read" + (r < 0 ? std::string(": ") + std::strerror(errno) : "");
+                return nullptr;
+            }
+            got += static_cast<std::size_t>(r);
+        }
+        for (std::size_t k = 0; k < want; ++k)
+            positions.add(chunk.data() + k * dat::kFrameBytes);
+        n += want;
+    }
+    // The pages read for the positions are not needed again soon: leave the cache to others.
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    return std::make_shared<FileDumpTape>(std::move(fd), positions.take());
 }
 
 std::vector<std::uint8_t> FrameBytes(const Tape& tape, std::uint64_t n)

@@ -105,6 +105,9 @@ std::shared_ptr<const Tape> MakeDataTape();
 // A raw dump of 5822-byte frames, as `dd bs=5822` copies them off a drive in audio mode.
 // Empty or not a multiple of 5822 bytes: nullptr with `error` set.
 std::shared_ptr<const Tape> MakeFrameDumpTape(std::vector<std::uint8_t> bytes, std::string& error);
+// The same read from the file at `path` as the drive comes to each frame: only the frames'
+// positions are held in memory. On failure nullptr and `error` names the file and the reason.
+std::shared_ptr<const Tape> OpenFrameDumpTape(const std::string& path, std::string& error);
 
 // Files. On failure nullptr and `error` names the file and the reason.
 // Audio files through libsndfile, one program each: 48000, 44100 or 32000 Hz (files of

@@ -2,19 +2,43 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <mutex>
 #include <sndfile.h>
 #include <sys/stat.h>
 
 #include "dat/frame.h"
 #include "platform/io/sound_file.h"
+#include "sim/pcm_tape.h"
 #include "sim/tape.h"
 
 namespace sim {
 namespace {
 
-// One program's PCM, interleaved stereo, and its rate; empty with `error` set on failure.
-PcmProgram ReadProgram(const std::string& path, std::string& error, const RecordingOptions& options)
+// One program's audio file, open, read as the drive comes to its frames.
+struct ProgramFile {
+    std::mutex mutex;  // libsndfile's handle is one reader at a time
+    SoundFile file;
+    std::uint32_t rate = 0;
+    int channels = 0;
+    std::uint64_t frames = 0;  // sample instants
+    std::uint64_t next = 0;    // where the handle stands
+
+    // `count` instants from `first` on, mono doubled to stereo; the rest of `out` is left.
+    void read(std::uint64_t first, std::uint64_t count, std::int16_t* out)
+    {
+        std::lock_guard lock(mutex);
+        if (first != next && sf_seek(file.get(), static_cast<sf_count_t>(first), SEEK_SET) < 0)
+            return;
+        const sf_count_t got = sf_readf_short(file.get(), out, static_cast<sf_count_t>(count));
+        next = first + static_cast<std::uint64_t>(std::max<sf_count_t>(got, 0));
+        if (channels == 1)
+            for (sf_count_t i = got; i-- > 0;)
+                out[2 * i] = out[2 * i + 1] = out[i];
+    }
+};
+
+// One program's file, checked and open; nullptr with `error` set on failure.
+std::shared_ptr<ProgramFile> OpenProgram(const std::string& path, std::string& error, const RecordingOptions& options)
 {
     SF_INFO info{};
     SoundFile file(sf_open(path.c_str(), SFM_READ, &info));
@@ -52,38 +76,29 @@ PcmProgram ReadProgram(const std::string& path, std::string& error, const Record
         error = path + ": the file holds no audio";
         return {};
     }
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
-    const sf_count_t got = sf_readf_short(file.get(), samples.data(), info.frames);
+    // Read through once, a block at a time, so that a file cut short is refused now rather
+    // than heard as silence later.
+    constexpr sf_count_t kBlock = 8192;
+    std::vector<std::int16_t> block(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(info.channels));
+    sf_count_t got = 0;
+    while (got < info.frames) {
+        const sf_count_t n = sf_readf_short(file.get(), block.data(), std::min(kBlock, info.frames - got));
+        if (n <= 0)
+            break;
+        got += n;
+    }
     if (got != info.frames) {
         error = path + ": the audio ends early (" + std::to_string(got) + " of " + std::to_string(info.frames) +
                 " sample frames could be read): the file is truncated or damaged";
         return {};
     }
-    if (info.channels == 1) {
-        std::vector<std::int16_t> stereo(samples.size() * 2);
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            stereo[2 * i] = stereo[2 * i + 1] = samples[i];
-        return {std::move(stereo), rate};
-    }
-    return {std::move(samples), rate};
-}
-
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0);
-    bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(size, 0)));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-        error = path + ": could not be read";
-        return false;
-    }
-    return true;
+    auto program = std::make_shared<ProgramFile>();
+    program->file = std::move(file);
+    program->rate = rate;
+    program->channels = info.channels;
+    program->frames = static_cast<std::uint64_t>(info.frames);
+    program->next = program->frames;
+    return program;
 }
 
 }  // namespace
@@ -95,13 +110,24 @@ std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths
         error = "no audio files given";
         return nullptr;
     }
-    std::vector<PcmProgram> programs;
+    std::vector<std::shared_ptr<ProgramFile>> files;
     for (const std::string& path : paths) {
-        programs.push_back(ReadProgram(path, error, options));
-        if (programs.back().pcm.empty())
+        files.push_back(OpenProgram(path, error, options));
+        if (!files.back())
             return nullptr;
     }
-    auto tape = MakeRecordedTape(std::move(programs), options);
+    std::vector<std::uint64_t> instants;
+    std::vector<std::uint32_t> rates;
+    for (const auto& f : files) {
+        instants.push_back(f->frames);
+        rates.push_back(f->rate);
+    }
+    auto tape = MakeStreamedTape(
+        std::move(instants), std::move(rates),
+        [files](std::size_t program, std::uint64_t first, std::uint64_t count, std::int16_t* out) {
+            files[program]->read(first, count, out);
+        },
+        options);
     if (!tape)
         error = paths.front() + ": the recording options do not fit together";
     return tape;
@@ -109,13 +135,7 @@ std::shared_ptr<const Tape> LoadAudioFiles(const std::vector<std::string>& paths
 
 std::shared_ptr<const Tape> LoadFrameDump(const std::string& path, std::string& error)
 {
-    std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(path, bytes, error))
-        return nullptr;
-    auto tape = MakeFrameDumpTape(std::move(bytes), error);
-    if (!tape)
-        error = path + ": " + error;
-    return tape;
+    return OpenFrameDumpTape(path, error);
 }
 
 std::shared_ptr<const Tape> LoadTapeFile(const std::string& path, std::string& error,

@@ -46,6 +46,10 @@ struct DriveConfig {
     // Frames whose READ fails with MEDIUM ERROR 0x11 this many times, the tape staying before
     // the frame, and then reads; every pass over the frame (after a locate or rewind) again.
     std::map<std::uint64_t, std::uint32_t> retryErrors;
+    // Frames unreadable (MEDIUM ERROR 0x11, the tape moving on past them, as mediumErrors) on
+    // this many passes over them, and clean on every later pass. A pass is the reading since
+    // the last load, rewind or locate: a retry that locates before the frame reads it anew.
+    std::map<std::uint64_t, std::uint32_t> flakyFrames;
     // The drive answers this many READ commands; from the next READ on, every command gets
     // SS_NO_DEVICE, as an unplugged drive does. None: it never goes.
     std::optional<std::uint64_t> vanishAfterReads;

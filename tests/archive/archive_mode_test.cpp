@@ -341,6 +341,30 @@ TEST_F(ArchiveModeTest, FoldersThatCannotTakeAPackageAndBadSwitchesAreRefused)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("x")));
 }
 
+// A frame that fails 150 times in place, past the bad-frame limit of 100: the archive locates
+// past it and archives the rest (exit 3, with errors), unless --max-skips=0 says to stop there.
+TEST_F(ArchiveModeTest, AStubbornFrameIsLocatedPastUnlessMaxSkipsSaysToStop)
+{
+    const std::string json =
+        R"({"read_speed": 0, "adapters": [{"devices": [{"target": 4, "tape": "t.dat", "retry_errors": {"220": 150}}]}]})";
+    WriteAll(Path("stubborn.json"), std::vector<std::uint8_t>(json.begin(), json.end()));
+    EXPECT_EQ(Run({"--simulate=stubborn.json", "--archive=skipped"}), 3) << errors;
+    EXPECT_NE(errors.find("Skipped past damage: 00:00:06.10\u201300:00:06.32"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(": complete."), std::string::npos) << errors;
+    const auto dat = ReadAll(Path("skipped/data/tape.dat"));
+    EXPECT_EQ(dat.size(), tape.dump.size());
+
+    EXPECT_EQ(Run({"--simulate=stubborn.json", "--archive=stopped", "--max-skips=0"}), 1) << errors;
+    EXPECT_NE(errors.find("could not read 100 frames in a row at 0:00:06; reading was stopped there."),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("Unreadable: 1 frames"), std::string::npos) << errors;
+
+    EXPECT_EQ(Run({"--simulate=stubborn.json", "--archive=x", "--max-skips=some"}), 2);
+    EXPECT_EQ(Run({"--simulate=stubborn.json", "--capture", "--max-skips=3"}), 2);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("x")));
+}
+
 // The cassette's label and identifier from the command line, kept where the package keeps
 // them; text that cannot be kept whole is refused before anything is made.
 TEST_F(ArchiveModeTest, LabelAndIdGoIntoBagInfoAndEveryWavAndBadOnesAreRefused)

@@ -114,8 +114,8 @@ TEST_P(ReadFaultsTest, ConsecutiveBadFramesStopAtTheLimitNamingTheTime)
     const auto audio = Run(ended);
     EXPECT_FALSE(ended);
     ASSERT_EQ(messages.size(), 1u);
-    // Frame 99, the last that read, is at 2.97 s.
-    EXPECT_EQ(messages[0], "The drive could not read 100 frames in a row at 0:00:02; reading was stopped there.");
+    // Frame 100, the first that failed, is at 3.00 s (frame 99, the last that read, at 2.97 s).
+    EXPECT_EQ(messages[0], "The drive could not read 100 frames in a row at 0:00:03; reading was stopped there.");
     ExpectStoppedBefore(audio, 100);
 }
 

@@ -477,6 +477,31 @@ TEST_F(VirtualDrive, RetriedFrameFailsItsCountThenReadsWithTheTapeWaitingBeforeI
     EXPECT_EQ(ReadFrames(1).status, SS_COMP);
 }
 
+TEST_F(VirtualDrive, FlakyFrameFailsOnItsFirstPassesOnlyAPassEndingAtALocateOrRewind)
+{
+    auto tape = twoPrograms();
+    sim::DriveConfig d;
+    d.tape = tape;
+    d.flakyFrames = {{5, 2}};
+    start(d);
+    // Pass 1: the frame fails and the tape moves past it, as a dropout.
+    Reply first = ReadFrames(6);
+    ExpectSense(first, 3, 0x11, 0x00);
+    EXPECT_EQ(Information(first), 5822u);
+    EXPECT_EQ(bus->driveState(0, 4)->frame, 6u);
+    // Pass 2 (after a locate): it fails again, and the frames after it read.
+    ASSERT_EQ(LocateBlock(3).status, SS_COMP);
+    ExpectSense(ReadFrames(3), 3, 0x11, 0x00);
+    EXPECT_EQ(ReadFrames(2).status, SS_COMP);
+    // Pass 3 (after a rewind): it reads as recorded, and so on every later pass.
+    for (int pass = 3; pass <= 4; ++pass) {
+        ASSERT_EQ(Rewind().status, SS_COMP);
+        Reply clean = ReadFrames(7);
+        ASSERT_EQ(clean.status, SS_COMP) << pass;
+        EXPECT_TRUE(SameFrames(clean, *tape, 0, 7)) << pass;
+    }
+}
+
 TEST_F(VirtualDrive, VanishedDriveAnswersEveryCommandWithNoDevice)
 {
     sim::DriveConfig d;
