@@ -25,13 +25,16 @@ constexpr const char* kTapeDat = "data/tape.dat";
 constexpr std::array<std::uint8_t, dat::kFrameBytes> kZeros{};
 // Frames between checkpoints: about 5 s of standard play.
 constexpr std::size_t kCheckpointFrames = 160;
+// Present while a checkpoint puts its files in place (a staged file, so removed as leftovers are).
+constexpr const char* kCommitMarker = ".part-commit";
 constexpr const char* kInterrupted =
     "Interrupted: the run writing this package ended before it finished; --resume continues it.";
 
 std::string ErrnoText() { return std::strerror(errno); }
 
-// What a WAV file is made from besides its frames' bytes: equal for two plans, equal files.
-std::string MadeOf(const PlannedFile& f, const BextCommon& c)
+// What a WAV file is made from: equal for two plans, equal files. Frames change in place only
+// when read again, which changes their state, so the states stand for the bytes.
+std::string MadeOf(const PlannedFile& f, const BextCommon& c, const std::vector<FrameRecord>& records)
 {
     std::ostringstream s;
     s << f.name << '|' << f.program << '|' << f.sampleRate << '|' << f.format.rate << '/' << f.format.channels << '/'
@@ -49,6 +52,10 @@ std::string MadeOf(const PlannedFile& f, const BextCommon& c)
         s << f.frames[i] << '+' << (j - i) << ',';
         i = j;
     }
+    s << '|';
+    for (const std::size_t position : f.frames)
+        if (records[position].state != FrameState::Clean)
+            s << position << '=' << static_cast<int>(records[position].state) << ',';
     return s.str();
 }
 
@@ -144,7 +151,9 @@ Package::~Package() = default;
     }
     if (Status s = p->LoadFrames(); !s)
         return s;
+    bool midCheckpoint = false;
     if (!readOnly) {
+        midCheckpoint = QFileInfo::exists(QString::fromStdString(dir + "/" + kCommitMarker));
         RemoveLeftoverFiles(dir);
         p->LoadWavEntries();
     }
@@ -158,11 +167,33 @@ Package::~Package() = default;
             }
         }
     }
+    // Frames the retry pass of an earlier run read clean.
+    if (report.contains("retry_pass") && report["retry_pass"].is_object() &&
+        report["retry_pass"].contains("recovered") && report["retry_pass"]["recovered"].is_array()) {
+        for (const auto& e : report["retry_pass"]["recovered"]) {
+            if (!e.is_object() || !e.contains("frame") || !e["frame"].is_number_unsigned())
+                continue;
+            const std::size_t at = e["frame"].get<std::size_t>();
+            if (at < records.size() && records[at].state == FrameState::Clean) {
+                records[at].state = FrameState::Recovered;
+                p->recovered_.emplace_back(at, e.value("was", std::string()) == "concealed" ? FrameState::Concealed
+                                                                                             : FrameState::Unreadable);
+            }
+        }
+    }
     for (const FrameRecord& r : records)
         p->Count(r, 1);
     for (const FrameRecord& r : records)
         if (r.readable())
             (void)p->ProgramEnds(r);
+    // A run killed while a checkpoint put its files in place: the bag is made whole first.
+    if (midCheckpoint) {
+        p->checkpointRun_.stoppedIn = p->stoppedIn_;
+        p->checkpointRun_.label = p->label_;
+        p->checkpointRun_.id = p->id_;
+        if (Status s = p->Checkpoint(); !s)
+            return s;
+    }
     return p;
 }
 
@@ -372,8 +403,9 @@ Status Package::RebuildHash()
     return tape;
 }
 
-// Writes the frames kept since the last checkpoint and those read again into tape.dat, and
-// syncs it. On a failure tape.dat is cut back to what the last checkpoint left.
+// Writes the frames kept since the last checkpoint and those read again into tape.dat (synced
+// once the files that list them are in place). On a failure tape.dat is cut back to what the
+// last checkpoint left.
 Status Package::Flush()
 {
     auto fail = [&](const std::string& what) {
@@ -402,8 +434,6 @@ Status Package::Flush()
         if (::pwrite(tape_.get(), frame.data(), frame.size(), static_cast<off_t>(position * dat::kFrameBytes)) !=
             static_cast<ssize_t>(frame.size()))
             return fail(ErrnoText());
-    if (::fdatasync(tape_.get()) != 0 && errno != EINVAL)
-        return fail(ErrnoText());
     if (::lseek(tape_.get(), 0, SEEK_END) < 0)
         return fail(ErrnoText());
     flushed_ = records_.size();
@@ -555,7 +585,7 @@ Result Package::Write(const RunFacts& run, bool final)
         const PlannedFile& f = files[i];
         const auto old = wavs_.find(f.name);
         const bool ended = final || ((i + 1 < files.size() || leadOut) && (layoutSettled || !f.format.NonLinear()));
-        const std::string made = MadeOf(f, common);
+        const std::string made = MadeOf(f, common, records_);
         if (old != wavs_.end() && !old->second.made.empty() && old->second.made == made) {
             wavs.emplace(f.name, old->second);
             ++wavsWritten;
@@ -616,11 +646,20 @@ Result Package::Write(const RunFacts& run, bool final)
     }
     if (Status s = StageBag(dir_, facts, t, payload, staged); !s)
         return fail(s);
-    if (Status s = Flush(); !s)
+    // From here to the last rename the files on disk disagree; the marker says so to the next
+    // run, which then writes a checkpoint before anything else.
+    const std::string marker = dir_ + "/" + kCommitMarker;
+    ::close(::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (Status s = Flush(); !s) {
+        std::remove(marker.c_str());
         return fail(s);
-    const Status committed = CommitFiles(dir_, staged);
+    }
+    Status committed = CommitFiles(dir_, staged);
     for (const std::string& path : stale)
         std::remove((dir_ + "/" + path).c_str());
+    std::remove(marker.c_str());
+    if (::fdatasync(tape_.get()) != 0 && errno != EINVAL && committed)
+        committed = Status::Error(std::string(kTapeDat) + " could not be synced: " + ErrnoText() + SpaceLeftText(dir_));
     wavs_ = std::move(wavs);
     sinceCheckpoint_ = 0;
     if (!committed) {

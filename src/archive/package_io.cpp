@@ -192,6 +192,35 @@ Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file
 
 }  // namespace
 
+Sha256::Sha256() : hash_(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256)) {}
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
+Sha256::~Sha256() = default;
+
+void Sha256::Add(const void* data, std::size_t size)
+{
+    hash_->addData(QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)));
+}
+
+// The result is taken from a copy of the running state, so adding may go on.
+std::string Sha256::Hex() const { return hash_->result().toHex().toStdString(); }
+
+void Sha256::Reset() { hash_->reset(); }
+
+std::optional<std::uint64_t> FreeBytes(const std::string& path)
+{
+    struct statvfs st {};
+    if (::statvfs(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return std::uint64_t{st.f_bavail} * st.f_frsize;
+}
+
+std::string SpaceLeftText(const std::string& path)
+{
+    const std::optional<std::uint64_t> free = FreeBytes(path);
+    return free ? " (" + Megabytes(*free) + " left on the disk)" : std::string();
+}
+
 std::string ReadText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -238,8 +238,11 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
             return true;
         }
         s.passing = false;
-        missing =
+        const auto clamped =
             std::min<std::uint32_t>(missing, static_cast<std::uint32_t>((rec.absolute - s.resumeAfter) / step - 1));
+        // Reads that failed on frames the package already holds are no failed tries on this one.
+        s.failures -= std::min(s.failures, missing - clamped);
+        missing = clamped;
     }
     std::int64_t lostFrom = s.lastAbsolute >= 0 ? s.lastAbsolute + step : -1;
     if (rec.absolute >= 0)

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -136,6 +137,18 @@ struct Kill {
     bool onWav = false;              // the first WAV file being written
 };
 
+// True while a WAV file is being written at the top level of the package in `dir`.
+bool StagingWav(const std::string& dir)
+{
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(dir, error)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with(".part-") && name.ends_with(".wav"))
+            return true;
+    }
+    return false;
+}
+
 // Where the package in `dir` says its run is ("lead-out", "retry pass", "").
 std::string PhaseOf(const std::string& dir)
 {
@@ -165,7 +178,7 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
     kills.push_back({-1, "lead-out"});
     kills.push_back({-1, "retry pass"});
 
-    int killed = 0;
+    int killed = 0, midCheckpoint = 0;
     std::map<std::string, int> phases;
     for (std::size_t k = 0; k < kills.size(); ++k) {
         const std::string name = "k" + std::to_string(k);
@@ -192,8 +205,7 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
             auto check = [&] {
                 if (QFileInfo::exists(top) && !watcher.directories().contains(top))
                     watcher.addPath(top);
-                if (kills[k].onWav ? !QDir(top).entryList({".part-*.wav"}, QDir::Files | QDir::Hidden).isEmpty()
-                                   : PhaseOf(package) == kills[k].phase)
+                if (kills[k].onWav ? StagingWav(package) : PhaseOf(package) == kills[k].phase)
                     killNow();
             };
             QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
@@ -209,9 +221,30 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
             continue;
         }
         ++killed;
+        if (!QFileInfo::exists(QString::fromStdString(package + "/data"))) {
+            // Killed before the archive began (waiting for the drive): a new run is what is owed.
+            ASSERT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(name)}), 3) << what << ": " << errors;
+            ExpectSameAsWhole(package, what);
+            ++phases["before the folder"];
+            continue;
+        }
+        if (!QFileInfo::exists(QString::fromStdString(package + "/bagit.txt"))) {
+            // Killed between making data/tape.dat and the first checkpoint: nothing of the tape
+            // was kept, and --resume begins the package again.
+            ASSERT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(name), "--resume"}), 3)
+                << what << ": " << errors;
+            ExpectSameAsWhole(package, what);
+            ++phases["before the first checkpoint"];
+            continue;
+        }
         const auto info = Fields(package + "/bag-info.txt");
         EXPECT_EQ(info.count("Vantrel-Status") ? info.at("Vantrel-Status") : "", "incomplete") << what;
-        EXPECT_EQ(BagProblem(package), "") << what;
+        // Killed in the instant a checkpoint renames its files into place (the marker says so),
+        // the bag is whole again at the next start; at any other moment it is whole now.
+        if (QFileInfo::exists(QString::fromStdString(package + "/.part-commit")))
+            ++midCheckpoint;
+        else
+            EXPECT_EQ(BagProblem(package), "") << what;
         ++phases[PhaseOf(package) + "/" +
                  std::to_string(QDir(QString::fromStdString(package + "/data")).entryList({"*.wav"}).size()) + " wavs"];
         ASSERT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(name), "--resume"}), 3)
@@ -222,18 +255,19 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         EXPECT_EQ(report["runs"].size(), 2u) << what;
     }
     EXPECT_GE(killed, 17);
+    EXPECT_LE(midCheckpoint, 2);
     std::string spread;
     for (const auto& [p, n] : phases)
         spread += p + ": " + std::to_string(n) + "; ";
     RecordProperty("killed_in", spread);
 }
 
-// A tmpfs of `megabytes` mounted on `path`; false (with the reason) when mounting is not
+// A tmpfs of `kilobytes` mounted on `path`; false (with the reason) when mounting is not
 // permitted here.
-bool Mount(const std::string& path, int megabytes, bool remount, std::string& why)
+bool Mount(const std::string& path, int kilobytes, bool remount, std::string& why)
 {
     testing_support::ChildProcess mount;
-    const QString size = "size=" + QString::number(megabytes) + "m";
+    const QString size = "size=" + QString::number(kilobytes) + "k";
     const int status = mount.run("mount", remount ? QStringList{"-o", "remount," + size, QString::fromStdString(path)}
                                                   : QStringList{"-t", "tmpfs", "-o", size, "tmpfs",
                                                                 QString::fromStdString(path)});
@@ -250,28 +284,29 @@ void Unmount(const std::string& path)
 TEST_F(ArchiveCrashTest, ADiskThatFillsInThePassOrInTheWavsLeavesAValidBagThatResumesOnceEnlarged)
 {
     ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
-    // tape.dat is 6.2 MB and the WAV files 5.8 MB: 3 MB fills in the pass; 8 MB holds tape.dat
-    // but not the WAV files beside it, which are written as their programs end.
-    for (const auto& [megabytes, where] : {std::pair{3, "tape.dat"}, std::pair{8, ".wav"}}) {
-        const std::string disk = Path("disk" + std::to_string(megabytes));
+    // tape.dat is 6.2 MB and the WAV files 5.8 MB, program 1's 2.3 MB: 1.5 MB fills in the pass
+    // before program 1 ends; 8 MB holds tape.dat but not the WAV files beside it, written as
+    // their programs end.
+    for (const auto& [kilobytes, where] : {std::pair{1536, "tape.dat"}, std::pair{8192, ".wav"}}) {
+        const std::string disk = Path("disk" + std::to_string(kilobytes));
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(disk)));
         std::string why;
-        if (!Mount(disk, megabytes, false, why))
+        if (!Mount(disk, kilobytes, false, why))
             GTEST_SKIP() << "a tmpfs cannot be mounted here (" << why << "); the full-disk test needs it";
         const std::string package = disk + "/out";
         EXPECT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(package)}), 1) << errors;
         const auto info = Fields(package + "/bag-info.txt");
-        EXPECT_EQ(info.count("Vantrel-Status") ? info.at("Vantrel-Status") : "", "incomplete") << megabytes;
+        EXPECT_EQ(info.count("Vantrel-Status") ? info.at("Vantrel-Status") : "", "incomplete") << kilobytes;
         // The write that failed is named, with the space left.
         EXPECT_NE(errors.find(where), std::string::npos) << errors;
         EXPECT_NE(errors.find("left"), std::string::npos) << errors;
-        EXPECT_EQ(BagProblem(package), "") << megabytes << " MB";
+        EXPECT_EQ(BagProblem(package), "") << kilobytes << " kB";
         // Still full: the resume stops as cleanly.
         EXPECT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(package), "--resume"}), 1) << errors;
-        EXPECT_EQ(BagProblem(package), "") << megabytes << " MB, resumed while full";
-        ASSERT_TRUE(Mount(disk, 64, true, why)) << why;
+        EXPECT_EQ(BagProblem(package), "") << kilobytes << " kB, resumed while full";
+        ASSERT_TRUE(Mount(disk, 65536, true, why)) << why;
         EXPECT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(package), "--resume"}), 3) << errors;
-        ExpectSameAsWhole(package, std::to_string(megabytes) + " MB");
+        ExpectSameAsWhole(package, std::to_string(kilobytes) + " kB");
         Unmount(disk);
     }
 }
