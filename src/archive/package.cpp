@@ -177,7 +177,7 @@ Package::~Package() = default;
             if (at < records.size() && records[at].state == FrameState::Clean) {
                 records[at].state = FrameState::Recovered;
                 p->recovered_.emplace_back(at, e.value("was", std::string()) == "concealed" ? FrameState::Concealed
-                                                                                             : FrameState::Unreadable);
+                                                                                            : FrameState::Unreadable);
             }
         }
     }

@@ -66,11 +66,11 @@ using Recovery = std::pair<std::size_t, FrameState>;
 class Package {
 public:
     // A new package in `dir` (a new or empty folder). From its creation on, the folder is a valid
-// bag marked incomplete ("interrupted"): frames are kept in memory and written to tape.dat
-// at checkpoints (every few seconds of tape and at each program's end), together with the
-// WAV files of the programs that have ended and the text and bag files, each written whole
-// under a temporary name, synced and renamed into place. A run killed at any moment leaves
-// the package as its last checkpoint wrote it, for a resume to continue.
+    // bag marked incomplete ("interrupted"): frames are kept in memory and written to tape.dat
+    // at checkpoints (every few seconds of tape and at each program's end), together with the
+    // WAV files of the programs that have ended and the text and bag files, each written whole
+    // under a temporary name, synced and renamed into place. A run killed at any moment leaves
+    // the package as its last checkpoint wrote it, for a resume to continue.
     static ::Result<Package> Create(const std::string& dir);
     // The package in `dir` as an earlier run left it: a frame cut short is dropped, the
     // records and the hash are rebuilt from tape.dat, and the frames recovered on a reread
@@ -162,8 +162,8 @@ private:
     bool rehash_ = false;   // frames changed in place or dropped: hash_ is to be taken again
     bool ragged_ = false;   // part of a frame that failed to be written could not be cut off
     bool readOnly_ = false;  // a merge's source: never written
-    std::size_t flushed_ = 0;                // frames in tape.dat
-    std::vector<std::uint8_t> unflushed_;    // the frames kept after them
+    std::size_t flushed_ = 0;                                   // frames in tape.dat
+    std::vector<std::uint8_t> unflushed_;                       // the frames kept after them
     std::map<std::size_t, std::vector<std::uint8_t>> patches_;  // frames read again, for tape.dat
     std::size_t sinceCheckpoint_ = 0;
     int lastProgram_ = -1;                   // of the last readable frame, for a program's end

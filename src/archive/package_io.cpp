@@ -1,17 +1,17 @@
 #include "archive/package_io.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <cstdio>
 #include <sndfile.h>
 #include <sstream>
-#include <QDir>
-#include <QFile>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>

@@ -132,9 +132,9 @@ protected:
 
 // How a killed run is brought down: after a time, or on an event of the run.
 struct Kill {
-    int afterMs = -1;                // a moment of the run
-    const char* phase = nullptr;     // as soon as the package says the run is in it
-    bool onWav = false;              // the first WAV file being written
+    int afterMs = -1;             // a moment of the run
+    const char* phase = nullptr;  // as soon as the package says the run is in it
+    bool onWav = false;           // the first WAV file being written
 };
 
 // True while a WAV file is being written at the top level of the package in `dir`.
@@ -187,7 +187,8 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
                                  (kills[k].phase ? std::string(", ") + kills[k].phase : std::string()) +
                                  (kills[k].onWav ? ", WAV" : "") + ")";
         testing_support::ChildProcess child(dir.path());
-        ASSERT_TRUE(child.start(QStringLiteral(VANTREL_BINARY), {"--simulate=paced.json", "--archive=" + QString::fromStdString(name)}));
+        ASSERT_TRUE(child.start(QStringLiteral(VANTREL_BINARY),
+                                {"--simulate=paced.json", "--archive=" + QString::fromStdString(name)}));
         QEventLoop loop;
         QObject::connect(&child.process(), &QProcess::finished, &loop, &QEventLoop::quit);
         QFileSystemWatcher watcher;
@@ -223,7 +224,8 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         ++killed;
         if (!QFileInfo::exists(QString::fromStdString(package + "/data"))) {
             // Killed before the archive began (waiting for the drive): a new run is what is owed.
-            ASSERT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(name)}), 3) << what << ": " << errors;
+            ASSERT_EQ(Run({"--simulate=t.json", "--archive=" + QString::fromStdString(name)}), 3)
+                << what << ": " << errors;
             ExpectSameAsWhole(package, what);
             ++phases["before the folder"];
             continue;
@@ -268,9 +270,9 @@ bool Mount(const std::string& path, int kilobytes, bool remount, std::string& wh
 {
     testing_support::ChildProcess mount;
     const QString size = "size=" + QString::number(kilobytes) + "k";
-    const int status = mount.run("mount", remount ? QStringList{"-o", "remount," + size, QString::fromStdString(path)}
-                                                  : QStringList{"-t", "tmpfs", "-o", size, "tmpfs",
-                                                                QString::fromStdString(path)});
+    const int status =
+        mount.run("mount", remount ? QStringList{"-o", "remount," + size, QString::fromStdString(path)}
+                                   : QStringList{"-t", "tmpfs", "-o", size, "tmpfs", QString::fromStdString(path)});
     why = mount.takeStderr();
     return status == 0;
 }
