@@ -186,6 +186,8 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         const std::string what = name + " (" + std::to_string(kills[k].afterMs) + " ms of " + std::to_string(runMs) +
                                  (kills[k].phase ? std::string(", ") + kills[k].phase : std::string()) +
                                  (kills[k].onWav ? ", WAV" : "") + ")";
+        if (kills[k].afterMs < 0)
+            ASSERT_TRUE(QDir().mkpath(QString::fromStdString(package)));
         testing_support::ChildProcess child(dir.path());
         ASSERT_TRUE(child.start(QStringLiteral(VANTREL_BINARY),
                                 {"--simulate=paced.json", "--archive=" + QString::fromStdString(name)}));
@@ -200,17 +202,13 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         if (kills[k].afterMs >= 0) {
             QTimer::singleShot(kills[k].afterMs, &loop, killNow);
         } else {
-            // The package's folder once it is there: a WAV file staged at its top level, or a
-            // checkpoint's files renamed into place.
-            const QString top = QString::fromStdString(package);
-            auto check = [&] {
-                if (QFileInfo::exists(top) && !watcher.directories().contains(top))
-                    watcher.addPath(top);
+            // The package's folder, made empty beforehand and watched from the start: a WAV
+            // file staged at its top level, or a checkpoint's files renamed into place.
+            ASSERT_TRUE(watcher.addPath(QString::fromStdString(package)));
+            QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
                 if (kills[k].onWav ? StagingWav(package) : PhaseOf(package) == kills[k].phase)
                     killNow();
-            };
-            QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
-            watcher.addPath(dir.path());
+            });
         }
         QTimer::singleShot(testing_support::kChildTimeoutMs, &loop, &QEventLoop::quit);  // a guard, not a wait
         loop.exec();
