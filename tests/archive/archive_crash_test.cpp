@@ -186,8 +186,9 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         const std::string what = name + " (" + std::to_string(kills[k].afterMs) + " ms of " + std::to_string(runMs) +
                                  (kills[k].phase ? std::string(", ") + kills[k].phase : std::string()) +
                                  (kills[k].onWav ? ", WAV" : "") + ")";
-        if (kills[k].afterMs < 0)
+        if (kills[k].afterMs < 0) {
             ASSERT_TRUE(QDir().mkpath(QString::fromStdString(package)));
+        }
         testing_support::ChildProcess child(dir.path());
         ASSERT_TRUE(child.start(QStringLiteral(VANTREL_BINARY),
                                 {"--simulate=paced.json", "--archive=" + QString::fromStdString(name)}));
