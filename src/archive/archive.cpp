@@ -1,6 +1,7 @@
 #include "archive/archive.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <sstream>
 
@@ -14,6 +15,38 @@ namespace {
 
 bool g_stop = false;
 
+// A folder where a package was begun but the run was killed before its first checkpoint:
+// data/, perhaps with an empty tape.dat, perhaps staged files; nothing of a tape.
+bool Unbegun(const std::string& dir)
+{
+    const QDir top(QString::fromStdString(dir));
+    if (!top.exists(QStringLiteral("data")))
+        return false;
+    const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+    for (const QFileInfo& e : top.entryInfoList(all)) {
+        if (e.isFile() && e.fileName().startsWith(QStringLiteral(".part-")))
+            continue;
+        if (e.isDir() && e.fileName() == QStringLiteral("data")) {
+            for (const QFileInfo& d : QDir(e.filePath()).entryInfoList(all))
+                if (d.fileName() != QStringLiteral("tape.dat") || !d.isFile() || d.size() != 0)
+                    return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+// Clears what an unbegun package left, so that it can be begun again.
+void ClearUnbegun(const std::string& dir)
+{
+    QDir top(QString::fromStdString(dir));
+    for (const QString& name : top.entryList({".part-*"}, QDir::Files | QDir::Hidden | QDir::System))
+        top.remove(name);
+    QFile::remove(QString::fromStdString(dir + "/data/tape.dat"));
+    top.rmdir(QStringLiteral("data"));
+}
+
 }  // namespace
 
 std::string CheckTarget(const std::string& dir, bool resume)
@@ -21,6 +54,9 @@ std::string CheckTarget(const std::string& dir, bool resume)
     if (dir.empty())
         return "--archive needs a folder name.";
     const QFileInfo info(QString::fromStdString(dir));
+    // A run killed before its package's first checkpoint left nothing to keep: begun again.
+    if (Unbegun(dir))
+        return {};
     if (resume) {
         if (!info.isDir())
             return "There is no package to resume in " + dir + ".";
@@ -63,7 +99,10 @@ Result Run(const Options& options, const std::function<void(const Progress&)>& p
     const std::string refusal = CheckTarget(options.dir, options.resume);
     if (!refusal.empty())
         return {Outcome::Refused, refusal, {}};
-    ::Result<Package> package = options.resume ? Package::Load(options.dir) : Package::Create(options.dir);
+    const bool begin = !options.resume || Unbegun(options.dir);
+    if (Unbegun(options.dir))
+        ClearUnbegun(options.dir);
+    ::Result<Package> package = begin ? Package::Create(options.dir) : Package::Load(options.dir);
     if (!package)
         return {Outcome::Refused, package.error(), {}};
     RunFacts run = ReadTape(*package, options, progress, g_stop);

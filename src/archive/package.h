@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,8 +28,6 @@
 #include "platform/io/result.h"
 #include "platform/io/unique_fd.h"
 #include "transport/drive_identity.h"
-
-class QCryptographicHash;
 
 namespace archive {
 
@@ -76,7 +75,12 @@ using Recovery = std::pair<std::size_t, FrameState>;
 
 class Package {
 public:
-    // A new package in `dir` (a new or empty folder).
+    // A new package in `dir` (a new or empty folder). From its creation on, the folder is a valid
+    // bag marked incomplete ("interrupted"): frames are kept in memory and written to tape.dat
+    // at checkpoints (every few seconds of tape and at each program's end), together with the
+    // WAV files of the programs that have ended and the text and bag files, each written whole
+    // under a temporary name, synced and renamed into place. A run killed at any moment leaves
+    // the package as its last checkpoint wrote it, for a resume to continue.
     static ::Result<Package> Create(const std::string& dir);
     // The package in `dir` as an earlier run left it: a frame cut short is dropped, the
     // records and the hash are rebuilt from tape.dat, and the frames recovered on a reread
@@ -102,8 +106,19 @@ public:
     Status Patch(std::size_t position, const std::uint8_t* frame, const FrameRecord& record);
     // Drops every frame, for a pass that starts again from the beginning.
     Status Restart();
-    // Writes everything but tape.dat from the frames kept, and says what the package came to.
+    // Writes everything still owed from the frames kept, and says what the package came to.
     Result Finish(const RunFacts& run);
+
+    // What checkpoints say of the run while it goes on (the drive, the cassette, the retries
+    // asked for); they mark the package incomplete, interrupted.
+    void SetRunFacts(const RunFacts& run) { checkpointRun_ = run; }
+    // Where a run killed now would leave work owed past the recorded area ("lead-out",
+    // "retry pass", ""): what the next checkpoint records for a resume.
+    void SetPhase(const std::string& stoppedIn);
+    // Writes the frames kept so far to tape.dat and brings the package's files up to them. On
+    // a failure (a full disk) the package stays as the last checkpoint left it, the frames
+    // kept since then are dropped, and the message names the file and the space left.
+    Status Checkpoint();
 
     // The frame at `position` as tape.dat holds it (dat::kFrameBytes bytes), or its first
     // `bytes` bytes.
@@ -131,21 +146,39 @@ private:
     explicit Package(std::string dir);
     static ::Result<Package> Open(const std::string& dir, bool existing, bool readOnly = false);
     static ::Result<Package> Load(const std::string& dir, bool readOnly);
+    // A WAV file on disk as a checkpoint left it: what it was made from, and its entry.
+    struct WavOnDisk {
+        std::string made;  // "" when not known (a file of an earlier run)
+        WrittenFile file;
+    };
+
     Status LoadFrames();
+    void LoadWavEntries();
     void Count(const FrameRecord& record, int delta);
-    WrittenFile TapeDatFile(std::vector<std::string>& failures);
+    void Recount();
+    Status RebuildHash();
+    Status Flush();
+    void DropUnflushed();
+    ::Result<WrittenFile> TapeDatFile();
     std::optional<LayoutChoice> ChooseLayout() const;
-    void WriteWavs(const std::vector<PlannedFile>& files, const RunFacts& run, std::vector<WrittenFile>& payload,
-                   std::vector<std::string>& failures);
+    bool ProgramEnds(const FrameRecord& record);
+    Result Write(const RunFacts& run, bool final);
     Result Summary(const ReportFacts& f, const Totals& t, std::size_t wavs,
                    const std::vector<std::string>& failures) const;
 
     std::string dir_;
     UniqueFd tape_;
-    std::unique_ptr<QCryptographicHash> hash_;
-    bool patched_ = false;  // frames changed in place: the running hash no longer holds
+    Sha256 hash_;           // of tape.dat with the frames kept since the last checkpoint
+    bool rehash_ = false;   // frames changed in place or dropped: hash_ is to be taken again
     bool ragged_ = false;   // part of a frame that failed to be written could not be cut off
     bool readOnly_ = false;  // a merge's source: never written
+    std::size_t flushed_ = 0;                                   // frames in tape.dat
+    std::vector<std::uint8_t> unflushed_;                       // the frames kept after them
+    std::map<std::size_t, std::vector<std::uint8_t>> patches_;  // frames read again, for tape.dat
+    std::size_t sinceCheckpoint_ = 0;
+    int lastProgram_ = -1;                   // of the last readable frame, for a program's end
+    std::map<std::string, WavOnDisk> wavs_;  // by name
+    RunFacts checkpointRun_;
     std::vector<FrameRecord> records_;
     std::vector<Recovery> recovered_;
     std::uint64_t unreadable_ = 0, concealed_ = 0;

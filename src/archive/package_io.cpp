@@ -1,15 +1,19 @@
 #include "archive/package_io.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sndfile.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "dat/frame.h"
@@ -22,8 +26,39 @@ namespace archive {
 namespace {
 
 constexpr std::size_t kFramesPerWrite = 64;
+constexpr const char* kStagePrefix = ".part-";
 
-std::string Hex(const QByteArray& digest) { return digest.toHex().toStdString(); }
+std::string ErrnoText();
+
+// The temporary name of a file of the package: at its top level, outside data/, where a
+// validator takes it for an unlisted tag file.
+std::string TempPathOf(const std::string& dir, const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return dir + "/" + kStagePrefix + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+Status SyncDir(const std::string& dir)
+{
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || (::fsync(fd.get()) != 0 && errno != EINVAL))
+        return Status::Error("The folder " + dir + " cannot be synced: " + ErrnoText());
+    return Status::Ok();
+}
+
+std::string Megabytes(std::uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+// The bytes a WAV file of `file` takes: its audio and a generous allowance for the chunks
+// before it (bext with its coding history, cue points, the headers).
+std::uint64_t WavBytes(const PlannedFile& file)
+{
+    return std::uint64_t{file.frames.size()} * file.format.PcmBytes() + 4096 + 32 * file.cues.size();
+}
 
 // A text into a fixed bext field; one cut short ends on a whole UTF-8 character.
 void Copy(char* to, std::size_t size, const std::string& text)
@@ -118,7 +153,7 @@ Status SetChunks(SNDFILE* sf, const std::string& path, const PlannedFile& file, 
 
 // The audio of the file's frames, a block of frames to each write.
 Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file,
-                   const std::vector<FrameRecord>& records, int tapeDat)
+                   const std::vector<FrameRecord>& records, const FrameSource& read)
 {
     // A frame's bytes in tape.dat, and its 16-bit PCM in the file (12-bit frames decoded).
     const std::size_t frameAudio = file.format.audioBytes;
@@ -138,10 +173,9 @@ Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file
         if (!records[position].readable()) {
             std::memset(at, 0, framePcm);
         } else {
-            const off_t offset = static_cast<off_t>(position) * static_cast<off_t>(dat::kFrameBytes);
             std::uint8_t* into = file.format.NonLinear() ? area.data() : at;
-            if (::pread(tapeDat, into, frameAudio, offset) != static_cast<ssize_t>(frameAudio))
-                return Status::Error("data/tape.dat could not be read back for " + path + ": " + ErrnoText());
+            if (Status s = read(position, into, frameAudio); !s)
+                return Status::Error("data/tape.dat could not be read back for " + path + ": " + s.error());
             if (file.format.NonLinear()) {
                 std::array<std::int16_t, dat::kNonLinearSamples> pcm{};
                 dat::DecodeNonLinear(area.data(), file.layout, pcm.data());
@@ -157,6 +191,35 @@ Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file
 }
 
 }  // namespace
+
+Sha256::Sha256() : hash_(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256)) {}
+Sha256::Sha256(Sha256&&) noexcept = default;
+Sha256& Sha256::operator=(Sha256&&) noexcept = default;
+Sha256::~Sha256() = default;
+
+void Sha256::Add(const void* data, std::size_t size)
+{
+    hash_->addData(QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)));
+}
+
+// The result is taken from a copy of the running state, so adding may go on.
+std::string Sha256::Hex() const { return hash_->result().toHex().toStdString(); }
+
+void Sha256::Reset() { hash_->reset(); }
+
+std::optional<std::uint64_t> FreeBytes(const std::string& path)
+{
+    struct statvfs st {};
+    if (::statvfs(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return std::uint64_t{st.f_bavail} * st.f_frsize;
+}
+
+std::string SpaceLeftText(const std::string& path)
+{
+    const std::optional<std::uint64_t> free = FreeBytes(path);
+    return free ? " (" + Megabytes(*free) + " left on the disk)" : std::string();
+}
 
 std::string ReadText(const std::string& path)
 {
@@ -184,54 +247,124 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-::Result<WrittenFile> WriteWav(const std::string& dir, const PlannedFile& file, const std::vector<FrameRecord>& records,
-                               int tapeDat, const BextCommon& common, const FileSizeReader& sizeOf)
+::Result<StagedFile> StageWav(const std::string& dir, const PlannedFile& file, const std::vector<FrameRecord>& records,
+                              const FrameSource& read, const BextCommon& common, const FileSizeReader& sizeOf)
 {
-    WrittenFile out;
+    StagedFile staged;
+    WrittenFile& out = staged.file;
     out.path = "data/" + file.name;
-    const std::string full = dir + "/" + out.path;
+    staged.temp = TempPathOf(dir, out.path);
+    // A file the disk cannot hold is not begun: what is there stays as it was.
+    const std::uint64_t needed = WavBytes(file);
+    if (const std::optional<std::uint64_t> free = FreeBytes(dir); free && *free < needed)
+        return ::Result<StagedFile>::Error(out.path + " needs " + Megabytes(needed) + "; the disk has " +
+                                           Megabytes(*free) + " left.");
     SF_INFO info{};
     info.samplerate = static_cast<int>(file.sampleRate);
     info.channels = static_cast<int>(file.format.channels);
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SoundFile sf(sf_open(full.c_str(), SFM_WRITE, &info));
+    SoundFile sf(sf_open(staged.temp.c_str(), SFM_WRITE, &info));
     if (!sf)
-        return ::Result<WrittenFile>::Error(out.path + " cannot be created: " + sf_strerror(nullptr));
+        return ::Result<StagedFile>::Error(out.path + " cannot be created: " + sf_strerror(nullptr) +
+                                           SpaceLeftText(dir));
     Status written = SetChunks(sf.get(), out.path, file, common);
     if (written)
-        written = WriteFrames(sf.get(), out.path, file, records, tapeDat);
+        written = WriteFrames(sf.get(), out.path, file, records, read);
     if (!CloseSoundFile(sf) && written)
         written = Status::Error(out.path + " could not be finished");
-    if (!written)
-        return written;
-    ::Result<std::string> digest = HashFile(full);
-    if (!digest)
-        return digest.status();
-    out.sha256 = *digest;
+    if (written) {
+        UniqueFd fd(::open(staged.temp.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd || ::fsync(fd.get()) != 0)
+            written = Status::Error(out.path + " could not be synced: " + ErrnoText());
+    }
+    if (!written) {
+        ::unlink(staged.temp.c_str());
+        return Status::Error(written.error() + SpaceLeftText(dir));
+    }
+    ::Result<std::string> digest = HashFile(staged.temp);
     // Payload-Oxum counts these bytes: a size not known leaves the file out, never counted as 0.
-    const ::Result<std::uint64_t> size = sizeOf ? sizeOf(full) : FileSize(full);
-    if (!size)
-        return ::Result<WrittenFile>::Error(out.path + ": its size cannot be read: " + size.error());
+    const ::Result<std::uint64_t> size = sizeOf ? sizeOf(staged.temp) : FileSize(staged.temp);
+    if (!digest || !size) {
+        ::unlink(staged.temp.c_str());
+        if (!digest)
+            return digest.status();
+        return ::Result<StagedFile>::Error(out.path + ": its size cannot be read: " + size.error());
+    }
+    out.sha256 = *digest;
     out.bytes = *size;
-    return out;
+    return staged;
+}
+
+::Result<StagedFile> StageText(const std::string& dir, const std::string& path, const std::string& text)
+{
+    StagedFile staged;
+    staged.file.path = path;
+    staged.temp = TempPathOf(dir, path);
+    UniqueFd fd(::open(staged.temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd)
+        return ::Result<StagedFile>::Error(path + " cannot be created: " + ErrnoText() + SpaceLeftText(dir));
+    Sha256 hash;
+    hash.Add(text.data(), text.size());
+    const bool written = WriteAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
+    const std::string writeError = written ? std::string() : ErrnoText();
+    if (!fd.close() || !written) {
+        const std::string why = written ? ErrnoText() : writeError;
+        ::unlink(staged.temp.c_str());
+        return ::Result<StagedFile>::Error(path + " could not be written: " + why + SpaceLeftText(dir));
+    }
+    staged.file.bytes = text.size();
+    staged.file.sha256 = hash.Hex();
+    return staged;
+}
+
+Status CommitFiles(const std::string& dir, std::vector<StagedFile>& staged)
+{
+    bool data = false, top = false;
+    Status result;
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        const StagedFile& f = staged[i];
+        if (::rename(f.temp.c_str(), (dir + "/" + f.file.path).c_str()) != 0) {
+            result = Status::Error(f.file.path + " could not be put in place: " + ErrnoText());
+            for (std::size_t k = i; k < staged.size(); ++k)
+                ::unlink(staged[k].temp.c_str());
+            break;
+        }
+        (f.file.path.find('/') == std::string::npos ? top : data) = true;
+    }
+    staged.clear();
+    if (data)
+        if (Status s = SyncDir(dir + "/data"); !s && result)
+            result = s;
+    if (top || data)
+        if (Status s = SyncDir(dir); !s && result)
+            result = s;
+    return result;
+}
+
+void DiscardFiles(std::vector<StagedFile>& staged)
+{
+    for (const StagedFile& f : staged)
+        ::unlink(f.temp.c_str());
+    staged.clear();
+}
+
+void RemoveLeftoverFiles(const std::string& dir)
+{
+    const QDir top(QString::fromStdString(dir));
+    for (const QString& name :
+         top.entryList({QString::fromLatin1(kStagePrefix) + "*"}, QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(top.filePath(name));
 }
 
 ::Result<WrittenFile> WriteTextFile(const std::string& dir, const std::string& path, const std::string& text)
 {
-    WrittenFile out;
-    out.path = path;
-    const std::string full = dir + "/" + path;
-    UniqueFd fd(::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd)
-        return ::Result<WrittenFile>::Error(path + " cannot be created: " + ErrnoText());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-    const bool written = WriteAll(fd.get(), text.data(), text.size());
-    const std::string writeError = written ? std::string() : ErrnoText();
-    if (!fd.close() || !written)
-        return ::Result<WrittenFile>::Error(path + " could not be written: " + (written ? ErrnoText() : writeError));
-    out.bytes = text.size();
-    out.sha256 = Hex(hash.result());
+    ::Result<StagedFile> staged = StageText(dir, path, text);
+    if (!staged)
+        return staged.status();
+    const WrittenFile out = staged->file;
+    std::vector<StagedFile> one{*staged};
+    if (Status s = CommitFiles(dir, one); !s)
+        return s;
     return out;
 }
 
@@ -240,7 +373,7 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return ::Result<std::string>::Error(path + " cannot be read: " + ErrnoText());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
@@ -250,9 +383,9 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
             return ::Result<std::string>::Error(path + " cannot be read: " + ErrnoText());
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(buffer.data(), n));
+        hash.Add(buffer.data(), static_cast<std::size_t>(n));
     }
-    return Hex(hash.result());
+    return hash.Hex();
 }
 
 }  // namespace archive

@@ -474,7 +474,8 @@ std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets,
     return info;
 }
 
-Status WriteBag(const std::string& dir, const ReportFacts& f, const Totals& t, std::vector<WrittenFile> payload)
+Status StageBag(const std::string& dir, const ReportFacts& f, const Totals& t, std::vector<WrittenFile> payload,
+                std::vector<StagedFile>& staged)
 {
     std::uint64_t octets = 0;
     std::string manifest;
@@ -490,12 +491,17 @@ Status WriteBag(const std::string& dir, const ReportFacts& f, const Totals& t, s
     };
     std::string tagManifest;
     for (const auto& [path, text] : tagFiles) {
-        const ::Result<WrittenFile> tag = WriteTextFile(dir, path, text);
+        ::Result<StagedFile> tag = StageText(dir, path, text);
         if (!tag)
             return tag.status();
-        tagManifest += tag->sha256 + "  " + tag->path + "\n";
+        tagManifest += tag->file.sha256 + "  " + tag->file.path + "\n";
+        staged.push_back(std::move(*tag));
     }
-    return WriteTextFile(dir, "tagmanifest-sha256.txt", tagManifest).status();
+    ::Result<StagedFile> tag = StageText(dir, "tagmanifest-sha256.txt", tagManifest);
+    if (!tag)
+        return tag.status();
+    staged.push_back(std::move(*tag));
+    return Status::Ok();
 }
 
 }  // namespace archive

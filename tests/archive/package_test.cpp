@@ -139,6 +139,41 @@ TEST_F(PackageTest, AnIncompletePackageIsTakenUpGrownAndFinishedWithoutADrive)
     EXPECT_TRUE(ReadAll(dir + "/data/tape.dat") == expected);
 }
 
+// A run that never finishes (killed): the folder is the bag its last checkpoint wrote, marked
+// incomplete, with the WAV files of the programs that had ended; taken up again, it holds the
+// frames of that checkpoint.
+TEST_F(PackageTest, APackageNeverFinishedIsTheValidBagOfItsLastCheckpoint)
+{
+    const std::string dir = Dir("pkg");
+    const std::size_t program2 = kLeadIn + 400, kept = program2 + 100;
+    {
+        ::Result<archive::Package> p = archive::Package::Create(dir);
+        ASSERT_TRUE(p) << p.error();
+        EXPECT_EQ(Fields(dir + "/bag-info.txt")["Vantrel-Status"], "incomplete");
+        ExpectBagHolds(dir, 4);  // an empty tape.dat, subcode.csv, the two reports
+        for (std::size_t n = 0; n < kept; ++n)
+            ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
+    }
+    auto info = Fields(dir + "/bag-info.txt");
+    EXPECT_EQ(info["Vantrel-Status"], "incomplete");
+    EXPECT_EQ(info["Vantrel-Incomplete-Reason"].rfind("Interrupted", 0), 0u) << info["Vantrel-Incomplete-Reason"];
+    // Checkpoints at the first frame, every 160 frames and at program 2's first frame.
+    EXPECT_EQ(info["Vantrel-Frames"], std::to_string(program2 + 1));
+    ExpectBagHolds(dir, 5);  // tape.dat, 001.wav, subcode.csv, the two reports
+    EXPECT_EQ(ReadAll(dir + "/data/tape.dat").size(), (program2 + 1) * kFrame);
+
+    ::Result<archive::Package> p = archive::Package::Load(dir);
+    ASSERT_TRUE(p) << p.error();
+    EXPECT_EQ(p->records().size(), program2 + 1);
+    for (std::size_t n = program2 + 1; n < tape_.frames(); ++n)
+        ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
+    archive::RunFacts run;
+    run.complete = true;
+    EXPECT_EQ(p->Finish(run).outcome, archive::Outcome::Clean);
+    EXPECT_TRUE(ReadAll(dir + "/data/tape.dat") == tape_.dump);
+    ExpectBagHolds(dir, 7);
+}
+
 // What an archivist looks for: programs whose rate and emphasis differ are said to differ at
 // tape level, a program without date packs invents no bext date, the cassette's label and
 // identifier go everywhere they are kept, and a resumed package lists its runs.
@@ -293,18 +328,23 @@ TEST_F(PackageTest, ABagWhoseFileSizesCannotBeReadIsIncompleteWithTheReason)
     const std::string dir = Dir("pkg");
     ::Result<archive::Package> p = archive::Package::Create(dir);
     ASSERT_TRUE(p) << p.error();
-    for (std::size_t n = 0; n < tape_.frames(); ++n)
+    const std::size_t program3 = kLeadIn + 400 + 350;
+    for (std::size_t n = 0; n < program3; ++n)
         ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
     p->SetFileSizeReader([](const std::string& path) -> ::Result<std::uint64_t> {
         if (path.ends_with("002.wav"))
             return ::Result<std::uint64_t>::Error("Input/output error");
         return archive::FileSize(path);
     });
+    const std::string reason = "data/002.wav: its size cannot be read: Input/output error";
+    // Program 2's file is written as program 3 begins: that checkpoint fails, and says why.
+    const Status appended = p->Append(FrameAt(tape_, program3), RecordAt(tape_, program3));
+    ASSERT_FALSE(appended);
+    EXPECT_EQ(appended.error(), reason);
     archive::RunFacts run;
     run.complete = true;
     const archive::Result r = p->Finish(run);
 
-    const std::string reason = "data/002.wav: its size cannot be read: Input/output error";
     EXPECT_EQ(r.outcome, archive::Outcome::Incomplete);
     EXPECT_EQ(r.message, reason);
     auto info = Fields(dir + "/bag-info.txt");
@@ -316,7 +356,7 @@ TEST_F(PackageTest, ABagWhoseFileSizesCannotBeReadIsIncompleteWithTheReason)
     EXPECT_NE(Text(dir + "/data/report.txt").find("Status: incomplete (" + reason + ")"), std::string::npos);
     // The file is not counted as nothing: it is left out of the manifest and Payload-Oxum.
     EXPECT_EQ(Text(dir + "/manifest-sha256.txt").find("002.wav"), std::string::npos);
-    ExpectBagHolds(dir, 6);
+    ExpectBagHolds(dir, 5);  // tape.dat, 001.wav, subcode.csv, the two reports
 }
 
 }  // namespace
