@@ -1,6 +1,5 @@
 #include "archive/package.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +15,7 @@
 #include "archive/report.h"
 #include "dat/frame.h"
 #include "dat/nonlinear.h"
+#include "platform/io/sha256.h"
 
 namespace archive {
 
@@ -25,11 +25,6 @@ constexpr const char* kTapeDat = "data/tape.dat";
 constexpr std::array<std::uint8_t, dat::kFrameBytes> kZeros{};
 
 std::string ErrnoText() { return std::strerror(errno); }
-
-QByteArrayView FrameView(const std::uint8_t* frame)
-{
-    return {reinterpret_cast<const char*>(frame), dat::kFrameBytes};
-}
 
 // Placeholders carry no time: they stand in order between their neighbours.
 void TimePlaceholders(std::vector<FrameRecord>& records)
@@ -45,7 +40,7 @@ void TimePlaceholders(std::vector<FrameRecord>& records)
 }  // namespace
 
 Package::Package(std::string dir)
-    : dir_(std::move(dir)), hash_(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256)),
+    : dir_(std::move(dir)), hash_(std::make_unique<Sha256>()),
       started_(QDateTime::currentDateTimeUtc()), runStarted_(started_)
 {
 }
@@ -149,7 +144,7 @@ Status Package::LoadFrames()
         const auto offset = static_cast<off_t>(i * dat::kFrameBytes);
         if (::pread(tape_.get(), frame.data(), dat::kFrameBytes, offset) != static_cast<ssize_t>(dat::kFrameBytes))
             return Status::Error(std::string(kTapeDat) + " cannot be read: " + ErrnoText());
-        hash_->addData(FrameView(frame.data()));
+        hash_->add(frame.data(), dat::kFrameBytes);
         FrameRecord r;
         if (IsPlaceholder(frame.data()))
             r.state = FrameState::Unreadable;
@@ -191,7 +186,7 @@ Status Package::Append(const std::uint8_t* frame, const FrameRecord& record)
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    hash_->addData(FrameView(frame));
+    hash_->add(frame, dat::kFrameBytes);
     records_.push_back(record);
     Count(record, 1);
     return Status::Ok();
@@ -254,7 +249,7 @@ Status Package::ReadFrame(std::size_t position, std::uint8_t* out, std::size_t b
 ::Result<std::string> Package::TapeSha256()
 {
     if (!patched_ && !ragged_)
-        return hash_->result().toHex().toStdString();
+        return hash_->hex();
     return HashFile(dir_ + "/" + kTapeDat);
 }
 
@@ -267,7 +262,7 @@ WrittenFile Package::TapeDatFile(std::vector<std::string>& failures)
     if (::fsync(tape_.get()) != 0 && errno != EINVAL)
         failures.push_back(std::string(kTapeDat) + ": " + ErrnoText());
     if (!patched_ && !ragged_) {
-        tape.sha256 = hash_->result().toHex().toStdString();
+        tape.sha256 = hash_->hex();
         return tape;
     }
     if (::Result<std::string> digest = HashFile(dir_ + "/" + kTapeDat))

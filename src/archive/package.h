@@ -28,7 +28,7 @@
 #include "platform/io/unique_fd.h"
 #include "transport/drive_identity.h"
 
-class QCryptographicHash;
+class Sha256;
 
 namespace archive {
 
@@ -132,7 +132,7 @@ private:
 
     std::string dir_;
     UniqueFd tape_;
-    std::unique_ptr<QCryptographicHash> hash_;
+    std::unique_ptr<Sha256> hash_;
     bool patched_ = false;  // frames changed in place: the running hash no longer holds
     bool ragged_ = false;   // part of a frame that failed to be written could not be cut off
     bool readOnly_ = false;  // a merge's source: never written

@@ -1,6 +1,5 @@
 #include "archive/package_io.h"
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,6 +13,7 @@
 
 #include "dat/frame.h"
 #include "dat/nonlinear.h"
+#include "platform/io/sha256.h"
 #include "platform/io/sound_file.h"
 #include "platform/io/unique_fd.h"
 
@@ -22,8 +22,6 @@ namespace archive {
 namespace {
 
 constexpr std::size_t kFramesPerWrite = 64;
-
-std::string Hex(const QByteArray& digest) { return digest.toHex().toStdString(); }
 
 // A text into a fixed bext field; one cut short ends on a whole UTF-8 character.
 void Copy(char* to, std::size_t size, const std::string& text)
@@ -224,14 +222,14 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
     UniqueFd fd(::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd)
         return ::Result<WrittenFile>::Error(path + " cannot be created: " + ErrnoText());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    Sha256 hash;
+    hash.add(text.data(), text.size());
     const bool written = WriteAll(fd.get(), text.data(), text.size());
     const std::string writeError = written ? std::string() : ErrnoText();
     if (!fd.close() || !written)
         return ::Result<WrittenFile>::Error(path + " could not be written: " + (written ? ErrnoText() : writeError));
     out.bytes = text.size();
-    out.sha256 = Hex(hash.result());
+    out.sha256 = hash.hex();
     return out;
 }
 
@@ -240,7 +238,7 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return ::Result<std::string>::Error(path + " cannot be read: " + ErrnoText());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
@@ -250,9 +248,9 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
             return ::Result<std::string>::Error(path + " cannot be read: " + ErrnoText());
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(buffer.data(), n));
+        hash.add(buffer.data(), static_cast<std::size_t>(n));
     }
-    return Hex(hash.result());
+    return hash.hex();
 }
 
 }  // namespace archive
