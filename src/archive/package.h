@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <utility>
@@ -121,6 +122,7 @@ private:
     explicit Package(std::string dir);
     static ::Result<Package> Open(const std::string& dir, bool existing, bool readOnly = false);
     static ::Result<Package> Load(const std::string& dir, bool readOnly);
+    void TakeReport(const nlohmann::json& report);
     Status LoadFrames();
     void Count(const FrameRecord& record, int delta);
     WrittenFile TapeDatFile(std::vector<std::string>& failures);
