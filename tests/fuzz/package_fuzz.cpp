@@ -36,11 +36,14 @@ void Write(const std::filesystem::path& path, std::string_view bytes)
 }
 
 // The package folder is removed at exit, not after each input, so the next input reuses it.
+// It keeps its own copy of the name: statics are destroyed in the reverse order of their
+// construction, and this one is made first.
 struct Cleanup {
+    std::string dir;
     ~Cleanup()
     {
         std::error_code ignored;
-        std::filesystem::remove_all(Folder(), ignored);
+        std::filesystem::remove_all(dir, ignored);
     }
 };
 
@@ -48,7 +51,7 @@ struct Cleanup {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static Cleanup cleanup;
+    static const Cleanup cleanup{Folder()};
     const std::filesystem::path root = std::filesystem::path(Folder()) / "package";
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
