@@ -16,12 +16,12 @@
 #include "audio/capture.h"
 #include "dat/audio_format.h"
 #include "dat/frame.h"
+#include "deck/drive_commands.h"
 #include "platform/aspi/backend.h"
 #include "platform/io/sha256.h"
 #include "platform/ui/message_box.h"
 #include "sim/virtual_bus.h"
 #include "tape/positioning.h"
-#include "deck/drive_commands.h"
 #include "transport/drive_state.h"
 
 namespace {

@@ -40,10 +40,9 @@ void TimePlaceholders(std::vector<FrameRecord>& records)
 }  // namespace
 
 Package::Package(std::string dir)
-    : dir_(std::move(dir)), hash_(std::make_unique<Sha256>()),
-      started_(QDateTime::currentDateTimeUtc()), runStarted_(started_)
-{
-}
+    : dir_(std::move(dir)), hash_(std::make_unique<Sha256>()), started_(QDateTime::currentDateTimeUtc()),
+      runStarted_(started_)
+{}
 
 Package::Package(Package&&) noexcept = default;
 Package& Package::operator=(Package&&) noexcept = default;

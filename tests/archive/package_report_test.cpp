@@ -21,8 +21,9 @@ protected:
         ::Result<archive::Package> p = archive::Package::Create(dir_);
         ASSERT_TRUE(p) << p.error();
         for (std::size_t n = 0; n < kFrames; ++n)
-            ASSERT_TRUE(p->Append(tape_.dump.data() + n * kFrame,
-                                  archive::RecordOf(dat::Decode(dat::FrameBytes(tape_.dump.data() + n * kFrame, kFrame)))));
+            ASSERT_TRUE(
+                p->Append(tape_.dump.data() + n * kFrame,
+                          archive::RecordOf(dat::Decode(dat::FrameBytes(tape_.dump.data() + n * kFrame, kFrame)))));
         archive::RunFacts run;
         run.reason = "Stopped before the end of the tape.";
         (void)p->Finish(run);
@@ -41,9 +42,9 @@ protected:
 
 TEST_F(PackageReportTest, WrongTypesAreRefusedForAResumeAndPassedOverForAMerge)
 {
-    for (const char* text : {R"([1, 2])", R"("text")", R"({"started": 5})", R"({"stopped_in": []})",
-                             R"({"runs": [{"start": 7}]})", R"({"started": "2025-06-07T08:09:10Z", "read_speed": "x"})",
-                             R"({"cassette": {"label": 3}})"}) {
+    for (const char* text :
+         {R"([1, 2])", R"("text")", R"({"started": 5})", R"({"stopped_in": []})", R"({"runs": [{"start": 7}]})",
+          R"({"started": "2025-06-07T08:09:10Z", "read_speed": "x"})", R"({"cassette": {"label": 3}})"}) {
         SCOPED_TRACE(text);
         WriteReport(text);
         const ::Result<archive::Package> resumed = archive::Package::Load(dir_);

@@ -26,7 +26,8 @@ inline std::vector<std::uint8_t> FramesFromSubcodes(const std::uint8_t* data, st
     for (std::size_t n = 0; n < frames; ++n) {
         const std::size_t from = n * kSubcodeBytes;
         const std::size_t count = std::min(kSubcodeBytes, size - from);
-        std::copy_n(data + from, count, out.begin() + static_cast<std::ptrdiff_t>(n * dat::kFrameBytes + dat::kPacksOffset));
+        std::copy_n(data + from, count,
+                    out.begin() + static_cast<std::ptrdiff_t>(n * dat::kFrameBytes + dat::kPacksOffset));
     }
     return out;
 }

@@ -63,12 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < parts.size() && i < kFiles.size(); ++i)
         Write(root / kFiles[i], parts[i]);
     const std::string_view subcodes = parts.size() > kFiles.size() ? parts.back() : std::string_view();
-    const std::vector<std::uint8_t> frames = fuzz::FramesFromSubcodes(
-        reinterpret_cast<const std::uint8_t*>(subcodes.data()), subcodes.size(), 48);
+    const std::vector<std::uint8_t> frames =
+        fuzz::FramesFromSubcodes(reinterpret_cast<const std::uint8_t*>(subcodes.data()), subcodes.size(), 48);
     // An odd length cuts the last frame short, as a run that stopped mid-write leaves it.
     const std::size_t cut = subcodes.size() % 2 == 1 && !frames.empty() ? 100 : 0;
-    Write(root / "data/tape.dat",
-          std::string_view(reinterpret_cast<const char*>(frames.data()), frames.size() - cut));
+    Write(root / "data/tape.dat", std::string_view(reinterpret_cast<const char*>(frames.data()), frames.size() - cut));
 
     const std::string dir = root.string();
     (void)archive::CheckTarget(dir, true);

@@ -55,8 +55,8 @@ Sha256::Digest Sha256::digest() const
 {
     // Finishing consumes a context: finish a copy, so that hashing can go on.
     EVP_MD_CTX* copy = EVP_MD_CTX_new();
-    const bool copied = copy && (ctx_ ? EVP_MD_CTX_copy_ex(copy, ctx_) == 1
-                                      : EVP_DigestInit_ex(copy, EVP_sha256(), nullptr) == 1);
+    const bool copied =
+        copy && (ctx_ ? EVP_MD_CTX_copy_ex(copy, ctx_) == 1 : EVP_DigestInit_ex(copy, EVP_sha256(), nullptr) == 1);
     Digest out{};
     unsigned int length = 0;
     const bool finished = copied && EVP_DigestFinal_ex(copy, out.data(), &length) == 1 && length == out.size();
