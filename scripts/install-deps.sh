@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libasound2-dev libsndfile1-dev nlohmann-json3-dev
+  qt6-base-dev libasound2-dev libsndfile1-dev nlohmann-json3-dev libssl-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core xvfb xauth xdotool libx11-dev lsscsi sox
   clang-format

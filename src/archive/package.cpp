@@ -16,6 +16,7 @@
 #include "archive/report.h"
 #include "dat/frame.h"
 #include "dat/nonlinear.h"
+#include "platform/io/sha256.h"
 
 namespace archive {
 
@@ -128,26 +129,24 @@ Package::~Package() = default;
             return ::Result<Package>::Error("data/report.json of the package cannot be read; it cannot be resumed.");
         report = nlohmann::json::object();
     }
-    const QDateTime began = QDateTime::fromString(QString::fromStdString(report.value("started", "")), Qt::ISODate);
-    if (began.isValid())
-        p->started_ = began;
-    p->stoppedIn_ = report.value("stopped_in", std::string());
-    if (report.contains("runs") && report["runs"].is_array()) {
-        for (const auto& r : report["runs"])
-            if (r.is_object())
-                p->runs_.push_back({r.value("start", std::string()), r.value("end", std::string()),
-                                    r.contains("frames_read") && r["frames_read"].is_number_integer()
-                                        ? r["frames_read"].get<std::int64_t>()
-                                        : -1,
-                                    r.value("read_speed", 0.0)});
-    } else if (began.isValid()) {
-        // A report of before runs were listed: its one span stands for the runs so far.
-        p->runs_.push_back({report.value("started", std::string()), report.value("finished", std::string()), -1,
-                            report.value("read_speed", 0.0)});
+    // A report of another shape (hand-edited, damaged) must not end the program: a value of
+    // the wrong type is taken as a report that cannot be read.
+    if (!report.is_object()) {
+        if (!readOnly)
+            return ::Result<Package>::Error("data/report.json of the package cannot be read; it cannot be resumed.");
+        report = nlohmann::json::object();
     }
-    if (report.contains("cassette") && report["cassette"].is_object()) {
-        p->label_ = report["cassette"].value("label", std::string());
-        p->id_ = report["cassette"].value("id", std::string());
+    try {
+        p->TakeReport(report);
+    } catch (const nlohmann::json::exception&) {
+        if (!readOnly)
+            return ::Result<Package>::Error("data/report.json of the package cannot be read; it cannot be resumed.");
+        p->started_ = p->runStarted_;
+        p->stoppedIn_.clear();
+        p->runs_.clear();
+        p->label_.clear();
+        p->id_.clear();
+        report = nlohmann::json::object();
     }
     if (Status s = p->LoadFrames(); !s)
         return s;
@@ -158,13 +157,23 @@ Package::~Package() = default;
         p->LoadWavEntries();
     }
     std::vector<FrameRecord>& records = p->records_;
-    if (report.contains("errors") && report["errors"].contains("recovered_on_reread")) {
-        for (const auto& e : report["errors"]["recovered_on_reread"]) {
-            const std::size_t at = e.value("frame", std::size_t{0});
-            if (at < records.size() && records[at].state == FrameState::Clean) {
-                records[at].state = FrameState::Recovered;
-                records[at].failedReads = static_cast<std::uint16_t>(e.value("failed_reads", 1));
-            }
+    const nlohmann::json* recovered = nullptr;
+    if (const auto errors = report.find("errors"); errors != report.end() && errors->is_object())
+        if (const auto list = errors->find("recovered_on_reread"); list != errors->end() && list->is_array())
+            recovered = &*list;
+    for (const auto& e : recovered ? *recovered : nlohmann::json::array()) {
+        // Only a whole number names a frame; anything else is no frame of this package.
+        const auto frame = e.is_object() ? e.find("frame") : e.end();
+        if (!e.is_object() || frame == e.end() || !frame->is_number_unsigned())
+            continue;
+        const std::uint64_t at = frame->get<std::uint64_t>();
+        if (at < records.size() && records[at].state == FrameState::Clean) {
+            const auto reads = e.find("failed_reads");
+            std::uint64_t failed = 1;
+            if (reads != e.end() && reads->is_number_unsigned())
+                failed = std::clamp<std::uint64_t>(reads->get<std::uint64_t>(), 1, 0xFFFF);
+            records[at].state = FrameState::Recovered;
+            records[at].failedReads = static_cast<std::uint16_t>(failed);
         }
     }
     // Frames the retry pass of an earlier run read clean.
@@ -211,6 +220,34 @@ void Package::LoadWavEntries()
         if (!size)
             continue;
         wavs_[path.substr(5)] = {"", {path, *size, line.substr(0, 64)}};
+// What an earlier run's report says of the runs and the cassette; throws on a value of the
+// wrong type.
+void Package::TakeReport(const nlohmann::json& report)
+{
+    const QDateTime began = QDateTime::fromString(QString::fromStdString(report.value("started", "")), Qt::ISODate);
+    if (began.isValid())
+        started_ = began;
+    stoppedIn_ = report.value("stopped_in", std::string());
+    if (report.contains("runs") && report["runs"].is_array()) {
+        for (const auto& r : report["runs"])
+            if (r.is_object())
+                runs_.push_back({r.value("start", std::string()), r.value("end", std::string()),
+                                 r.contains("frames_read") && r["frames_read"].is_number_integer()
+                                     ? r["frames_read"].get<std::int64_t>()
+                                     : -1,
+                                 r.value("read_speed", 0.0)});
+    } else if (began.isValid()) {
+        // A report of before runs were listed: its one span stands for the runs so far.
+        runs_.push_back({report.value("started", std::string()), report.value("finished", std::string()), -1,
+                         report.value("read_speed", 0.0)});
+    }
+    if (report.contains("cassette") && report["cassette"].is_object()) {
+        // They go into bag-info lines and the bext as given: what --label and --id would
+        // refuse (a line break would add a bag-info line of its own) is dropped.
+        const std::string label = report["cassette"].value("label", std::string());
+        const std::string id = report["cassette"].value("id", std::string());
+        label_ = CheckCassetteText(label, false).empty() ? label : std::string();
+        id_ = CheckCassetteText(id, true).empty() ? id : std::string();
     }
 }
 

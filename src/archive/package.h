@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <utility>
@@ -152,6 +153,7 @@ private:
         WrittenFile file;
     };
 
+    void TakeReport(const nlohmann::json& report);
     Status LoadFrames();
     void LoadWavEntries();
     void Count(const FrameRecord& record, int delta);

@@ -1,6 +1,5 @@
 #include "archive/package_io.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -18,6 +17,7 @@
 
 #include "dat/frame.h"
 #include "dat/nonlinear.h"
+#include "platform/io/sha256.h"
 #include "platform/io/sound_file.h"
 #include "platform/io/unique_fd.h"
 
@@ -192,20 +192,20 @@ Status WriteFrames(SNDFILE* sf, const std::string& path, const PlannedFile& file
 
 }  // namespace
 
-Sha256::Sha256() : hash_(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256)) {}
+Sha256::Sha256() = default;
 Sha256::Sha256(Sha256&&) noexcept = default;
 Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 Sha256::~Sha256() = default;
 
 void Sha256::Add(const void* data, std::size_t size)
 {
-    hash_->addData(QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)));
+    hash_.add(data, size);
 }
 
 // The result is taken from a copy of the running state, so adding may go on.
-std::string Sha256::Hex() const { return hash_->result().toHex().toStdString(); }
+std::string Sha256::Hex() const { return hash_.hex(); }
 
-void Sha256::Reset() { hash_->reset(); }
+void Sha256::Reset() { hash_.reset(); }
 
 std::optional<std::uint64_t> FreeBytes(const std::string& path)
 {

@@ -11,8 +11,8 @@
 
 #include "archive/records.h"
 #include "platform/io/result.h"
+#include "platform/io/sha256.h"
 
-class QCryptographicHash;
 
 namespace archive {
 
@@ -29,7 +29,7 @@ public:
     void Reset();
 
 private:
-    std::unique_ptr<QCryptographicHash> hash_;
+    ::Sha256 hash_;  // OpenSSL's, which uses the processor's SHA instructions
 };
 
 struct WrittenFile {

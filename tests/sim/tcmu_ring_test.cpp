@@ -234,6 +234,36 @@ TEST(CommandRing, EntriesPointingOutsideTheAreaAreRefusedNotFollowed)
     Put<std::uint32_t>(stuck.base() + kRingOff, kTcmuOpCmd);
     EXPECT_EQ(CommandRing(stuck.base(), kAreaSize).serve([](RingCommand&) { return RingReply{}; }), 0u);
 
+    // An entry stepping over the head (here the whole ring long, back to where it began)
+    // would be walked round for ever: serving stops at it.
+    SharedArea round;
+    round.other(kTcmuEntrySize, kTcmuOpCmd);
+    Put<std::uint32_t>(round.base() + kRingOff, kRingSize | kTcmuOpPad);
+    EXPECT_EQ(CommandRing(round.base(), kAreaSize).serve([](RingCommand&) { return RingReply{}; }), 0u);
+    EXPECT_EQ(round.tail(), 0u);
+
+    // A command entry too short for its reply, last in an area that ends with the ring:
+    // not answered, and nothing written past it.
+    constexpr std::size_t kTightArea = kRingOff + kRingSize;
+    SharedArea tight;
+    tight.setHeadTail(kRingSize - 16);
+    tight.other(16, kTcmuOpCmd);
+    std::uint8_t* shortEntry = tight.base() + kRingOff + kRingSize - 16;
+    Put<std::uint32_t>(shortEntry, 16 | kTcmuOpCmd);
+    std::vector<std::uint8_t> after(tight.base() + kTightArea, tight.base() + kTightArea + 128);
+    int shortCalls = 0;
+    CommandRing tightRing(tight.base(), kTightArea);
+    ASSERT_TRUE(tightRing.check());
+    EXPECT_EQ(tightRing.serve([&](RingCommand&) {
+        ++shortCalls;
+        return RingReply{};
+    }),
+              0u);
+    EXPECT_EQ(shortCalls, 0);
+    EXPECT_TRUE(shortEntry[kTcmuUflags] & kTcmuUflagUnknownOp);
+    EXPECT_TRUE(std::equal(after.begin(), after.end(), tight.base() + kTightArea));
+    EXPECT_EQ(tight.tail(), 0u) << "the entry is passed over";
+
     SharedArea badVersion;
     Put<std::uint16_t>(badVersion.base() + kTcmuMailboxVersion, 1);
     EXPECT_FALSE(CommandRing(badVersion.base(), kAreaSize).check());

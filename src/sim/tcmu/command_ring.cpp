@@ -114,10 +114,20 @@ std::size_t CommandRing::serve(const RingHandler& handler)
         const std::uint32_t len = lenOp & ~std::uint32_t{kTcmuOpMask};
         if (len == 0 || len > ringSize - at)
             break;  // nothing sane to skip by: stop rather than loop or run off the ring
+        // An entry reaching past the head would step over it, and the walk would go round
+        // the ring for ever.
+        if (len > (end + ringSize - at) % ringSize)
+            break;
         switch (lenOp & kTcmuOpMask) {
         case kTcmuOpPad:
             break;
         case kTcmuOpCmd:
+            // The reply is written over the entry: one too short to hold it is not answered
+            // in memory that is not its own.
+            if (len < kTcmuEntrySize) {
+                entry[kTcmuUflags] |= kTcmuUflagUnknownOp;
+                break;
+            }
             answer(entry, len, handler);
             ++answered;
             break;
