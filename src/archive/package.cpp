@@ -13,6 +13,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "archive/error_map.h"
 #include "archive/report.h"
 #include "dat/frame.h"
 #include "dat/nonlinear.h"
@@ -364,6 +365,7 @@ Result Package::Finish(const RunFacts& run)
             failures.push_back(w.error());
     };
     keep(WriteTextFile(dir_, "data/subcode.csv", csv));
+    keep(WriteErrorMap(dir_, records_));
     ReportFacts facts{records_, recovered_, run, run.complete, run.reason, started_, {}, runs_};
     // A package that could not be written whole says so where a checker looks.
     if (facts.complete && !failures.empty()) {
