@@ -17,7 +17,9 @@ void ProgressEstimate::Add(const Progress& p, double now)
 {
     now_ = now;
     reading_ = std::strcmp(p.phase, "reading") == 0;
-    passed_ = passed_ || std::strcmp(p.phase, "retrying") == 0 || std::strcmp(p.phase, "writing the package") == 0;
+    // The retry pass follows a whole pass; the package is written after a stop too, when the
+    // share read is what there is.
+    passed_ = passed_ || std::strcmp(p.phase, "retrying") == 0;
     recorded_ = p.recordedFrames;
     at_ = p.tapeFrame;
     if (reading_ && recorded_ > 0 && !first_)

@@ -21,8 +21,8 @@ public:
     // A progress report that arrived `now` seconds after some fixed start.
     void Add(const Progress& p, double now);
 
-    // 0..1 of the recorded area read; nothing while its length is not known. Once the pass is
-    // over (the retry pass, the package being written), 1.
+    // 0..1 of the recorded area read; nothing while its length is not known. In the retry
+    // pass, 1.
     std::optional<double> Fraction() const;
     // Seconds until the pass reaches the end of the recorded area; nothing before a second of
     // reading has given a speed, or after the pass.

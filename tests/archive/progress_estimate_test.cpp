@@ -34,12 +34,22 @@ TEST(ProgressEstimate, ShareAndTimeLeftFollowTheReadingFromWhenItBegan)
     e.Add(At("reading", 1040), 50);
     EXPECT_DOUBLE_EQ(*e.Fraction(), 1.0);
     EXPECT_DOUBLE_EQ(*e.SecondsLeft(), 0.0);
-    // The retry pass and the writing come after the pass: full, no time to tell.
+    // The retry pass comes after a whole pass: full, no time to tell.
     e.Add(At("retrying", 300), 51);
     EXPECT_DOUBLE_EQ(*e.Fraction(), 1.0);
     EXPECT_FALSE(e.SecondsLeft());
-    e.Add(At("reading", 0), 52);  // a report of the main pass after that changes nothing
+    e.Add(At("writing the package", 1040), 52);
     EXPECT_DOUBLE_EQ(*e.Fraction(), 1.0);
+}
+
+TEST(ProgressEstimate, AStoppedPassKeepsTheShareItReadWhileThePackageIsWritten)
+{
+    archive::ProgressEstimate e;
+    e.Add(At("reading", 0), 0);
+    e.Add(At("reading", 250), 5);
+    e.Add(At("writing the package", 250), 6);
+    EXPECT_DOUBLE_EQ(*e.Fraction(), 0.25);
+    EXPECT_FALSE(e.SecondsLeft());
 }
 
 TEST(ProgressEstimate, AnUnknownLengthGivesNeitherShareNorTimeLeft)
