@@ -3,12 +3,15 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/progress_line.h"
 #include "app/run_modes.h"
 #include "app/tape_wait.h"
 #include "archive/archive.h"
+#include "archive/progress_estimate.h"
 #include "audio/frame_reader.h"
 
 namespace {
@@ -16,15 +19,21 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitWithErrors = 3;
 
-// The archive's progress: where on the tape, how much, how fast, how many bad frames.
-std::string ProgressText(const archive::Progress& p, double elapsed)
+// The archive's progress: where on the tape, how much, how fast, how many bad frames, and
+// once the recorded length is known, how far and how long still.
+std::string ProgressText(const archive::Progress& p, double elapsed, const archive::ProgressEstimate& estimate)
 {
     char line[240];
     std::snprintf(line, sizeof line, "%s: %s%s%s, %.1f MB, %.1fx real time, %llu unreadable, %llu concealed", p.phase,
                   p.absoluteTime.empty() ? "-:--:--" : p.absoluteTime.c_str(), p.program.empty() ? "" : " ",
                   p.program.c_str(), static_cast<double>(p.tapeBytes) / 1e6, elapsed > 0 ? p.audioSeconds / elapsed : 0.0,
                   static_cast<unsigned long long>(p.unreadable), static_cast<unsigned long long>(p.concealed));
-    return line;
+    std::string text = line;
+    if (const std::optional<double> f = estimate.Fraction(); f && std::strcmp(p.phase, "reading") == 0)
+        text += ", " + std::to_string(static_cast<int>(*f * 100)) + " %";
+    if (const std::optional<double> left = estimate.SecondsLeft())
+        text += ", " + archive::DurationText(*left) + " left";
+    return text;
 }
 
 // The archive of a ready audio tape, after the session's wait. A signal ends a running archive
@@ -48,9 +57,11 @@ private:
         ProgressLine progress(ProgressLine::First::AtOnce, "\033[K");
         std::fprintf(stderr, "%s the tape into %s (Ctrl-C stops and leaves an incomplete package)...\n",
                      o.resume ? "Resuming the archive of" : "Archiving", o.dir.c_str());
+        archive::ProgressEstimate estimate;
         const archive::Result r = archive::Run(o, [&](const archive::Progress& p) {
+            estimate.Add(p, progress.ElapsedSeconds());
             if (progress.Due())
-                progress.Show(ProgressText(p, progress.ElapsedSeconds()));
+                progress.Show(ProgressText(p, progress.ElapsedSeconds(), estimate));
         });
         progress.End();
         if (r.outcome == archive::Outcome::Refused) {

@@ -28,13 +28,21 @@ struct Options {
 };
 
 struct Progress {
-    const char* phase = "reading";  // "reading", "retrying", "writing the package"
+    // "measuring" (the recorded length), "reading", "retrying", "writing the package"
+    const char* phase = "reading";
     std::string absoluteTime;       // of the last frame kept ("" before one)
     std::string program;            // "program 2", "lead-in", ""
     std::uint64_t frames = 0;       // frames in tape.dat
     std::uint64_t tapeBytes = 0;
     std::uint64_t unreadable = 0, concealed = 0;
     double audioSeconds = 0;        // of the frames read in this run
+    // The recorded area's length, found before the pass, in tape frames from the beginning of
+    // the tape (0: not known, as on a pass from where the tape stands), and where the pass
+    // stands in the same count.
+    std::uint64_t recordedFrames = 0;
+    std::uint64_t tapeFrame = 0;
+    double recordedSeconds = 0;  // that length as playing time
+    double probeSeconds = -1;    // how long finding it took (-1: not tried)
 };
 
 enum class Outcome {

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "archive/error_map.h"
 #include "archive/report.h"
 #include "dat/frame.h"
 #include "dat/nonlinear.h"
@@ -674,7 +675,8 @@ Result Package::Write(const RunFacts& run, bool final)
     const nlohmann::json j = ReportJson(facts, t, files);
     for (const auto& [path, text] : {std::pair<const char*, std::string>{"data/subcode.csv", csv},
                                      {"data/report.json", j.dump(2) + "\n"},
-                                     {"data/report.txt", ReportText(facts, t, j)}}) {
+                                     {"data/report.txt", ReportText(facts, t, j)},
+                                     {"data/error-map.svg", MapSvg(MapShapes(records_), records_.size())}}) {
         ::Result<StagedFile> w = StageText(dir_, path, text);
         if (!w)
             return fail(w.status());

@@ -82,6 +82,7 @@ public:
 
 private:
     bool position(std::int64_t& resumeAfter);
+    void measureRecordedLength();
     void acquire();
     bool take(const FrameRead& r, PassState& s);
     bool skipPast(const FrameRead& r, PassState& s);
@@ -103,6 +104,8 @@ private:
     std::uint64_t calls_ = 0;
     // A failed read stands for a frame like the last one delivered; before one, a standard-play frame.
     double frameSeconds_ = dat::FormatOf(dat::MainId{}).value().Seconds();
+    std::uint64_t recordedFrames_ = 0;  // 0: not known
+    double probeSeconds_ = -1;
 };
 
 void TapePass::report(const char* phase, bool force)
@@ -134,6 +137,10 @@ void TapePass::report(const char* phase, bool force)
     p.unreadable = package_.unreadable();
     p.concealed = package_.concealed();
     p.audioSeconds = facts_.readSeconds;
+    p.recordedFrames = recordedFrames_;
+    p.tapeFrame = recordedFrames_ ? records.size() : 0;
+    p.recordedSeconds = static_cast<double>(recordedFrames_) * frameSeconds_;
+    p.probeSeconds = probeSeconds_;
     progress_(p);
 }
 
@@ -155,6 +162,8 @@ bool TapePass::position(std::int64_t& resumeAfter)
             readRestOfLeadOut();
         return false;
     }
+    if (o_.resume || !o_.fromHere)
+        measureRecordedLength();
     if (o_.resume && resumeAfter >= 0) {
         if (!LocateBefore(SecondOf(resumeAfter + 1))) {
             facts_.reason = "The drive could not locate absolute time " + IndexText(resumeAfter + 1) + " to resume.";
@@ -171,6 +180,26 @@ bool TapePass::position(std::int64_t& resumeAfter)
         RewindTape(AspiAdapter, AspiTarget);
     }
     return true;
+}
+
+// How far the recorded area reaches, for the progress shown during the pass: one locate to
+// its end at search speed and the frame count there. The pass then rewinds or locates as it
+// would anyway. Not tried from where the tape stands, which the pass must keep.
+void TapePass::measureRecordedLength()
+{
+    if (!progress_)
+        return;
+    report("measuring", true);
+    QElapsedTimer clock;
+    clock.start();
+    // Program 0EE: the end of the recorded area (the lead-out, or the end of a recording
+    // without one, which a drive may answer with BLANK CHECK after stopping there).
+    const LocateOutcome end = TryLocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14);
+    if (end.done || end.notFound) {
+        if (const std::optional<std::uint32_t> block = ReadBlockPosition(AspiAdapter, AspiTarget))
+            recordedFrames_ = *block;
+    }
+    probeSeconds_ = static_cast<double>(clock.elapsed()) / 1000;
 }
 
 void TapePass::acquire()

@@ -18,9 +18,11 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "dat/time_code.h"
+#include "deck/error_map_view.h"
 #include "deck/frm_deck.h"
 #include "deck/led_box.h"
 #include "platform/ui/message_box.h"
@@ -106,10 +108,13 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QDialog(parent)
     lblArchiveStatus->setWordWrap(true);
     lblArchiveFrames = NamedLabel(this, "lblArchiveFrames", "0 frames");
     lblArchiveSpeed = NamedLabel(this, "lblArchiveSpeed");
+    lblArchiveLength = NamedLabel(this, "lblArchiveLength", "-");
+    lblArchiveLeft = NamedLabel(this, "lblArchiveLeft", "-");
     barArchive = new QProgressBar(this);
     barArchive->setObjectName("barArchive");
-    // The length of the recorded area is not known here: the bar runs until the end.
+    // Busy until the recorded length is known, then the share of it read, in tenths of a percent.
     barArchive->setRange(0, 0);
+    barArchive->setFormat("%p %");
     barArchive->setAccessibleName("Archive progress");
     lblArchiveStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     cmdArchiveCancel = new QPushButton("Cancel", this);
@@ -139,9 +144,16 @@ ArchiveWindow::ArchiveWindow(QWidget* parent) : QDialog(parent)
     grid->addWidget(lblArchiveFrames, 4, 1);
     grid->addWidget(new QLabel("Speed:", this), 5, 0);
     grid->addWidget(lblArchiveSpeed, 5, 1);
-    grid->addWidget(barArchive, 6, 0, 1, 2);
-    grid->addWidget(lblArchiveStatus, 7, 0, 1, 2);
-    grid->addLayout(buttons, 8, 0, 1, 2);
+    grid->addWidget(new QLabel("Recorded:", this), 6, 0);
+    grid->addWidget(lblArchiveLength, 6, 1);
+    grid->addWidget(new QLabel("Time left:", this), 7, 0);
+    grid->addWidget(lblArchiveLeft, 7, 1);
+    grid->addWidget(barArchive, 8, 0, 1, 2);
+    mapArchive = new ErrorMapView(this);
+    mapArchive->hide();
+    grid->addWidget(mapArchive, 9, 0, 1, 2);
+    grid->addWidget(lblArchiveStatus, 10, 0, 1, 2);
+    grid->addLayout(buttons, 11, 0, 1, 2);
     // The result may be several lines: the window grows to show all of it.
     grid->setSizeConstraint(QLayout::SetMinAndMaxSize);
     connect(cmdArchiveCancel, &QPushButton::clicked, this, [this] { cmdArchiveCancel_Click(); });
@@ -162,14 +174,43 @@ void ArchiveWindow::ShowProgress(const archive::Progress& p)
     lblArchiveErrors->setText(QString("%1 unreadable, %2 concealed").arg(p.unreadable).arg(p.concealed));
     lblArchiveFrames->setText(QString("%1 frames, %2 s of audio").arg(p.frames).arg(p.audioSeconds, 0, 'f', 1));
     const double seconds = static_cast<double>(clock_.elapsed()) / 1000;
-    if (seconds > 0.5)
-        lblArchiveSpeed->setText(QString("%1 MB/s, %2x playing speed")
-                                     .arg(static_cast<double>(p.tapeBytes) / 1e6 / seconds, 0, 'f', 2)
-                                     .arg(p.audioSeconds / seconds, 0, 'f', 1));
-    lblArchiveStatus->setText(QString("%1 the tape... %2 MB")
-                                  .arg(p.phase[0] == 'r' && p.phase[2] == 't' ? "Retrying" :
-                                       p.phase[0] == 'w' ? "Writing the package of" : "Reading")
-                                  .arg(static_cast<double>(p.tapeBytes) / 1e6, 0, 'f', 1));
+    // The speed of this run's reading only: not the search for the recorded length before it,
+    // nor the frames an earlier run kept.
+    if (std::strcmp(p.phase, "reading") == 0 && !readingFrom_)
+        readingFrom_.emplace(seconds, p.tapeBytes, p.audioSeconds);
+    if (readingFrom_ && seconds - std::get<0>(*readingFrom_) > 0.5) {
+        const double reading = seconds - std::get<0>(*readingFrom_);
+        lblArchiveSpeed->setText(
+            QString("%1 MB/s, %2x playing speed")
+                .arg(static_cast<double>(p.tapeBytes - std::min(p.tapeBytes, std::get<1>(*readingFrom_))) / 1e6 /
+                         reading,
+                     0, 'f', 2)
+                .arg((p.audioSeconds - std::get<2>(*readingFrom_)) / reading, 0, 'f', 1));
+    }
+    estimate_.Add(p, seconds);
+    if (p.recordedFrames > 0)
+        lblArchiveLength->setText(QString("%1 (%2 frames), found in %3 s")
+                                      .arg(QString::fromStdString(archive::DurationText(p.recordedSeconds)))
+                                      .arg(p.recordedFrames)
+                                      .arg(p.probeSeconds, 0, 'f', 1));
+    else if (p.probeSeconds >= 0 && std::strcmp(p.phase, "measuring") != 0)
+        lblArchiveLength->setText("not known (the drive did not report it)");
+    if (const std::optional<double> f = estimate_.Fraction()) {
+        barArchive->setRange(0, 1000);
+        barArchive->setValue(static_cast<int>(*f * 1000));
+    }
+    const std::optional<double> left = estimate_.SecondsLeft();
+    lblArchiveLeft->setText(left ? QString::fromStdString(archive::DurationText(*left)) : "-");
+    const bool measuring = std::strcmp(p.phase, "measuring") == 0;
+    if (measuring) {
+        lblArchiveStatus->setText("Finding the end of the recording...");
+    } else {
+        const char* doing = std::strcmp(p.phase, "retrying") == 0              ? "Retrying"
+                            : std::strcmp(p.phase, "writing the package") == 0 ? "Writing the package of"
+                                                                               : "Reading";
+        lblArchiveStatus->setText(
+            QString("%1 the tape... %2 MB").arg(doing).arg(static_cast<double>(p.tapeBytes) / 1e6, 0, 'f', 1));
+    }
     emit progressShown();
 }
 
@@ -190,8 +231,16 @@ void ArchiveWindow::ShowResult(const archive::Result& r)
     lblArchiveStatus->setText(text);
     cmdArchiveCancel->setText("Close");
     cmdArchiveCancel->setEnabled(true);
-    barArchive->setRange(0, 1);
-    barArchive->setValue(r.outcome == archive::Outcome::Refused ? 0 : 1);
+    // A whole run fills the bar; an incomplete one keeps the share it read.
+    if (r.outcome == archive::Outcome::Clean || r.outcome == archive::Outcome::WithErrors) {
+        barArchive->setRange(0, 1000);
+        barArchive->setValue(1000);
+    } else if (barArchive->maximum() == 0) {
+        barArchive->setRange(0, 1000);
+        barArchive->setValue(0);
+    }
+    lblArchiveLeft->setText("-");
+    mapArchive->setVisible(r.outcome != archive::Outcome::Refused && !folder.empty() && mapArchive->Load(folder));
     cmdArchiveOpen->setVisible(r.outcome != archive::Outcome::Refused && !folder.empty());
     cmdArchiveResume->setVisible(r.outcome == archive::Outcome::Incomplete && !folder.empty());
     cmdArchiveOpen->setEnabled(cmdArchiveOpen->isVisibleTo(this));

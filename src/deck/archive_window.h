@@ -1,15 +1,20 @@
 // File, "Archive Tape...": a folder chooser, then the tape archived into a package there (as
-// --archive does) with a small progress window: the absolute time and program, a progress bar,
-// the frames read, the read speed, the error counts and Cancel, which leaves an incomplete
-// package; at the end Open Folder, and Resume for an incomplete package. The deck's buttons are
-// off meanwhile.
+// --archive does) with a small progress window: the absolute time and program, the recorded
+// length found before the pass, a progress bar with the share read and the time left, the
+// frames read, the read speed, the error counts and Cancel, which leaves an incomplete
+// package; at the end the package's error map, Open Folder, and Resume for an incomplete
+// package. The deck's buttons are off meanwhile.
 #pragma once
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "archive/archive.h"
+#include "archive/progress_estimate.h"
 
 class QLabel;
 class QProgressBar;
@@ -17,6 +22,8 @@ class QPushButton;
 class frmDeck;
 
 namespace deck {
+
+class ErrorMapView;
 
 class ArchiveWindow : public QDialog {
     Q_OBJECT
@@ -39,6 +46,8 @@ public:
     QLabel *lblArchiveFolder, *lblArchiveTime, *lblArchiveProgram, *lblArchiveErrors, *lblArchiveStatus;
     QPushButton* cmdArchiveCancel;
     QLabel *lblArchiveFrames, *lblArchiveSpeed;
+    QLabel *lblArchiveLength, *lblArchiveLeft;  // the recorded length; the time left
+    ErrorMapView* mapArchive;                   // shown once the run is over
     QProgressBar* barArchive;
     QPushButton *cmdArchiveOpen, *cmdArchiveResume;  // shown once the run is over
     std::string folder;                              // the package's folder
@@ -53,6 +62,9 @@ private:
     void cmdArchiveCancel_Click();
     bool running_ = true;
     QElapsedTimer clock_;  // since the window opened: the read speed
+    archive::ProgressEstimate estimate_;
+    // When this run's reading began: seconds on clock_, the bytes and audio seconds then.
+    std::optional<std::tuple<double, std::uint64_t, double>> readingFrom_;
 };
 
 // The menu item's handler: asks for the folder (a dialog named "dlgArchiveFolder"), refuses

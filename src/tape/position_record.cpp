@@ -10,6 +10,8 @@ namespace {
 // BT set: the drive's own DAT position report instead of logical block numbers.
 constexpr std::array<std::uint8_t, 10> kReadPositionCdb{scsi::op::ReadPosition, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
 
+constexpr std::array<std::uint8_t, 10> kReadBlockPositionCdb{scsi::op::ReadPosition, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
 std::string H(const PositionRecord& r, std::size_t i) { return HexText(r[i]); }
 
 std::string Time(const PositionRecord& r, std::size_t first)
@@ -30,6 +32,17 @@ bool ReadPosition(std::uint8_t adapter, std::uint8_t target, PositionRecord& rec
         return false;
     record = in;
     return true;
+}
+
+std::optional<std::uint32_t> ReadBlockPosition(std::uint8_t adapter, std::uint8_t target)
+{
+    PositionRecord in{};
+    SRB_ExecSCSICmd srb;
+    FillExecRecord(srb, adapter, target, SRB_DIR_IN, kReadBlockPositionCdb, in.data(), in.size());
+    SendAndWait(srb, in.data());
+    if (LoadStatus(srb) != SS_COMP || (in[0] & 0x04))
+        return std::nullopt;
+    return std::uint32_t{in[4]} << 24 | std::uint32_t{in[5]} << 16 | std::uint32_t{in[6]} << 8 | in[7];
 }
 
 std::vector<std::string> FormatPositionReport(const PositionRecord& r)

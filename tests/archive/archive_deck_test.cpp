@@ -5,14 +5,17 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "deck/archive_progress_spy.h"
 #include "deck/archive_window.h"
 #include "deck/deck_fixture.h"
+#include "deck/error_map_view.h"
 #include "sim/tape.h"
 
 namespace deck_test {
@@ -93,13 +96,16 @@ TEST_F(DeckArchive, ArchiveTapeRunsWithTheDeckHeldAndEndsComplete)
 {
     StartReady(TwoPrograms());
     std::set<std::string> buttonsDuring = {"not seen"};
-    std::string timeShown;
+    std::string timeShown, lengthShown;
+    int shareShown = -1;
     DuringTheRun([&] {
         deck::ArchiveWindow* w = Window();
         if (!w || !w->Running() || w->lblArchiveTime->text() == "-:--:--")
             return false;
         buttonsDuring = EnabledButtons(deck());
         timeShown = w->lblArchiveTime->text().toStdString();
+        lengthShown = w->lblArchiveLength->text().toStdString();
+        shareShown = w->barArchive->maximum() == 1000 ? w->barArchive->value() : -1;
         return true;
     });
     AnswerChooser();
@@ -108,9 +114,22 @@ TEST_F(DeckArchive, ArchiveTapeRunsWithTheDeckHeldAndEndsComplete)
     // No eject, play or seek while it runs: only the progress window's Cancel.
     EXPECT_EQ(buttonsDuring, std::set<std::string>{"cmdArchiveCancel"});
     EXPECT_FALSE(timeShown.empty());
+    // The recorded length was known before the first frame: the two programs' 400 frames, and
+    // the bar showed a share of it.
+    EXPECT_NE(lengthShown.find("(400 frames)"), std::string::npos) << lengthShown;
+    EXPECT_GT(shareShown, 0);
+    EXPECT_LT(shareShown, 1000);
     deck::ArchiveWindow* w = Window();
     ASSERT_TRUE(w);
     EXPECT_TRUE(w->lblArchiveStatus->text().startsWith("Complete")) << w->lblArchiveStatus->text().toStdString();
+    EXPECT_EQ(w->barArchive->value(), w->barArchive->maximum());
+    // The package's error map, drawn from its file: the two programs and the lead-out, no fault.
+    ASSERT_TRUE(w->mapArchive->isVisible());
+    std::map<std::string, int> shapes;
+    for (const archive::MapShape& s : w->mapArchive->shapes())
+        if (s.count > 0)
+            ++shapes[s.cls];
+    EXPECT_EQ(shapes, (std::map<std::string, int>{{"program", 3}}));
     EXPECT_NE(RowText(deck(), true), "-:--:--");  // the panel followed the absolute time
     EXPECT_EQ(DeckButtons(), ReadyButtons());
     const std::string info = ReadText(folder.toStdString() + "/bag-info.txt");

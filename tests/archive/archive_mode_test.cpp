@@ -8,8 +8,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -181,9 +183,67 @@ TEST_F(ArchiveModeTest, ThreeProgramTapeIsArchivedWithEveryErrorAccountedFor)
     EXPECT_EQ(info["Vantrel-Frames-Recovered"], "1");
     EXPECT_FALSE(info["Bagging-Date"].empty());
     std::uint64_t payload = 0;
-    for (const char* f : {"tape.dat", "001.wav", "002.wav", "003.wav", "subcode.csv", "report.txt", "report.json"})
+    for (const char* f :
+         {"tape.dat", "001.wav", "002.wav", "003.wav", "subcode.csv", "error-map.svg", "report.txt", "report.json"})
         payload += static_cast<std::uint64_t>(QFileInfo(QString::fromStdString(Path("out/data/") + f)).size());
-    EXPECT_EQ(info["Payload-Oxum"], std::to_string(payload) + ".7");
+    EXPECT_EQ(info["Payload-Oxum"], std::to_string(payload) + ".8");
+
+    // The error map: well-formed SVG with a mark of the right kind over each injected fault, at
+    // its share of the timeline, and nothing marked where there was no fault.
+    const auto svgBytes = ReadAll(Path("out/data/error-map.svg"));
+    QXmlStreamReader svg(
+        QByteArray(reinterpret_cast<const char*>(svgBytes.data()), static_cast<qsizetype>(svgBytes.size())));
+    struct Mark {
+        std::uint64_t first, count;
+        double x, w;
+    };
+    std::map<std::string, std::vector<Mark>> marks;
+    double left = -1, right = -1;
+    while (!svg.atEnd()) {
+        if (svg.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto a = svg.attributes();
+        if (svg.name() == QLatin1String("svg")) {
+            EXPECT_EQ(svg.namespaceUri(), QLatin1String("http://www.w3.org/2000/svg"));
+            EXPECT_EQ(a.value("data-frames").toULongLong(), tape.frames());
+        }
+        if (svg.name() != QLatin1String("rect") || !a.hasAttribute("data-first"))
+            continue;
+        const Mark m{a.value("data-first").toULongLong(), a.value("data-count").toULongLong(), a.value("x").toDouble(),
+                     a.value("width").toDouble()};
+        marks[a.value("class").toString().toStdString()].push_back(m);
+        if (a.value("class") == QLatin1String("program")) {
+            left = left < 0 ? m.x : std::min(left, m.x);
+            right = std::max(right, m.x + m.w);
+        }
+    }
+    ASSERT_FALSE(svg.hasError()) << svg.errorString().toStdString();
+    const auto covered = [&](const char* cls, std::uint64_t frame) {
+        for (const Mark& m : marks[cls])
+            if (frame >= m.first && frame < m.first + m.count) {
+                const double share = static_cast<double>(frame) / static_cast<double>(tape.frames());
+                EXPECT_NEAR(m.x + (m.w > 2 ? (frame - m.first + 0.5) * m.w / m.count : 0),
+                            left + share * (right - left), 2.0)
+                    << cls << " frame " << frame;
+                return true;
+            }
+        return false;
+    };
+    const auto total = [&](const char* cls) {
+        std::uint64_t n = 0;
+        for (const Mark& m : marks[cls])
+            n += m.count;
+        return n;
+    };
+    for (std::uint32_t f : kSkipped)
+        EXPECT_TRUE(covered("unreadable", f)) << f;
+    for (std::uint32_t c = kConcealedFirst; c < kConcealedFirst + kConcealedCount; ++c)
+        EXPECT_TRUE(covered("concealed", c)) << c;
+    EXPECT_TRUE(covered("recovered", kRetried));
+    EXPECT_EQ(total("unreadable"), 3u);
+    EXPECT_EQ(total("concealed"), kConcealedCount);
+    EXPECT_EQ(total("recovered"), 1u);
+    EXPECT_EQ(marks["program"].size(), 5u);  // lead-in, three programs, lead-out
 
     // The report lists exactly what was injected, by absolute time.
     const auto reportBytes = ReadAll(Path("out/data/report.json"));

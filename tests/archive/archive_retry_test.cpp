@@ -2,6 +2,7 @@
 // INQUIRY and fails chosen frames only on their first read: what only the retry pass can
 // bring back, and what a second look may not change.
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -92,11 +93,12 @@ protected:
         aspi::InstallBackend(nullptr);
     }
 
-    void Install(std::set<std::uint32_t> flaky, std::vector<std::uint64_t> concealed = {})
+    void Install(std::set<std::uint32_t> flaky, std::vector<std::uint64_t> concealed = {}, double readSpeed = 0)
     {
         sim::BusConfig config;
-        config.readSpeed = 0;
-        config.clock = std::make_shared<sim::VirtualClock>();
+        config.readSpeed = readSpeed;
+        clock = std::make_shared<sim::VirtualClock>();
+        config.clock = clock;
         sim::DriveConfig drive;
         std::string error;
         drive.tape = sim::MakeFrameDumpTape(tape.dump, error);
@@ -123,7 +125,56 @@ protected:
     QTemporaryDir dir;
     TestTape tape;
     std::vector<std::string> messages;
+    std::shared_ptr<sim::VirtualClock> clock;
 };
+
+TEST_F(ArchiveRetryTest, TheRecordedLengthIsFoundAtSearchSpeedBeforeThePassAndTheProgressRunsUpToIt)
+{
+    // Frames take their playing time / 1 on the virtual clock, locates 0.3 s plus the distance
+    // at 150 times real time.
+    Install({}, {}, 1.0);
+    struct Seen {
+        std::string phase;
+        std::uint64_t recorded, at;
+        double clock;
+    };
+    std::vector<Seen> seen;
+    const auto run = [&](const archive::Options& o) {
+        seen.clear();
+        return archive::Run(o, [&](const archive::Progress& p) {
+            seen.push_back({p.phase, p.recordedFrames, p.tapeFrame, clock->now()});
+        });
+    };
+    ASSERT_EQ(run({.dir = Path("out")}).outcome, archive::Outcome::Clean);
+
+    // Measured first, once: the end of the recorded area is where the lead-out begins.
+    const auto measuring = std::find_if(seen.begin(), seen.end(), [](const Seen& s) { return s.phase == "measuring"; });
+    ASSERT_NE(measuring, seen.end());
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const Seen& s) { return s.phase == "measuring"; }), 1);
+    const auto firstFrame = std::find_if(measuring, seen.end(), [](const Seen& s) { return s.at > 0; });
+    ASSERT_NE(firstFrame, seen.end());
+    const std::uint64_t recorded = tape.frames() - kLeadOut;
+    EXPECT_EQ(firstFrame->recorded, recorded);
+    // To the end and back at search speed: a small share of the tape's playing time (less the
+    // 30 ms of each frame read before the first report of the pass).
+    const double playing = static_cast<double>(recorded) * 0.03;
+    const double probe = firstFrame->clock - measuring->clock - static_cast<double>(firstFrame->at) * 0.03;
+    RecordProperty("probe_virtual_ms", static_cast<int>(probe * 1000));
+    EXPECT_LT(probe, playing / 10) << probe << " s for " << playing << " s of tape";
+    // The frames passed only grow, and reach the end of the recorded area.
+    std::uint64_t last = 0;
+    for (auto it = firstFrame; it != seen.end() && it->phase == "reading"; ++it) {
+        EXPECT_GE(it->at, last);
+        last = it->at;
+    }
+    EXPECT_GE(last, recorded);
+
+    // From where the tape stands the pass must not move it first: no length, no share.
+    Install({});
+    ASSERT_NE(run({.dir = Path("here"), .fromHere = true}).outcome, archive::Outcome::Refused);
+    EXPECT_TRUE(
+        std::none_of(seen.begin(), seen.end(), [](const Seen& s) { return s.phase == "measuring" || s.recorded; }));
+}
 
 TEST_F(ArchiveRetryTest, FramesLostOnTheFirstPassAreReadAgainAndPutInPlace)
 {

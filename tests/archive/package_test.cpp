@@ -88,7 +88,7 @@ TEST_F(PackageTest, AnIncompletePackageIsTakenUpGrownAndFinishedWithoutADrive)
         EXPECT_EQ(r.message, run.reason);
     }
     EXPECT_EQ(Fields(dir + "/bag-info.txt")["Vantrel-Status"], "incomplete");
-    ExpectBagHolds(dir, 6);  // tape.dat, two WAVs, subcode.csv, the two reports
+    ExpectBagHolds(dir, 7);  // tape.dat, two WAVs, subcode.csv, the error map, the two reports
     // The last run was cut off in the middle of a frame: that frame is read again.
     {
         std::ofstream(dir + "/data/tape.dat", std::ios::binary | std::ios::app).write("\x01\x02\x03", 3);
@@ -128,7 +128,7 @@ TEST_F(PackageTest, AnIncompletePackageIsTakenUpGrownAndFinishedWithoutADrive)
     EXPECT_EQ(info["Vantrel-Frames-Unreadable"], "1");
     EXPECT_EQ(info["Vantrel-Frames-Recovered"], "1");
     EXPECT_EQ(info["Vantrel-Programs"], "1 2 3");
-    ExpectBagHolds(dir, 7);  // tape.dat, three WAVs, subcode.csv, the two reports
+    ExpectBagHolds(dir, 8);  // tape.dat, three WAVs, subcode.csv, the error map, the two reports
     const auto report = nlohmann::json::parse(Text(dir + "/data/report.json"));
     EXPECT_EQ(report["tape"]["frames"], tape_.frames());
     EXPECT_EQ(report["retry_pass"]["recovered"].size(), 1u);
@@ -356,7 +356,7 @@ TEST_F(PackageTest, ABagWhoseFileSizesCannotBeReadIsIncompleteWithTheReason)
     EXPECT_NE(Text(dir + "/data/report.txt").find("Status: incomplete (" + reason + ")"), std::string::npos);
     // The file is not counted as nothing: it is left out of the manifest and Payload-Oxum.
     EXPECT_EQ(Text(dir + "/manifest-sha256.txt").find("002.wav"), std::string::npos);
-    ExpectBagHolds(dir, 5);  // tape.dat, 001.wav, subcode.csv, the two reports
+    ExpectBagHolds(dir, 6);  // tape.dat, 001.wav, subcode.csv, the two reports, the error map
 }
 
 }  // namespace

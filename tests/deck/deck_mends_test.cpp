@@ -22,6 +22,7 @@
 #include "audio/frame_reader.h"
 #include "deck/archive_progress_spy.h"
 #include "deck/archive_window.h"
+#include "deck/error_map_view.h"
 #include "deck_fixture.h"
 #include "sim/tape.h"
 #include "wave/pump.h"
@@ -187,9 +188,12 @@ TEST_F(DeckMends, AnIncompleteArchiveOffersOpenFolderAndResumeWhichCompletesIt)
         deck::ArchiveWindow* w = Window();
         if (!w || !w->Running() || w->lblArchiveTime->text() == "-:--:--")
             return false;
-        // While it runs: the bar moves, the frames read so far are counted.
+        // While it runs: the bar shows the share of the recorded length read, the frames read
+        // so far are counted.
         EXPECT_TRUE(w->barArchive->isVisible());
-        EXPECT_EQ(w->barArchive->maximum(), 0);
+        EXPECT_EQ(w->barArchive->maximum(), 1000);
+        EXPECT_GT(w->barArchive->value(), 0);
+        EXPECT_LT(w->barArchive->value(), 1000);
         EXPECT_TRUE(w->lblArchiveFrames->text().contains(" frames, ")) << w->lblArchiveFrames->text().toStdString();
         EXPECT_FALSE(w->lblArchiveFrames->text().startsWith("0 ")) << w->lblArchiveFrames->text().toStdString();
         EXPECT_FALSE(w->cmdArchiveOpen->isVisible());
@@ -207,7 +211,10 @@ TEST_F(DeckMends, AnIncompleteArchiveOffersOpenFolderAndResumeWhichCompletesIt)
     ExpectWholeText(w->lblArchiveStatus);
     EXPECT_TRUE(w->cmdArchiveOpen->isVisible());
     EXPECT_TRUE(w->cmdArchiveResume->isVisible());
-    EXPECT_EQ(w->barArchive->maximum(), 1);
+    // The bar keeps the share that was read; the map shows what there is of the tape.
+    EXPECT_EQ(w->barArchive->maximum(), 1000);
+    EXPECT_LT(w->barArchive->value(), 1000);
+    EXPECT_TRUE(w->mapArchive->isVisible());
 
     // Open Folder goes to the desktop's file manager with the package's folder.
     UrlCatcher catcher;
