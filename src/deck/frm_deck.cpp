@@ -15,6 +15,7 @@
 #include "deck/led_artwork.h"
 #include "deck/led_box.h"
 #include "deck/picture_button.h"
+#include "deck/program_list.h"
 
 bool RestartEntry = false;
 
@@ -99,6 +100,7 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     lblStatus->setObjectName("lblStatus");
     lblStatus->setGeometry(kStatusLine);
     lblStatus->setTextFormat(Qt::PlainText);
+    CreateProgramParts(client);
 
     // Idle until start-up gives it its interval and starts it.
     tmrWait4Tape = new QTimer(this);
@@ -482,7 +484,7 @@ void frmDeck::SetDisplayToPosition(const dat::TimeCode& absolute, const dat::Tim
         return {static_cast<int>(t.h), static_cast<int>(t.m / 10), static_cast<int>(t.m % 10),
                 static_cast<int>(t.s / 10), static_cast<int>(t.s % 10)};
     };
-    SetRow(picAtime, cells(absolute));
+    SetRow(picAtime, cells(UpperRowTime(absolute)));
     SetRow(picPtime, cells(number.IsNumber() ? program : dat::TimeCode{}));
     SetColons(true);
     lblPno->setText(number.IsNumber() ? QStringLiteral("PNo %1").arg(number.number, 2, 10, QLatin1Char('0'))
