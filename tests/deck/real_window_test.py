@@ -60,7 +60,7 @@ class Failed(Exception):
 def check(condition, what):
     if not condition:
         raise Failed(what)
-    print("ok: " + what)
+    print("ok: " + what, flush=True)
 
 
 def run(*args, timeout=30, **kw):
@@ -160,6 +160,9 @@ def enabled(n):
     return n.get_state_set().contains(Atspi.StateType.ENABLED)
 
 
+KINDS = ("object:state-changed:enabled", "object:state-changed:sensitive", "window:create", "window:activate")
+
+
 def wait_for(pid, predicate, what, timeout=30):
     """Waits until predicate(node) holds for a node of the program's tree: looks again at each
     accessibility event the program sends (states, names, windows), until the deadline."""
@@ -168,22 +171,28 @@ def wait_for(pid, predicate, what, timeout=30):
         return found[0]
     loop = GLib.MainLoop()
 
-    def on_event(_event):
-        found[0] = find(pid, predicate)
-        if found[0] is not None:
-            loop.quit()
+    def on_event(event):
+        # Only what the event is about: a busy window sends many, and the tree is large.
+        try:
+            if event.source is None or event.source.get_process_id() != pid:
+                return
+            for n in walk(event.source):
+                if predicate(n):
+                    found[0] = n
+                    loop.quit()
+                    return
+        except GLib.Error:
+            return
 
     listener = Atspi.EventListener.new(on_event)
-    for kind in ("object:state-changed", "object:property-change", "window:create", "window:activate",
-                 "object:children-changed"):
+    for kind in KINDS:
         listener.register(kind)
     GLib.timeout_add_seconds(timeout, loop.quit)
     # Looked at once more after registering: an event between the first look and now is not lost.
     found[0] = find(pid, predicate)
     if found[0] is None:
         loop.run()
-    for kind in ("object:state-changed", "object:property-change", "window:create", "window:activate",
-                 "object:children-changed"):
+    for kind in KINDS:
         listener.deregister(kind)
     if found[0] is None:
         raise Failed("timed out waiting for " + what)
@@ -198,9 +207,9 @@ def enabled_button(name):
     return lambda n: button(name)(n) and enabled(n)
 
 
-def ready(p):
+def ready(p, timeout=30):
     # Ready: Play can be pressed.
-    wait_for(p.pid, enabled_button("Play Tape"), "the deck to be Ready")
+    wait_for(p.pid, enabled_button("Play Tape"), "the deck to be Ready", timeout)
 
 
 def message_text(pid, contains):
@@ -220,14 +229,15 @@ class Watch:
             if "Watches established" in line:
                 break
 
-    def wait(self, name, event, timeout=60):
-        """Blocks until `event` (MODIFY, CLOSE_WRITE, ...) happens to a file called `name`."""
+    def wait(self, name, *wanted, timeout=60):
+        """Blocks until one of the events wanted (MODIFY, CLOSE_WRITE, ...) happens to a file
+        called `name`."""
         deadline = threading.Timer(timeout, self.p.kill)
         deadline.start()
         try:
             for line in self.p.stdout:
                 events, _, path = line.rstrip("\n").partition(" ")
-                if os.path.basename(path) == name and event in events.split(","):
+                if os.path.basename(path) == name and set(wanted) & set(events.split(",")):
                     return True
             return False
         finally:
@@ -292,6 +302,8 @@ def capture_once(p, deck, folder):
     check(watch.wait("Audio48.wav", "MODIFY"), "Play and Save writes Audio48.wav")
     wait_for(p.pid, enabled_button("Stop Tape"), "the capture to run")
     keys(deck, "space")
+    # Finished: shut after its sizes were written (or put in place under its name).
+    check(watch.wait("Audio48.wav", "CLOSE_WRITE", "MOVED_TO"), "Stop finishes Audio48.wav")
     ready(p)
 
 
@@ -321,6 +333,7 @@ def case_keep_both():
     check(watch.wait("Audio48.wav", "MODIFY"), "the new capture writes Audio48.wav")
     wait_for(p.pid, enabled_button("Stop Tape"), "the second capture to run")
     keys(deck, "space")
+    check(watch.wait("Audio48.wav", "CLOSE_WRITE", "MOVED_TO"), "Stop finishes the new Audio48.wav")
     ready(p)
     kept = [n for n in os.listdir(folder) if n.startswith("Audio48-") and n.endswith(".wav")]
     check(len(kept) == 1, "the old capture is kept as " + (kept[0] if kept else "nothing"))
@@ -345,8 +358,11 @@ def case_escape_resume():
     check(watch.wait("tape.dat", "MODIFY"), "the archive writes data/tape.dat")
     progress = window("^Archive Tape$")
     keys(progress, "Escape")
-    ready(p)  # the deck comes back once the stopped run has unwound
+    # The deck comes back once the stopped run has unwound (a lost Escape would let the run
+    # finish, and the package would be complete: checked below).
+    ready(p, timeout=120)
     check(p.poll() is None, "Escape mid-archive stops the run and the program goes on")
+    keys(progress, "Escape")  # the window shows the result until it is closed
     close_deck(p, deck)
     with open(os.path.join(package, "bag-info.txt")) as f:
         check("Vantrel-Status: incomplete" in f.read(), "Escape left an incomplete package")
