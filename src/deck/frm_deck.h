@@ -84,11 +84,12 @@ public:
     QAction *mnuFileConsole, *mnuFileExit, *mnuOptionsSave, *mnuOptionsOnly, *mnuHelpContents, *mnuHelpAbout;
     QAction* mnuOptionsFolder;  // "Save To Folder..."
     QAction* mnuHelpKeyboard;   // "Keyboard": the deck's keys
-    QAction* mnuOptionsScan;       // "Scan Programs"
-    QAction* mnuOptionsRemaining;  // "Remaining Time": the A-Time row counts down to the end
+
+    QAction* mnuOptionsScan;           // "Scan Programs"
+    QAction* mnuOptionsRemaining;      // "Remaining Time": the A-Time row counts down to the end
     deck::ProgramPanel* programPanel;  // the programs found, beside the deck
-    QLabel* lblTotal;   // "TOTAL 1:02:03" once the end of the recording is known
-    QLabel* lblRemain;  // "REMAIN", lit while the A-Time row shows the time left
+    QLabel* lblTotal;                  // "TOTAL 1:02:03" once the end of the recording is known
+    QLabel* lblRemain;                 // "REMAIN", lit while the A-Time row shows the time left
 
     // The keys of the deck, one per line, key and action separated by a tab.
     static QString KeyboardHelp();

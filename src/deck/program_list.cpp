@@ -7,7 +7,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-
 namespace deck {
 
 namespace {

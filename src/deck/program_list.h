@@ -50,8 +50,7 @@ ScanResult ScanPrograms(const ScanDrive& drive);
 // The total recorded time where the tape stands at the end of the recorded area: the absolute
 // time there, or, where the lead-out carries none, the frames counted on from `from` (a place
 // whose absolute time and frame are both known; without one, frame 0 is 0:00:00).
-dat::TimeCode TotalAtEnd(const PositionRecord& there, std::optional<std::uint32_t> frameThere,
-                         const ProgramRow* from);
+dat::TimeCode TotalAtEnd(const PositionRecord& there, std::optional<std::uint32_t> frameThere, const ProgramRow* from);
 
 // `a` - `b` to the frame; invalid when either is or `a` comes first.
 dat::TimeCode TimeBetween(const dat::TimeCode& a, const dat::TimeCode& b);

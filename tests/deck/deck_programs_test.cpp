@@ -92,17 +92,16 @@ TEST_F(DeckPrograms, ScanListsEachProgramWithStartAndLengthThenTheTotalAndTheTim
                         p3 = sim::FirstFrameOfProgram(*tape, 3);
     const std::uint64_t end = tape->frameCount() - sim::kLeadOutFrames;
     using Row = std::vector<std::string>;
-    EXPECT_EQ(Rows(), (std::vector<Row>{{"1", Hms(p1), Hms(p2 - p1)},
-                                        {"2", Hms(p2), Hms(p3 - p2)},
-                                        {"3", Hms(p3), Hms(end - p3)}}));
+    EXPECT_EQ(Rows(), (std::vector<Row>{
+                          {"1", Hms(p1), Hms(p2 - p1)}, {"2", Hms(p2), Hms(p3 - p2)}, {"3", Hms(p3), Hms(end - p3)}}));
     EXPECT_EQ(Rows()[0][2], "0:01:01");  // whole seconds, as the panel counts
     EXPECT_EQ(Status(), "3 programs on the tape.");
     EXPECT_TRUE(deck().programPanel->isVisible());
     // Locates only, by number, and the end: no sound is read to find the programs.
     EXPECT_TRUE(CommandsWithOpcode(kRead6).empty());
-    EXPECT_EQ(Locates(), (std::vector<std::vector<std::uint8_t>>{LocateProgram(0, 1), LocateProgram(0, 2),
-                                                                 LocateProgram(0, 3), LocateProgram(0, 4),
-                                                                 LocateProgram(0x0E, 0x0E)}));
+    EXPECT_EQ(Locates(),
+              (std::vector<std::vector<std::uint8_t>>{LocateProgram(0, 1), LocateProgram(0, 2), LocateProgram(0, 3),
+                                                      LocateProgram(0, 4), LocateProgram(0x0E, 0x0E)}));
     // The tape waits at the end of the recording, the deck Ready, and no message for the
     // number the tape does not hold.
     EXPECT_EQ(bus->driveState(AspiAdapter, AspiTarget)->frame, end);
