@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libasound2-dev libsndfile1-dev nlohmann-json3-dev libssl-dev
   libgtest-dev libgmock-dev
   fonts-dejavu-core xvfb xauth xdotool libx11-dev lsscsi sox
+  openbox x11-utils inotify-tools dbus at-spi2-core python3-pyatspi
   clang-format
 )
 

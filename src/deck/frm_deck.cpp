@@ -17,6 +17,7 @@
 #include "deck/led_box.h"
 #include "deck/level_meter.h"
 #include "deck/picture_button.h"
+#include "deck/program_list.h"
 
 bool RestartEntry = false;
 
@@ -106,6 +107,7 @@ frmDeck::frmDeck(QWidget* parent) : QMainWindow(parent)
     lblStatus->setObjectName("lblStatus");
     lblStatus->setGeometry(kStatusLine);
     lblStatus->setTextFormat(Qt::PlainText);
+    CreateProgramParts(client);
 
     mtrLeft = new deck::LevelMeter("L", "Left Channel Level", client);
     mtrLeft->setObjectName("mtrLeft");
@@ -497,7 +499,7 @@ void frmDeck::SetDisplayToPosition(const dat::TimeCode& absolute, const dat::Tim
         return {static_cast<int>(t.h), static_cast<int>(t.m / 10), static_cast<int>(t.m % 10),
                 static_cast<int>(t.s / 10), static_cast<int>(t.s % 10)};
     };
-    SetRow(picAtime, cells(absolute));
+    SetRow(picAtime, cells(UpperRowTime(absolute)));
     SetRow(picPtime, cells(number.IsNumber() ? program : dat::TimeCode{}));
     SetColons(true);
     lblPno->setText(number.IsNumber() ? QStringLiteral("PNo %1").arg(number.number, 2, 10, QLatin1Char('0'))

@@ -28,6 +28,8 @@ class LedBox;
 class LevelMeter;
 class MeterFeed;
 class RecordSession;
+class ProgramPanel;
+struct ProgramRow;
 }
 struct LocateOutcome;
 
@@ -96,6 +98,12 @@ public:
     QAction* mnuOptionsFolder;  // "Save To Folder..."
     QAction* mnuHelpKeyboard;   // "Keyboard": the deck's keys
 
+    QAction* mnuOptionsScan;           // "Scan Programs"
+    QAction* mnuOptionsRemaining;      // "Remaining Time": the A-Time row counts down to the end
+    deck::ProgramPanel* programPanel;  // the programs found, beside the deck
+    QLabel* lblTotal;                  // "TOTAL 1:02:03" once the end of the recording is known
+    QLabel* lblRemain;                 // "REMAIN", lit while the A-Time row shows the time left
+
     // The keys of the deck, one per line, key and action separated by a tab.
     static QString KeyboardHelp();
     // What a row of the panel reads, as "1:23:45" or "-:--:--" (a dark box reads as nothing).
@@ -131,6 +139,14 @@ public:
     void mnuHelpAbout_Click();
     void mnuHelpContents_Click();
     void mnuHelpKeyboard_Click();
+    void mnuOptionsScan_Click();
+    // Locates program `number` and plays it (a double-click in the program list).
+    void PlayProgram(unsigned number);
+    // A click on the A-Time row: elapsed or remaining time, once the total is known.
+    void ToggleRemainingTime();
+    // The total recorded time, when known (after End of Tape or a scan).
+    std::optional<dat::TimeCode> TotalTime() const { return total_; }
+    bool ScanRunning() const { return scanRunning_; }
     // Playback or a capture from the deck reached the end of the recorded area.
     void EndOfTapeReached();
 
@@ -197,6 +213,18 @@ private:
     void SeekTypeClicked(SeekType type);
     void Form_Unload();
 
+    // Programs and total time (frm_deck_programs.cpp).
+    void CreateProgramParts(QWidget* client);
+    // What the A-Time row shows for `absolute`: itself, or the time left to the end.
+    dat::TimeCode UpperRowTime(const dat::TimeCode& absolute) const;
+    // At the end of the recorded area: its absolute time becomes the total.
+    void LearnTotalAtEnd();
+    void SetTotal(const dat::TimeCode& total);
+    // Another tape, or none: its programs and total are forgotten.
+    void ForgetTape();
+    // A Stop or Eject pressed during a scan ends the scan instead (true: it was taken).
+    bool StopScan(bool eject);
+
     QPixmap litColon_;
     QPointer<QWidget> focusTarget_;  // where the focus goes once its button is enabled again
     bool unloaded_ = false;
@@ -214,4 +242,9 @@ private:
     int insideProcedure_ = 0;       // depth of the playback's message handling (refills)
     std::function<void()> afterRefill_;
     deck::RecordSession* record_ = nullptr;  // made by the first Record; a child of the window
+    std::optional<dat::TimeCode> total_;
+    bool showRemaining_ = false;
+    bool scanRunning_ = false;
+    enum class ScanStop { None, Stop, Eject } scanStop_ = ScanStop::None;
+    std::unique_ptr<deck::ProgramRow> lastStart_;  // the last program start the scan placed
 };

@@ -164,6 +164,8 @@ void frmDeck::cmdStop_Click()
 {
     if (record_ && record_->Running())
         return record_->Stop();
+    if (StopScan(/*eject=*/false))
+        return;
     // Taken before the stop drops the queue: the reads ran up to four seconds ahead of it.
     std::optional<dat::TimeCode> resumeAt;
     if (resumeAfterStop_ && PlayActive)
@@ -288,11 +290,16 @@ void frmDeck::cmdBOT_Click()
 void frmDeck::cmdEOT_Click()
 {
     // Program number 0EE, the lead-out after the last recording; the digits go out as they are.
-    RunSeek([] { LocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14); });
+    RunSeek([this] {
+        if (LocateTape(AspiAdapter, AspiTarget, kLocateProgram, 0, 14, 14) && !unloaded_)
+            LearnTotalAtEnd();
+    });
 }
 
 void frmDeck::cmdEject_Click()
 {
+    if (StopScan(/*eject=*/true))
+        return;
     BeginTransportCommand();
     bool ejected;
     {
@@ -303,6 +310,7 @@ void frmDeck::cmdEject_Click()
         return;
     if (ejected) {
         known_.reset();
+        ForgetTape();
         tmrWait4Tape->start(kPollIntervalMs);
         return;
     }
@@ -347,6 +355,7 @@ void frmDeck::tmrWait4Tape_Timer()
         if (!stale()) {
             if (density == AudioDensity) {
                 known_.reset();  // a new tape
+                ForgetTape();
                 tmrWait4Tape->stop();
                 SetDisplayToBlank();
                 EnableTapeButtons();

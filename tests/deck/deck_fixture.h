@@ -185,7 +185,7 @@ protected:
     void InstallBus(std::shared_ptr<const sim::Tape> tape, sim::DriveConfig drive = {})
     {
         sim::BusConfig config;
-        config.readSpeed = 0;
+        config.readSpeed = readSpeed;
         clock = std::make_shared<sim::VirtualClock>();
         config.clock = clock;
         drive.tape = std::move(tape);
@@ -258,6 +258,9 @@ protected:
     }
 
     bool fakeSoundDevice = true;
+    // Before Start: 0 lets every command take no time; above 0 reads and locates take their
+    // time on the virtual clock, which moves at once.
+    double readSpeed = 0;
     std::optional<std::uint8_t> holdOpcode;
     int holdNth = 1;
     GatedBackend* gate = nullptr;
