@@ -221,6 +221,9 @@ void Package::LoadWavEntries()
         if (!size)
             continue;
         wavs_[path.substr(5)] = {"", {path, *size, line.substr(0, 64)}};
+    }
+}
+
 // What an earlier run's report says of the runs and the cassette; throws on a value of the
 // wrong type.
 void Package::TakeReport(const nlohmann::json& report)
