@@ -150,7 +150,7 @@ TEST_F(PackageTest, APackageNeverFinishedIsTheValidBagOfItsLastCheckpoint)
         ::Result<archive::Package> p = archive::Package::Create(dir);
         ASSERT_TRUE(p) << p.error();
         EXPECT_EQ(Fields(dir + "/bag-info.txt")["Vantrel-Status"], "incomplete");
-        ExpectBagHolds(dir, 4);  // an empty tape.dat, subcode.csv, the two reports
+        ExpectBagHolds(dir, 5);  // an empty tape.dat, subcode.csv, the error map, the two reports
         for (std::size_t n = 0; n < kept; ++n)
             ASSERT_TRUE(p->Append(FrameAt(tape_, n), RecordAt(tape_, n)));
     }
@@ -159,7 +159,7 @@ TEST_F(PackageTest, APackageNeverFinishedIsTheValidBagOfItsLastCheckpoint)
     EXPECT_EQ(info["Vantrel-Incomplete-Reason"].rfind("Interrupted", 0), 0u) << info["Vantrel-Incomplete-Reason"];
     // Checkpoints at the first frame, every 160 frames and at program 2's first frame.
     EXPECT_EQ(info["Vantrel-Frames"], std::to_string(program2 + 1));
-    ExpectBagHolds(dir, 5);  // tape.dat, 001.wav, subcode.csv, the two reports
+    ExpectBagHolds(dir, 6);  // tape.dat, 001.wav, subcode.csv, the error map, the two reports
     EXPECT_EQ(ReadAll(dir + "/data/tape.dat").size(), (program2 + 1) * kFrame);
 
     ::Result<archive::Package> p = archive::Package::Load(dir);
@@ -171,7 +171,7 @@ TEST_F(PackageTest, APackageNeverFinishedIsTheValidBagOfItsLastCheckpoint)
     run.complete = true;
     EXPECT_EQ(p->Finish(run).outcome, archive::Outcome::Clean);
     EXPECT_TRUE(ReadAll(dir + "/data/tape.dat") == tape_.dump);
-    ExpectBagHolds(dir, 7);
+    ExpectBagHolds(dir, 8);
 }
 
 // What an archivist looks for: programs whose rate and emphasis differ are said to differ at
