@@ -91,8 +91,9 @@ private:
             std::fprintf(stderr, "vantrel: %s\n", recorder_.Message().c_str());
             return end(kExitFailure);
         }
-        std::fprintf(stderr, "Recorded %zu programs up to absolute time %s, then the lead-out.\n",
-                     plan.Programs().size(), dat::FormatHms(recorder_.ReachedTime()).c_str());
+        std::fprintf(stderr, "Recorded %zu %s up to absolute time %s, then the lead-out.\n", plan.Programs().size(),
+                     plan.Programs().size() == 1 ? "program" : "programs",
+                     dat::FormatHms(recorder_.ReachedTime()).c_str());
         if (!options_.verify)
             return end(0);
         verifying_ = true;

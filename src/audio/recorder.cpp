@@ -446,8 +446,14 @@ bool TapeRecorder::Step()
         WriteTapeBlock(AspiAdapter, AspiTarget, frame_.data(), static_cast<std::int32_t>(frame_.size()));
     if (!w.completed) {
         const std::string why = w.sense.present ? w.sense.text() : "status " + std::to_string(w.srbStatus);
+        const std::uint64_t leadOutWritten = n > plan_.LeadOutStart() ? n - plan_.LeadOutStart() : 0;
         if (w.writeProtected())
             fail("The cassette is write-protected (" + why + "): nothing more was written.");
+        else if (leadOutWritten > 0)
+            // Every program is on the tape: only the lead-out is short.
+            fail("The write of the lead-out failed (" + why + "); the programs were written up to absolute time " +
+                 TimeText(reached_) + ", but the lead-out ends after " + std::to_string(leadOutWritten) + " of its " +
+                 std::to_string(kRecordLeadOutFrames) + " frames.");
         else
             fail("The write of " + plan_.PlaceText(n) + " failed (" + why + "); " +
                  (n == 0 ? std::string("nothing was written.")

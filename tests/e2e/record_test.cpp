@@ -298,8 +298,24 @@ TEST_F(RecorderTest, AFailedWriteStopsTheRecordingThere)
     EXPECT_EQ(r.State(), RecordState::Failed);
     EXPECT_NE(r.Message().find("program 2 at 0:00:04"), std::string::npos) << r.Message();
     EXPECT_NE(r.Message().find("MEDIUM ERROR"), std::string::npos) << r.Message();
+    EXPECT_NE(r.Message().find("without a lead-out"), std::string::npos) << r.Message();
     EXPECT_FALSE(r.Step());
     EXPECT_EQ(TakeOut().size(), 250 * dat::kFrameBytes);  // nothing after the failed frame
+    aspi::InstallBackend(nullptr);
+
+    // A cassette that ends in the lead-out: the programs are all there, the lead-out is short,
+    // and the message must not claim there is none.
+    Load(sim::MakeBlankTape(), [](sim::DriveConfig& d) { d.lengthMinutes = 0.2; });  // 400 frames
+    TapeRecorder full(TwoPrograms());
+    ASSERT_EQ(full.Prepare(false), "");
+    RunAll(full);
+    EXPECT_EQ(full.State(), RecordState::Failed);
+    const std::string& said = full.Message();
+    EXPECT_NE(said.find("VOLUME OVERFLOW"), std::string::npos) << said;
+    EXPECT_NE(said.find("programs were written up to absolute time 0:00:05"), std::string::npos) << said;
+    EXPECT_NE(said.find("the lead-out ends after 100 of its 300 frames"), std::string::npos) << said;
+    EXPECT_EQ(said.find("without a lead-out"), std::string::npos) << said;
+    EXPECT_EQ(TakeOut().size(), 400 * dat::kFrameBytes);
 }
 
 TEST_F(RecorderTest, WriteProtectedAndRecordedTapesAreRefusedWithNothingWritten)

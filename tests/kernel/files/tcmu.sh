@@ -5,17 +5,20 @@
 le16() { printf "\\$(printf %03o $(($1 & 255)))\\$(printf %03o $((($1 >> 8) & 255)))"; }
 le32() { le16 $(($1 & 65535)); le16 $((($1 >> 16) & 65535)); }
 
-# make_noise FILE FRAMES: a 48 kHz 16-bit stereo WAV of random samples, exactly FRAMES DAT
-# frames (1440 sample pairs each) long, so a capture of the tape made from it is the same file.
-make_noise() {
-    _bytes=$(($2 * 5760))
+# make_wav FILE RATE PAIRS: a 16-bit stereo WAV at RATE Hz of PAIRS random sample pairs.
+make_wav() {
+    _bytes=$(($3 * 4))
     {
         printf 'RIFF'; le32 $((36 + _bytes)); printf 'WAVEfmt '; le32 16
-        le16 1; le16 2; le32 48000; le32 192000; le16 4; le16 16
+        le16 1; le16 2; le32 $2; le32 $(($2 * 4)); le16 4; le16 16
         printf 'data'; le32 $_bytes
         head -c $_bytes /dev/urandom
     } > "$1"
 }
+
+# make_noise FILE FRAMES: a 48 kHz 16-bit stereo WAV of random samples, exactly FRAMES DAT
+# frames (1440 sample pairs each) long, so a capture of the tape made from it is the same file.
+make_noise() { make_wav "$1" 48000 $(($2 * 1440)); }
 
 # tcmu_start DESCRIPTION: loads the target modules and serves the description's drive; sets
 # TCMU_PID, TCMU_SG (/dev/sgN) and TCMU_ADDR (H:C:T:L). Fails the check when it does not come up.
