@@ -689,17 +689,20 @@ Result Package::Write(const RunFacts& run, bool final)
     if (Status s = StageBag(dir_, facts, t, payload, staged); !s)
         return fail(s);
     // From here to the last rename the files on disk disagree; the marker says so to the next
-    // run, which then writes a checkpoint before anything else.
+    // run, which then writes a checkpoint before anything else. The folders are synced after
+    // the marker is gone, so that a kill finds the files disagreeing only for the few
+    // microseconds of the frames' write and the renames.
     const std::string marker = dir_ + "/" + kCommitMarker;
     ::close(::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (Status s = Flush(); !s) {
         std::remove(marker.c_str());
         return fail(s);
     }
-    Status committed = CommitFiles(dir_, staged);
-    for (const std::string& path : stale)
-        std::remove((dir_ + "/" + path).c_str());
-    std::remove(marker.c_str());
+    Status committed = CommitFiles(dir_, staged, [&] {
+        for (const std::string& path : stale)
+            std::remove((dir_ + "/" + path).c_str());
+        std::remove(marker.c_str());
+    });
     if (::fdatasync(tape_.get()) != 0 && errno != EINVAL && committed)
         committed = Status::Error(std::string(kTapeDat) + " could not be synced: " + ErrnoText() + SpaceLeftText(dir_));
     wavs_ = std::move(wavs);

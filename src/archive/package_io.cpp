@@ -317,7 +317,7 @@ std::string BagInfoValue(const std::string& bagInfo, const std::string& key)
     return staged;
 }
 
-Status CommitFiles(const std::string& dir, std::vector<StagedFile>& staged)
+Status CommitFiles(const std::string& dir, std::vector<StagedFile>& staged, const std::function<void()>& renamed)
 {
     bool data = false, top = false;
     Status result;
@@ -332,6 +332,8 @@ Status CommitFiles(const std::string& dir, std::vector<StagedFile>& staged)
         (f.file.path.find('/') == std::string::npos ? top : data) = true;
     }
     staged.clear();
+    if (renamed)
+        renamed();
     if (data)
         if (Status s = SyncDir(dir + "/data"); !s && result)
             result = s;
