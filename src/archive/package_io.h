@@ -74,8 +74,7 @@ struct StagedFile {
 // Renames staged files into place, in order, calls `renamed` (the files now agree on disk), and
 // then syncs the folders that changed; the staged files are consumed. On a failure the files
 // not yet renamed are removed.
-Status CommitFiles(const std::string& dir, std::vector<StagedFile>& staged,
-                   const std::function<void()>& renamed = {});
+Status CommitFiles(const std::string& dir, std::vector<StagedFile>& staged, const std::function<void()>& renamed = {});
 // Removes staged files that are not to be used.
 void DiscardFiles(std::vector<StagedFile>& staged);
 // Removes staged files an earlier run left behind when it was killed.
