@@ -197,10 +197,7 @@ Sha256::Sha256(Sha256&&) noexcept = default;
 Sha256& Sha256::operator=(Sha256&&) noexcept = default;
 Sha256::~Sha256() = default;
 
-void Sha256::Add(const void* data, std::size_t size)
-{
-    hash_.add(data, size);
-}
+void Sha256::Add(const void* data, std::size_t size) { hash_.add(data, size); }
 
 // The result is taken from a copy of the running state, so adding may go on.
 std::string Sha256::Hex() const { return hash_.hex(); }

@@ -13,7 +13,6 @@
 #include "platform/io/result.h"
 #include "platform/io/sha256.h"
 
-
 namespace archive {
 
 // SHA-256 over data given piece by piece; the digest of what was given so far can be taken at
