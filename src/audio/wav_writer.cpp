@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 
 namespace {
 
@@ -61,7 +62,39 @@ bool PutSizeAt(int fd, off_t offset, std::uint32_t v)
     return ::pwrite(fd, b, 4, offset) == 4;
 }
 
+// The RIFF and data sizes of a file `length` bytes long.
+bool PutSizes(int fd, std::uint64_t length)
+{
+    const auto riff = static_cast<std::uint32_t>(std::min<std::uint64_t>(length - 8, 0xFFFFFFFFull));
+    const auto data =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(length - WavWriter::kHeaderBytes, 0xFFFFFFFFull));
+    return PutSizeAt(fd, 4, riff) && PutSizeAt(fd, 40, data);
+}
+
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The folder a file's rename is synced through.
+void SyncFolderOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    UniqueFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        (void)::fsync(folder.get());
+}
+
+// A new NAME.part beside `path` (NAME.2.part... when an earlier one, perhaps a crashed
+// capture's audio, is still there); its name in `temp`.
+UniqueFd CreatePart(const std::string& path, std::string& temp)
+{
+    for (int n = 1; n < 100; ++n) {
+        temp = path + (n == 1 ? std::string() : "." + std::to_string(n)) + ".part";
+        UniqueFd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd || errno != EEXIST)
+            return fd;
+    }
+    return UniqueFd();
+}
 
 }  // namespace
 
@@ -70,21 +103,42 @@ Status WavWriter::open(const std::string& path, const WavFormat& format)
     [[maybe_unused]] const std::vector<Status> previous = finish();
     // A file-size limit must show as a failed write (EFBIG), not end the program mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // Renaming over a device or a pipe would replace it: those are written in place. A link
+    // to a file keeps pointing at it: the file it names is the one replaced.
+    struct stat st {};
+    const bool inPlace = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    std::string target = path;
+    if (!inPlace && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char real[PATH_MAX];
+        if (::realpath(path.c_str(), real))
+            target = real;
+    }
+    std::string temp;
+    UniqueFd fd = inPlace ? UniqueFd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)) : CreatePart(target, temp);
     if (fd && fd.get() < 3)  // 0 means "no file"; keep clear of the standard streams
         fd = UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3));
-    if (!fd)
-        return Status::Error("The capture file " + Quoted(path) + " cannot be created: " + std::strerror(errno) + ".");
+    if (!fd) {
+        const int err = errno;
+        if (!temp.empty())
+            ::unlink(temp.c_str());
+        return Status::Error("The capture file " + Quoted(path) + " cannot be created: " + std::strerror(err) + ".");
+    }
     const auto header = Header(format);
     if (!WriteAll(fd.get(), header.data(), header.size())) {
         const int err = errno;
-        [[maybe_unused]] const int r = ::ftruncate(fd.get(), 0);
+        if (!temp.empty()) {
+            ::unlink(temp.c_str());
+        } else {
+            [[maybe_unused]] const int r = ::ftruncate(fd.get(), 0);
+        }
         return Status::Error("The capture file " + Quoted(path) + " cannot be written: " + std::strerror(err) + ".");
     }
     fd_ = std::move(fd);
     format_ = format;
     path_ = path;
-    length_ = kHeaderBytes;
+    target_ = target;
+    temp_ = temp;
+    length_ = sizesAt_ = kHeaderBytes;
     reachedLimit_ = false;
     return Status::Ok();
 }
@@ -108,6 +162,9 @@ Status WavWriter::append(const std::uint8_t* data, std::size_t bytes)
                              ". The capture was finished with the audio written so far.");
     }
     length_ += bytes;
+    // What a crash leaves in the .part is a WAV file up to the last restatement.
+    if (!temp_.empty() && length_ - sizesAt_ >= kSizesEvery && PutSizes(fd_.get(), length_))
+        sizesAt_ = length_;
     if (progress_)
         progress_(audioBytes());
     return Status::Ok();
@@ -135,16 +192,26 @@ std::vector<Status> WavWriter::finish()
     struct stat st;
     if (::fstat(fd.get(), &st) == 0)
         length = static_cast<std::uint64_t>(st.st_size);
-    if (length >= kHeaderBytes) {
-        const auto riff = static_cast<std::uint32_t>(std::min<std::uint64_t>(length - 8, 0xFFFFFFFFull));
-        const auto data = static_cast<std::uint32_t>(std::min<std::uint64_t>(length - kHeaderBytes, 0xFFFFFFFFull));
-        if (!PutSizeAt(fd.get(), 4, riff) || !PutSizeAt(fd.get(), 40, data))
-            failures.push_back(Status::Error("The sizes of the capture file " + Quoted(path_) +
-                                             " cannot be written: " + std::strerror(errno) + "."));
-    }
+    if (length >= kHeaderBytes && !PutSizes(fd.get(), length))
+        failures.push_back(Status::Error("The sizes of the capture file " + Quoted(path_) +
+                                         " cannot be written: " + std::strerror(errno) + "."));
+    const std::string temp = std::move(temp_);
+    temp_.clear();
+    // An earlier capture is replaced only by a file known to be on the disk.
+    const bool synced = temp.empty() || ::fdatasync(fd.get()) == 0;
+    if (!synced)
+        failures.push_back(Status::Error("The capture file " + Quoted(path_) + " cannot be synced: " +
+                                         std::strerror(errno) + "; the audio is in " + Quoted(temp) + "."));
     if (!fd.close())
         failures.push_back(
             Status::Error("The capture file " + Quoted(path_) + " cannot be closed: " + std::strerror(errno) + "."));
+    if (!temp.empty() && synced) {
+        if (::rename(temp.c_str(), target_.c_str()) == 0)
+            SyncFolderOf(target_);
+        else
+            failures.push_back(Status::Error("The capture file " + Quoted(path_) + " cannot be put in place: " +
+                                             std::strerror(errno) + "; the audio is in " + Quoted(temp) + "."));
+    }
     return failures;
 }
 
@@ -218,6 +285,12 @@ void FinishCaptureFile()
     for (const Status& failure : CaptureWriter().finish())
         Tell(failure);
     Publish();
+}
+
+std::string CaptureWritingPath()
+{
+    const WavWriter& w = CaptureWriter();
+    return w.isOpen() ? w.writingPath() : std::string();
 }
 
 void SetCaptureFileRate(std::uint32_t sampleRate)

@@ -2,6 +2,12 @@
 // append adds whole blocks of audio, finish fixes the two sizes and closes. Each step says
 // how it went, a failure with a message naming the file; the capture file (below) tells
 // those messages through the audio message handler and then finishes what it has.
+//
+// A file that may be kept (a regular file or a new one) is written as NAME.part beside it,
+// and finish syncs it and renames it over NAME: a crash at any moment leaves NAME as it was
+// (an earlier capture, or none) and never half written. The sizes in the .part's header are
+// brought up to date about every second of audio, so that what a crash leaves there is a
+// WAV file of the audio up to then. A device or pipe (/dev/null, a FIFO) is written in place.
 #pragma once
 
 #include <cstddef>
@@ -37,15 +43,16 @@ public:
     WavWriter& operator=(const WavWriter&) = delete;
     ~WavWriter() { [[maybe_unused]] const std::vector<Status> unheard = finish(); }
 
-    // Finishes an open file (its failures dropped), then truncates or creates `path` and
-    // writes the header.
+    // Finishes an open file (its failures dropped), then creates `path`'s .part (or opens
+    // `path` itself when it is a device or pipe) and writes the header.
     Status open(const std::string& path, const WavFormat& format = {});
     // Appends `bytes` of audio. A failed write is taken back, so that the file holds whole
     // appends only, and the file stays open for finish(). Beyond the size limit nothing is
     // written and reachedLimit() tells it.
     Status append(const std::uint8_t* data, std::size_t bytes);
-    // The size fix-up and close: its failures in order (the sizes, the close); nothing when
-    // no file is open.
+    // The size fix-up, sync, close and the rename into place: its failures in order; nothing
+    // when no file is open. A file that cannot be put in place stays as its .part, and the
+    // failure says so.
     std::vector<Status> finish();
     // Restates the header's format.
     Status setFormat(const WavFormat& format);
@@ -58,6 +65,10 @@ public:
     bool reachedLimit() const { return reachedLimit_; }
     std::uint64_t audioBytes() const { return length_ - kHeaderBytes; }
     const std::string& path() const { return path_; }
+    // Where the audio is being written until finish: `path`.part, or `path` itself.
+    const std::string& writingPath() const { return temp_.empty() ? path_ : temp_; }
+    // Header sizes are restated after this many bytes of audio.
+    static constexpr std::uint64_t kSizesEvery = 256 * 1024;
 
     // The largest file length allowed (0: kLargestFile); tests stand in a small one.
     void setLimit(std::uint64_t bytes) { limit_ = bytes ? bytes : kLargestFile; }
@@ -68,7 +79,10 @@ private:
     bool reachedLimit_ = false;
     WavFormat format_;
     std::string path_;
+    std::string target_;                   // what the .part replaces: `path_`, or the file a link names
+    std::string temp_;                     // the .part being written; empty when writing `path_` in place
     std::uint64_t length_ = kHeaderBytes;  // bytes in the file, as far as we wrote them
+    std::uint64_t sizesAt_ = kHeaderBytes;  // the length the header's sizes last stated
     std::uint64_t limit_ = kLargestFile;
     Progress progress_;
 };
@@ -88,12 +102,16 @@ using AudioMessageHandler = std::function<void(const std::string&)>;
 void SetAudioMessageHandler(AudioMessageHandler handler);
 void TellAudioMessage(const std::string& text);
 
-// Truncates or creates `path` and writes the header; false (its message told) on failure.
+// Starts the capture file `path` (written as `path`.part until finished) with its header;
+// false (its message told) on failure.
 bool OpenCaptureFile(const std::string& path);
 // Appends `bytes` of audio; otherwise the message is told and the file finished.
 WavWriter::AppendResult AppendCaptureAudio(const std::uint8_t* data, std::size_t bytes);
-// The size fix-up and close (its failures told); nothing when no file is open.
+// The size fix-up, close and rename into place (its failures told); nothing when no file is
+// open.
 void FinishCaptureFile();
+// Where the open capture file's audio is being written (its .part); empty when none is open.
+std::string CaptureWritingPath();
 // The tape's sampling rate, once its first frame tells it (the header starts at 48 kHz).
 void SetCaptureFileRate(std::uint32_t sampleRate);
 // The tape's format, once its first frame tells it: the rate and the channels (16-bit PCM;

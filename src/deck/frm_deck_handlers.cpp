@@ -14,6 +14,7 @@
 #include "audio/capture.h"
 #include "audio/frame_reader.h"
 #include "audio/playback.h"
+#include "audio/wav_writer.h"
 #include "dat/time_code.h"
 #include "deck/command_scope.h"
 #include "deck/drive_commands.h"
@@ -466,17 +467,18 @@ namespace {
 QString Megabytes(const QFileInfo& file) { return QString::number(static_cast<double>(file.size()) / 1e6, 'f', 1); }
 
 // The tape's part, when there is one, then the file's: the file's whole path when it fits,
-// its middle left out when it does not. The tooltip holds both in full, the file's first.
-void ShowFileLine(QLabel* line, const QString& tape, const QString& format, const QFileInfo& file)
+// its middle left out when it does not, and the size of `written` (where its audio is being
+// written until it is finished). The tooltip holds both in full, the file's first.
+void ShowFileLine(QLabel* line, const QString& tape, const QString& format, const QFileInfo& file,
+                  const QFileInfo& written)
 {
     const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
-    const QString full = format.arg(path, Megabytes(file));
+    const QString size = Megabytes(written);
+    const QString full = format.arg(path, size);
     line->setToolTip(tape.isEmpty() ? full : full + "\n" + tape);
     const QString lead = tape.isEmpty() ? QString() : tape + "; ";
-    const int room =
-        line->width() - line->fontMetrics().horizontalAdvance(lead + format.arg(QString(), Megabytes(file)));
-    line->setText(
-        lead + format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), Megabytes(file)));
+    const int room = line->width() - line->fontMetrics().horizontalAdvance(lead + format.arg(QString(), size));
+    line->setText(lead + format.arg(line->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 40)), size));
 }
 
 }  // namespace
@@ -515,9 +517,11 @@ void frmDeck::ShowStatus()
 
 void frmDeck::ShowSaving()
 {
-    QFileInfo file(QString::fromStdString(savingPath_));
-    file.setCaching(false);
-    ShowFileLine(lblStatus, tapeStatus_, "Saving %1: %2 MB", file);
+    const QFileInfo file(QString::fromStdString(savingPath_));
+    const std::string writing = CaptureWritingPath();
+    QFileInfo written(QString::fromStdString(writing.empty() ? savingPath_ : writing));
+    written.setCaching(false);
+    ShowFileLine(lblStatus, tapeStatus_, "Saving %1: %2 MB", file, written);
 }
 
 void frmDeck::ShowSaved()
@@ -529,7 +533,7 @@ void frmDeck::ShowSaved()
         lblStatus->setToolTip(QString());
         return;
     }
-    ShowFileLine(lblStatus, tapeStatus_, "Complete: %1, %2 MB", file);
+    ShowFileLine(lblStatus, tapeStatus_, "Complete: %1, %2 MB", file, file);
 }
 
 void frmDeck::mnuHelpAbout_Click()

@@ -151,8 +151,9 @@ sigterm_after_menu() {
   expect_status "SIGTERM after opening a menu" 143
 }
 
-# The size of the capture file, 0 when there is none.
-wav_size() { stat -c %s "$dir/Audio48.wav" 2>/dev/null || echo 0; }
+# The size of the capture file being written (Audio48.wav.part until it is finished), 0 when
+# there is none.
+wav_size() { stat -c %s "$dir/Audio48.wav.part" 2>/dev/null || echo 0; }
 running() { kill -0 "$pid" 2>/dev/null; }
 
 # 4. SIGTERM during Play and Save: 128 + 15, and the capture file is finished.
@@ -168,7 +169,7 @@ sigterm_during_capture() {
   local menubar
   menubar=$(( $(xwininfo -id "$deck" | awk '/Height:/ {print $2}') - 249 ))
   for _ in $(seq 1 200); do
-    [ -e "$dir/Audio48.wav" ] || ! running && break
+    [ -e "$dir/Audio48.wav.part" ] || ! running && break
     xdotool mousemove --window "$deck" 36 $((menubar + 180)) click 1 2>/dev/null
     sleep 0.1
   done
@@ -185,6 +186,9 @@ sigterm_during_capture() {
   finish
   expect_status "SIGTERM during Play and Save" 143
   expect_sizes_fixed "SIGTERM during Play and Save"
+  if [ -e "$dir/Audio48.wav.part" ]; then
+    fail "SIGTERM during Play and Save: Audio48.wav.part was left beside the finished file"
+  fi
 }
 
 # 5. Qt's own options go to Qt: the deck starts with them, and its close button ends it.
