@@ -1,5 +1,6 @@
 #include "deck/level_meter.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 #include <cmath>
@@ -22,7 +23,7 @@ LevelMeter::LevelMeter(const QString& channel, const QString& name, QWidget* par
 {
     setAccessibleName(name);
     setToolTip(name + ", peak level in dBFS (-60 to 0)");
-    Describe();
+    Describe(0);
 }
 
 double LevelMeter::DbOf(std::uint32_t peak)
@@ -33,17 +34,16 @@ double LevelMeter::DbOf(std::uint32_t peak)
 void LevelMeter::SetPeak(std::uint32_t peak, qint64 nowMs)
 {
     const double db = DbOf(peak);
+    const Drawn before = DrawnNow();
     // The mark rises with every higher peak and falls to the bar once it has stood its time.
-    const bool holdNew = db >= holdDb_ || nowMs - holdSince_ >= kHoldMs;
-    if (db == levelDb_ && !holdNew)
-        return;
-    levelDb_ = db;
-    if (holdNew) {
+    if (db > holdDb_ || nowMs - holdSince_ >= kHoldMs) {
         holdDb_ = db;
         holdSince_ = nowMs;
     }
-    Describe();
-    update();
+    levelDb_ = db;
+    Describe(nowMs);
+    if (DrawnNow() != before)
+        update(BarRect());
 }
 
 void LevelMeter::Clear()
@@ -51,30 +51,52 @@ void LevelMeter::Clear()
     if (std::isinf(levelDb_) && std::isinf(holdDb_))
         return;
     levelDb_ = holdDb_ = kSilence;
-    Describe();
-    update();
+    Describe(describedAt_ + kDescribeMs);
+    update(BarRect());
 }
 
-void LevelMeter::Describe() { setAccessibleDescription(DbText(levelDb_) + ", peak " + DbText(holdDb_)); }
+void LevelMeter::Describe(qint64 nowMs)
+{
+    const QString text = DbText(levelDb_) + ", peak " + DbText(holdDb_);
+    if (text == described_ || (nowMs - describedAt_ < kDescribeMs && !std::isinf(levelDb_)))
+        return;
+    described_ = text;
+    describedAt_ = nowMs;
+    setAccessibleDescription(text);
+}
+
+QRect LevelMeter::BarRect() const { return {kLabelWidth, 0, width() - kLabelWidth, height()}; }
+
+int LevelMeter::XOf(double db) const
+{
+    const QRect bar = BarRect();
+    const double t = std::clamp((db - kFloorDb) / -kFloorDb, 0.0, 1.0);
+    return bar.left() + static_cast<int>(std::lround(t * bar.width()));
+}
+
+LevelMeter::Drawn LevelMeter::DrawnNow() const
+{
+    return {levelDb_ > kFloorDb ? XOf(levelDb_) : -1, holdDb_ > kFloorDb ? XOf(holdDb_) : -1, holdDb_ > -6};
+}
 
 QSize LevelMeter::sizeHint() const { return {200, 8}; }
 
-void LevelMeter::paintEvent(QPaintEvent*)
+void LevelMeter::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    const QPalette& pal = palette();
-    p.setPen(pal.color(QPalette::WindowText));
-    QFont f = font();
-    f.setPixelSize(std::max(height() + 1, 6));
-    p.setFont(f);
-    p.drawText(QRect(0, 0, kLabelWidth, height()), Qt::AlignLeft | Qt::AlignVCenter, channel_);
+    // The label is laid out only when it is to be painted: the bar's updates leave it be.
+    const QRect label(0, 0, kLabelWidth, height());
+    if (event->rect().intersects(label)) {
+        p.setPen(palette().color(QPalette::WindowText));
+        QFont f = font();
+        f.setPixelSize(std::max(height() + 1, 6));
+        p.setFont(f);
+        p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, channel_);
+    }
 
-    const QRect bar(kLabelWidth, 0, width() - kLabelWidth, height());
+    const QRect bar = BarRect();
     p.fillRect(bar, QColor(38, 40, 44));  // the LED panel's own dark face
-    const auto xOf = [&](double db) {
-        const double t = std::clamp((db - kFloorDb) / -kFloorDb, 0.0, 1.0);
-        return bar.left() + static_cast<int>(std::lround(t * bar.width()));
-    };
+    const auto xOf = [&](double db) { return XOf(db); };
     // Green to -18 dBFS, amber to -6, red above: the usual zones of a digital meter.
     const struct {
         double from, to;

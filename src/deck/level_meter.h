@@ -38,12 +38,26 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void Describe();
+    // The accessible description, at most every kDescribeMs while the sound goes on (a screen
+    // reader has no use for 30 changes a second), at once when it falls silent.
+    static constexpr qint64 kDescribeMs = 250;
+    void Describe(qint64 nowMs);
+    QRect BarRect() const;
+    int XOf(double db) const;
+    // What the bar shows in pixels: a new value that does not move it is not painted.
+    struct Drawn {
+        int level = -1, hold = -1;
+        bool loud = false;
+        bool operator==(const Drawn&) const = default;
+    };
+    Drawn DrawnNow() const;
 
     QString channel_;
     double levelDb_;
     double holdDb_;
     qint64 holdSince_ = 0;
+    QString described_;
+    qint64 describedAt_ = 0;
 };
 
 // Feeds both meters from the sound at the device's output, about 30 times a second, while

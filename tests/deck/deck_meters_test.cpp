@@ -102,6 +102,23 @@ TEST(LevelMeter, TheMarkHoldsTheHighestPeakForItsTimeThenFollowsTheBar)
     EXPECT_TRUE(std::isinf(deck::LevelMeter::DbOf(0)));
 }
 
+// A screen reader is told the level a few times a second, not at every tick, but never left
+// with a stale one: the level of the moment once its time is up, silence at once.
+TEST(LevelMeter, TheDescriptionFollowsTheSoundAFewTimesASecondAndSilenceAtOnce)
+{
+    deck::LevelMeter m("L", "Left Channel Level", nullptr);
+    m.SetPeak(16423, 1000);
+    const QString first = m.accessibleDescription();
+    EXPECT_TRUE(first.startsWith("-6.0 dBFS")) << first.toStdString();
+    m.SetPeak(3277, 1100);
+    EXPECT_EQ(m.accessibleDescription(), first);
+    m.SetPeak(3277, 1000 + 250);  // the same level, a tick later: now it is told
+    EXPECT_TRUE(m.accessibleDescription().startsWith("-20.0 dBFS, peak -6.0 dBFS"))
+        << m.accessibleDescription().toStdString();
+    m.SetPeak(0, 1260);
+    EXPECT_TRUE(m.accessibleDescription().startsWith("silence")) << m.accessibleDescription().toStdString();
+}
+
 TEST_F(DeckMeters, MetersLieUnderTheStatusLineAndMoveNoControl)
 {
     StartReady(BurstTape(40));
