@@ -13,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
+import wave
 
 SKIP = 77
 
@@ -97,13 +99,13 @@ def start_x():
     spy.wait()
 
 
-def start_program(*args, cwd=None):
+def start_program(*args, cwd=None, simulate="--simulate"):
     cwd = cwd or tempfile.mkdtemp(dir=work)
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                QT_ACCESSIBILITY="1", NO_AT_BRIDGE="0")
     env.pop("QT_QPA_PLATFORMTHEME", None)
     log = open(os.path.join(cwd, "out.log"), "w")
-    p = subprocess.Popen([VANTREL, "--simulate", *args], cwd=cwd, env=env, stdout=log, stderr=subprocess.STDOUT)
+    p = subprocess.Popen([VANTREL, simulate, *args], cwd=cwd, env=env, stdout=log, stderr=subprocess.STDOUT)
     started.append(p)
     return p, cwd
 
@@ -382,6 +384,58 @@ def case_escape_resume():
         check("Vantrel-Status: complete" in f.read(), "the resumed package says it is complete")
 
 
+def click(node):
+    """A left click at the middle of a control, where the accessibility tree says it is."""
+    r = node.get_extents(Atspi.CoordType.SCREEN)
+    run("xdotool", "mousemove", "--sync", str(r.x + r.width // 2), str(r.y + r.height // 2), "click", "1")
+
+
+def case_record():
+    folder = tempfile.mkdtemp(dir=work)
+    # Three seconds of a 48 kHz stereo source: 100 frames, the last one whole.
+    source = os.path.join(folder, "song.wav")
+    with wave.open(source, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(48000)
+        w.writeframes(b"".join((i * 37 % 20000 - 10000).to_bytes(2, "little", signed=True) * 2
+                               for i in range(3 * 48000)))
+    bus = os.path.join(folder, "blank.json")
+    with open(bus, "w") as f:
+        f.write('{"read_speed": 0, "adapters": [{"devices": [{"target": 4, "tape": "blank", '
+                '"length_minutes": 1, "save_tape": "tape.dat"}]}]}')
+    p, _ = start_program("--audio-device=null", cwd=folder, simulate="--simulate=" + bus)
+    deck = window("^Vantrel$")
+    record = wait_for(p.pid, enabled_button("Record to Tape"), "Record to be enabled on a blank tape")
+    run("xdotool", "windowactivate", "--sync", deck)
+    click(record)
+    chooser = window("^Record to Tape$")
+    # The chooser's file name field has the focus.
+    run("xdotool", "windowactivate", "--sync", chooser)
+    run("xdotool", "type", "--delay", "0", source)
+    run("xdotool", "key", "Return")
+    wait_for(p.pid, message_text(p.pid, "Record 1 program onto the tape"), "the confirmation")
+    check(find(p.pid, message_text(p.pid, "The tape is blank.")) is not None, "the confirmation says the tape is blank")
+    click(wait_for(p.pid, button("Record"), "the confirmation's Record"))
+    # Recording and reading back take a while on a loaded machine; an event missed while the
+    # box appears is made up for by looking again.
+    deadline = time.monotonic() + 180
+    while True:
+        try:
+            wait_for(p.pid, message_text(p.pid, "Verified: all 500 frames"), "the result after the read-back",
+                     timeout=15)
+            break
+        except Failed:
+            if time.monotonic() > deadline:
+                raise
+    check(True, "the box tells that all 500 frames (lead-in, the program, lead-out) read back as written")
+    click(wait_for(p.pid, button("OK"), "the result's OK"))
+    ready(p)
+    close_deck(p, deck)
+    saved = os.path.join(folder, "tape.dat")
+    check(os.path.getsize(saved) == 500 * 5822, "the cassette holds the 500 frames written")
+
+
 TRANSPORT = ["Beginning of Tape", "Previous Program", "Next Program", "End of Tape", "Eject Tape", "Play Tape",
              "Cue Tape", "Stop Tape", "Record to Tape"]
 
@@ -403,6 +457,7 @@ CASES = {
     "keep-both": case_keep_both,
     "escape-resume": case_escape_resume,
     "accessibility": case_accessibility,
+    "record": case_record,
 }
 
 if __name__ == "__main__":
