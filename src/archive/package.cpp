@@ -201,6 +201,7 @@ Package::~Package() = default;
         p->checkpointRun_.stoppedIn = p->stoppedIn_;
         p->checkpointRun_.label = p->label_;
         p->checkpointRun_.id = p->id_;
+        p->checkpointRun_.skips = p->skips_;
         if (Status s = p->Checkpoint(); !s)
             return s;
     }
@@ -244,6 +245,21 @@ void Package::TakeReport(const nlohmann::json& report)
         // A report of before runs were listed: its one span stands for the runs so far.
         runs_.push_back({report.value("started", std::string()), report.value("finished", std::string()), -1,
                          report.value("read_speed", 0.0)});
+    }
+    const auto wholeOrNone = [](const nlohmann::json& o, const char* key) -> std::int64_t {
+        return o.contains(key) && o[key].is_number_integer() ? o[key].get<std::int64_t>() : -1;
+    };
+    if (report.contains("errors") && report["errors"].is_object() && report["errors"].contains("skipped") &&
+        report["errors"]["skipped"].is_array()) {
+        for (const auto& k : report["errors"]["skipped"]) {
+            // Only stretches that say where they are in frames can be taken up again.
+            if (!k.is_object() || wholeOrNone(k, "first_index") < 0)
+                continue;
+            const std::int64_t reads = wholeOrNone(k, "failed_reads"), locates = wholeOrNone(k, "locates");
+            skips_.push_back({wholeOrNone(k, "first_index"), std::max<std::int64_t>(wholeOrNone(k, "last_index"), -1),
+                              static_cast<std::uint64_t>(std::max<std::int64_t>(reads, 0)),
+                              static_cast<unsigned>(std::clamp<std::int64_t>(locates, 0, 1 << 20))});
+        }
     }
     if (report.contains("cassette") && report["cassette"].is_object()) {
         // They go into bag-info lines and the bext as given: what --label and --id would

@@ -42,6 +42,7 @@ struct SkippedStretch {
     std::int64_t last = -1;         // of the last frame passed over; -1: nothing read after it
     std::uint64_t failedReads = 0;  // reads that failed there
     unsigned locates = 0;           // locates it took
+    bool operator==(const SkippedStretch&) const = default;
 };
 
 // What Finish is told of the run that filled the package.
@@ -139,6 +140,11 @@ public:
     // The cassette's label and identifier an earlier run was given.
     const std::string& label() const { return label_; }
     const std::string& id() const { return id_; }
+    // The places earlier runs located past, as their report lists them.
+    const std::vector<SkippedStretch>& earlierSkips() const { return skips_; }
+    // The places this run has located past so far (the earlier runs' first), for the checkpoints.
+    void SetSkips(const std::vector<SkippedStretch>& skips) { checkpointRun_.skips = skips; }
+    const std::vector<SkippedStretch>& checkpointSkips() const { return checkpointRun_.skips; }
 
     // How Finish reads the size of each WAV file it wrote (a test makes it fail).
     void SetFileSizeReader(FileSizeReader reader) { sizeOf_ = std::move(reader); }
@@ -187,6 +193,7 @@ private:
     QDateTime started_;
     std::string stoppedIn_;
     std::string label_, id_;
+    std::vector<SkippedStretch> skips_;  // the earlier runs'
     std::vector<RunRecord> runs_;  // the earlier runs
     QDateTime runStarted_;         // this run's start
     FileSizeReader sizeOf_;

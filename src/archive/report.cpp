@@ -317,6 +317,8 @@ nlohmann::json ReportJson(const ReportFacts& f, const Totals& t, const std::vect
     for (const SkippedStretch& k : f.run.skips)
         j["errors"]["skipped"].push_back({{"first", IndexText(k.first)},
                                           {"last", k.last >= 0 ? nlohmann::json(IndexText(k.last)) : nlohmann::json()},
+                                          {"first_index", k.first},
+                                          {"last_index", k.last >= 0 ? nlohmann::json(k.last) : nlohmann::json()},
                                           {"failed_reads", k.failedReads},
                                           {"locates", k.locates}});
     j["retry_pass"] = RetryJson(f, t);

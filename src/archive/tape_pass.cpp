@@ -76,6 +76,9 @@ public:
         : package_(package), o_(o), progress_(progress), stop_(stop)
     {
         facts_.retries = o.retries;
+        // A resumed package's report goes on listing what the earlier runs skipped.
+        if (o.resume)
+            facts_.skips = package.earlierSkips();
     }
 
     RunFacts run();
@@ -239,6 +242,9 @@ void TapePass::countRead(const FrameRead& r)
 // What one read of the main pass brings to the package; false when the pass ends.
 bool TapePass::take(const FrameRead& r, PassState& s)
 {
+    // The checkpoints list the places skipped so far, so that a kill does not lose them.
+    if (package_.checkpointSkips() != facts_.skips)
+        package_.SetSkips(facts_.skips);
     if (r.status == FrameStatus::Unreadable || r.status == FrameStatus::TooManyBad) {
         ++s.failures;
         countRead(r);
@@ -265,6 +271,7 @@ bool TapePass::take(const FrameRead& r, PassState& s)
             s.failures = 0;
             if (s.passing && k.first <= s.resumeAfter)
                 missing = 0;  // a resumed package holds them already
+            package_.SetSkips(facts_.skips);
         }
         if (!s.passing) {
             if (Status lost = package_.AppendLost(missing, lostFrom); !lost) {
@@ -399,6 +406,7 @@ bool TapePass::keep(const FrameRead& r, PassState& s)
         else if (missing > 0)
             k.last = k.first + std::int64_t{missing - 1} * step;
         s.skipping.reset();
+        package_.SetSkips(facts_.skips);
     }
     if (s.passing) {
         if (rec.absolute < 0 || rec.absolute <= s.resumeAfter) {
@@ -613,6 +621,7 @@ RunFacts TapePass::run()
     checkpoint.label = o_.label.empty() ? package_.label() : o_.label;
     checkpoint.id = o_.id.empty() ? package_.id() : o_.id;
     checkpoint.stoppedIn = package_.stoppedIn();
+    checkpoint.skips = facts_.skips;
     package_.SetRunFacts(checkpoint);
     report("reading", true);
     acquire();

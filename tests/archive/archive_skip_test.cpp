@@ -118,6 +118,43 @@ TEST_F(ArchiveSkipTest, AFrameFailingInPlacePastTheLimitIsLocatedPastAndTheRestA
     EXPECT_TRUE(std::equal(source.begin() + 233 * kAudio, source.end(), wav.begin() + 233 * kAudio));
 }
 
+// The places skipped are kept from the first checkpoint after them: a run stopped (or killed)
+// after the skip and resumed still reports the stretch the first run located past.
+TEST_F(ArchiveSkipTest, AResumedPackageStillReportsTheStretchTheEarlierRunSkipped)
+{
+    const auto faults = [](sim::DriveConfig& d) { d.retryErrors = {{kLeadIn + 210, 150}}; };
+    Install(faults);
+    bool checkpointed = false;
+    const archive::Result first = archive::Run({.dir = Path("out"), .retries = 0}, [&](const archive::Progress& p) {
+        // A checkpoint comes every 160 frames: the one at 480 is past the stretch's end (333).
+        if (p.frames <= 490 || checkpointed)
+            return;
+        checkpointed = true;
+        const auto report = Report("out");
+        EXPECT_EQ(report["status"], "incomplete");
+        ASSERT_EQ(report["errors"]["skipped"].size(), 1u) << "the checkpoint lists the stretch";
+        EXPECT_EQ(report["errors"]["skipped"][0]["last"], "00:00:06.32");
+        archive::RequestStop();
+    });
+    ASSERT_TRUE(checkpointed);
+    ASSERT_EQ(first.outcome, archive::Outcome::Incomplete) << first.message;
+
+    Install(faults);
+    const archive::Result r = archive::Run({.dir = Path("out"), .resume = true, .retries = 0});
+    ASSERT_EQ(r.outcome, archive::Outcome::WithErrors) << r.message;
+    ExpectTapeDatWithZeros("out", 210, 232);
+    const auto report = Report("out");
+    ASSERT_EQ(report["errors"]["skipped"].size(), 1u);
+    const auto& skip = report["errors"]["skipped"][0];
+    EXPECT_EQ(skip["first"], "00:00:06.10");
+    EXPECT_EQ(skip["last"], "00:00:06.32");
+    EXPECT_EQ(skip["failed_reads"], 100);
+    EXPECT_EQ(skip["locates"], 1);
+    EXPECT_EQ(report["runs"].size(), 2u);
+    const std::string line = "Skipped past damage: 00:00:06.10\u201300:00:06.32 (100 failed reads, 1 locate)";
+    EXPECT_NE(Text("out/data/report.txt").find(line), std::string::npos) << Text("out/data/report.txt");
+}
+
 TEST_F(ArchiveSkipTest, DamageAfterTheLocateIsLocatedPastASecondFurtherAsTheSamePlace)
 {
     // The first frame of 00:00:07 fails in place too: the second locate goes to 00:00:08.
