@@ -241,9 +241,11 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         const auto info = Fields(package + "/bag-info.txt");
         EXPECT_EQ(info.count("Vantrel-Status") ? info.at("Vantrel-Status") : "", "incomplete") << what;
         // Killed in the instant a checkpoint renames its files into place (the marker says so),
-        // the bag is whole again at the next start; at any other moment it is whole now.
+        // the bag is whole again at the next start; at any other moment it is whole now. A kill
+        // caught on a change of the folder aims at that instant; one at a random moment seldom
+        // meets it.
         if (QFileInfo::exists(QString::fromStdString(package + "/.part-commit")))
-            ++midCheckpoint;
+            midCheckpoint += kills[k].afterMs >= 0;
         else
             EXPECT_EQ(BagProblem(package), "") << what;
         ++phases[PhaseOf(package) + "/" +
@@ -256,7 +258,7 @@ TEST_F(ArchiveCrashTest, KilledAtTwentyMomentsTheFolderIsAValidBagAndResumesToTh
         EXPECT_EQ(report["runs"].size(), 2u) << what;
     }
     EXPECT_GE(killed, 17);
-    EXPECT_LE(midCheckpoint, 2);
+    EXPECT_LE(midCheckpoint, 2) << "of the 17 kills at random moments";
     std::string spread;
     for (const auto& [p, n] : phases)
         spread += p + ": " + std::to_string(n) + "; ";
