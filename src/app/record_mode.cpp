@@ -3,7 +3,6 @@
 // line on stderr, and the tape read back and compared unless --no-verify.
 #include <QCoreApplication>
 #include <cstdio>
-#include <ctime>
 #include <optional>
 #include <string>
 
@@ -37,19 +36,6 @@ std::string ProgressText(const RecordProgress& p, double elapsed)
     if (p.verifying)
         text += ", " + std::to_string(p.mismatches) + " mismatched, " + std::to_string(p.unreadable) + " unreadable";
     return text;
-}
-
-dat::DateTime Now()
-{
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return {local.tm_year + 1900,
-            static_cast<unsigned>(local.tm_mon + 1),
-            static_cast<unsigned>(local.tm_mday),
-            static_cast<unsigned>(local.tm_hour),
-            static_cast<unsigned>(local.tm_min),
-            static_cast<unsigned>(local.tm_sec)};
 }
 
 class RecordSession final : public TapeSession {
@@ -132,7 +118,7 @@ int RunRecordMode(const Options& options)
     RecordSettings settings;
     settings.emphasis = options.emphasis;
     settings.startIdSeconds = options.startIdSeconds;
-    settings.date = options.recordDate.value_or(Now());
+    settings.date = options.recordDate.value_or(dat::LocalNow());
     settings.gapSeconds = options.gapSeconds;
     // Every file is read and checked before the drive is even looked for.
     std::string error;

@@ -1,6 +1,7 @@
 #include "dat/frame_builder.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 
 namespace dat {
@@ -22,6 +23,19 @@ void WriteProgram(std::uint8_t* pack, std::uint8_t itemAndFlag, const ProgramNum
 }
 
 }  // namespace
+
+DateTime LocalNow()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return {local.tm_year + 1900,
+            static_cast<unsigned>(local.tm_mon + 1),
+            static_cast<unsigned>(local.tm_mday),
+            static_cast<unsigned>(local.tm_hour),
+            static_cast<unsigned>(local.tm_min),
+            static_cast<unsigned>(local.tm_sec)};
+}
 
 Date DateAfter(const DateTime& start, std::uint64_t seconds)
 {

@@ -46,6 +46,9 @@ struct DateTime {
 // absolute time): the calendar carried over, the weekday worked out.
 Date DateAfter(const DateTime& start, std::uint64_t seconds);
 
+// The local time now, as a recording made now dates its tape.
+DateTime LocalNow();
+
 // The two bytes of a main ID.
 void EncodeMainId(const MainIdFields& fields, std::uint8_t* out);
 

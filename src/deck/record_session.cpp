@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
-#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -24,19 +23,6 @@ namespace {
 
 // A tick gives the event loop back after this long even when the drive is slow.
 constexpr qint64 kTickBudgetMs = 40;
-
-dat::DateTime Now()
-{
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return {local.tm_year + 1900,
-            static_cast<unsigned>(local.tm_mon + 1),
-            static_cast<unsigned>(local.tm_mday),
-            static_cast<unsigned>(local.tm_hour),
-            static_cast<unsigned>(local.tm_min),
-            static_cast<unsigned>(local.tm_sec)};
-}
 
 QString Duration(double seconds)
 {
@@ -121,7 +107,7 @@ void RecordSession::Start()
 
     // Every file is read and checked before the tape moves.
     RecordSettings settings;
-    settings.date = Now();
+    settings.date = dat::LocalNow();
     std::vector<std::string> paths;
     for (const QString& f : files)
         paths.push_back(f.toStdString());
