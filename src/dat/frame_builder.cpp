@@ -1,8 +1,8 @@
 #include "dat/frame_builder.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 
 namespace dat {
 namespace {
