@@ -441,7 +441,7 @@ bool ParseBusDescription(const std::string& jsonText, const std::string& baseDir
     json j;
     try {
         j = json::parse(jsonText);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a syntax error, or a number too large (out_of_range)
         error = std::string("not valid JSON: ") + e.what();
         return false;
     }

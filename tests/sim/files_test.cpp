@@ -349,6 +349,8 @@ TEST_F(TapeFiles, RecordingKeysInTheDescription)
         {R"({"adapters": [{"devices": [{"target": 4, "recording_date": "2026-12-09 08:30:00"}]}]})",
          "devices[0].recording_date"},
         {R"({"adapters": [{"devices": [{"target": 4, "tape": "dump.raw", "running_time": false}]}]})", "dump.raw"},
+        // A number beyond a double's range is refused, not thrown out of the reader.
+        {R"({"read_speed": 1E400, "adapters": []})", "not valid JSON"},
     };
     for (const Case& c : cases) {
         EXPECT_FALSE(sim::ParseBusDescription(c.json, dir.string(), config, error)) << c.json;
