@@ -300,12 +300,22 @@ def case_no_sound_device():
     close_deck(p, deck)
 
 
+def wait_audio(watch, folder):
+    """Blocks until the capture being written (Audio48.wav.part, put in place under its name
+    when finished) holds a play buffer of audio after its header: a slow build may take a
+    while between the header and the first audio."""
+    part = os.path.join(folder, "Audio48.wav.part")
+    while not (os.path.exists(part) and os.path.getsize(part) >= 44 + 172800):
+        if not watch.wait("Audio48.wav.part", "MODIFY"):
+            raise Failed("Play and Save writes no audio to Audio48.wav")
+    check(True, "Play and Save writes audio to Audio48.wav")
+
+
 def capture_once(p, deck, folder):
     """Play with Play and Save on until the file has audio, then Stop; returns when it is shut."""
     watch = Watch(folder)
     keys(deck, "space")
-    # Written as Audio48.wav.part, put in place under its name when finished.
-    check(watch.wait("Audio48.wav.part", "MODIFY"), "Play and Save writes Audio48.wav")
+    wait_audio(watch, folder)
     wait_for(p.pid, enabled_button("Stop Tape"), "the capture to run")
     keys(deck, "space")
     # Finished: put in place under its name.
@@ -336,7 +346,7 @@ def case_keep_both():
     keys(deck, "space")
     wait_for(p.pid, button("Keep Both"), "the question before replacing")
     run("xdotool", "key", "Return")  # Return is Keep both; the question has the focus
-    check(watch.wait("Audio48.wav.part", "MODIFY"), "the new capture writes Audio48.wav")
+    wait_audio(watch, folder)
     wait_for(p.pid, enabled_button("Stop Tape"), "the second capture to run")
     keys(deck, "space")
     check(watch.wait("Audio48.wav", "MOVED_TO"), "Stop finishes the new Audio48.wav")
