@@ -197,8 +197,9 @@ private:
     void ShowStatus();
 
     // Seeking. RunSeek stops playback, blanks the panel and disables the buttons, runs `moves`
-    // once the tape is free, then shows the new position and returns to Ready.
-    void RunSeek(std::function<void()> moves);
+    // once the tape is free, then shows the new position and returns to Ready, and then runs
+    // `thenReady` (a program chosen in the list plays from there).
+    void RunSeek(std::function<void()> moves, std::function<void()> thenReady = {});
     void SeekToEntry(SeekType type, const std::array<int, 5>& digits);
     void SeekProgram(bool next);
     // LOCATE by absolute time to the second of `t`, then reads on to the frame `t` itself.

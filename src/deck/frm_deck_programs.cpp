@@ -220,32 +220,17 @@ void frmDeck::PlayProgram(unsigned number)
     const bool playing = PlayActive && !captureRunning_ && cmdStop->isEnabled();
     if (scanRunning_ || unloaded_ || CommandRunning() || !(cmdBOT->isEnabled() || playing))
         return;
-    if (PlayActive) {
-        tmrPanel->stop();
-        resumeAfterStop_ = false;
-        StopPlayback();
-    }
-    BeginTransportCommand();
-    AfterRefill(
-        [this, number] {
-            if (unloaded_)
-                return;
-            LocateOutcome out;
-            {
-                CommandScope running(commandRunning_);
-                const std::optional<KnownPosition> before = known_;
-                out = LocateProgramNumber(number);
-                if (!out.done && !unloaded_)
-                    SeekFailed(out, before);
-            }
-            if (unloaded_)
-                return;
-            ShowDrivePosition();
-            if (unloaded_)
-                return;
-            ReturnToReady();
-            if (out.done)
-                cmdPlay_Click();
+    auto located = std::make_shared<bool>(false);
+    RunSeek(
+        [this, number, located] {
+            const std::optional<KnownPosition> before = known_;
+            const LocateOutcome out = LocateProgramNumber(number);
+            *located = out.done;
+            if (!out.done && !unloaded_)
+                SeekFailed(out, before);
         },
-        /*deferAlways=*/false);
+        [this, located] {
+            if (*located)
+                cmdPlay_Click();
+        });
 }

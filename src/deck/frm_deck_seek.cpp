@@ -31,7 +31,7 @@ LocateOutcome LocateProgram(unsigned n)
 
 }  // namespace
 
-void frmDeck::RunSeek(std::function<void()> moves)
+void frmDeck::RunSeek(std::function<void()> moves, std::function<void()> thenReady)
 {
     // The queued audio is dropped; the user presses Play to hear the new place.
     if (PlayActive) {
@@ -41,7 +41,7 @@ void frmDeck::RunSeek(std::function<void()> moves)
     }
     BeginTransportCommand();
     AfterRefill(
-        [this, moves = std::move(moves)] {
+        [this, moves = std::move(moves), thenReady = std::move(thenReady)] {
             if (unloaded_)
                 return;
             {
@@ -51,8 +51,11 @@ void frmDeck::RunSeek(std::function<void()> moves)
             if (unloaded_)
                 return;
             ShowDrivePosition();
-            if (!unloaded_)
-                ReturnToReady();
+            if (unloaded_)
+                return;
+            ReturnToReady();
+            if (thenReady)
+                thenReady();
         },
         /*deferAlways=*/false);
 }
